@@ -1,0 +1,1 @@
+// Anchor of the platform library.

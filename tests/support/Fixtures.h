@@ -1,0 +1,35 @@
+// Media clips made at test time with the ffmpeg tool, kept in the build folder and reused by later runs.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+enum class Clip {
+    VideoAudio,   // 2 s, 320x240 H.264 at 25 fps with 44.1 kHz stereo AAC, in MP4
+    AudioOnly,    // 2 s, 440 Hz sine, 44.1 kHz stereo, MP3
+    VideoOnly,    // 2 s, 320x240 H.264 at 25 fps, in Matroska
+    OddSize,      // 1 s, 641x481 video with audio, in Matroska
+    MultiAudio,   // 2 s video with two audio tracks (440 Hz and 880 Hz), in Matroska
+    PngSequence,  // a folder of 10 numbered PNG pictures; the path names the first, "frame001.png"
+    Truncated,    // the first half of VideoAudio's bytes, in MP4
+    NoStreams,    // a file that holds no audio or video stream: only a subtitle track, in Matroska
+};
+
+// The path of the clip, made first when it is not there yet. Throws when the ffmpeg tool fails.
+std::filesystem::path MakeClip(Clip clip);
+
+// Makes (once) a file named `name` in the fixture folder by running the ffmpeg tool with `args`,
+// where the word "{out}" stands for the output path. Returns the path.
+std::filesystem::path MakeFixture(const std::string& name, const std::vector<std::string>& args);
+
+// The folder where fixtures are kept.
+std::filesystem::path FixtureDir();
+
+// Runs a program with an argument vector (no shell) and returns its exit status, or -1 when it
+// could not be started.
+int RunProgram(const std::vector<std::string>& argv);
+
+}  // namespace testsupport
