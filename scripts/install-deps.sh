@@ -5,7 +5,7 @@ set -euo pipefail
 build_packages=(
     g++ cmake ninja-build pkg-config
     libavformat-dev libavcodec-dev libavutil-dev libavfilter-dev libswscale-dev libswresample-dev libavdevice-dev
-    libsdl1.2-dev libsoundtouch-dev qt6-base-dev libcurl4-openssl-dev libx11-dev
+    libsdl1.2-dev libsoundtouch-dev qt6-base-dev libcurl4-openssl-dev libx11-dev fonts-dejavu-core
 )
 test_packages=(libgtest-dev libgmock-dev xvfb xauth ffmpeg python3 openssl)
 
@@ -25,4 +25,4 @@ echo "Installing: ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 "${sudo_cmd[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
