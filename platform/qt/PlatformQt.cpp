@@ -1,1 +1,0 @@
-// Anchor of the Qt platform library.
