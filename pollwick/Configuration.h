@@ -85,6 +85,11 @@ public:
     bool loaded = false;  // "updates.cfg" was found and read
 
 private:
+    // ProxyServer: "host:port" for both protocols, or "http=host:port;https=host:port;...".
+    void applyProxyServer(const std::string& server);
+    // http_proxy and https_proxy, used when the user's Internet settings do not exist.
+    void readEnvironmentProxySettings();
+
     std::filesystem::path programFolder_;
 };
 

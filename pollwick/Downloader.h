@@ -1,0 +1,218 @@
+// Pollwick's only network client: one URL into memory, a file, a byte range of a file or a two-byte length
+// probe, with the retries and fallbacks of one logical request; and `get`, which fetches a file in parts
+// through five part threads and merges them in order.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Thread.h"
+#include "pollwick/Configuration.h"
+
+namespace pollwick {
+
+// Receives a download's progress; the download worker's status record implements it. Called from the
+// downloader's own threads, so an implementation takes its own lock.
+class DownloadProgressSink {
+public:
+    virtual ~DownloadProgressSink() = default;
+    virtual void locked_setProgress(int64_t total, int64_t done) = 0;
+};
+
+// One part of a segmented download.
+struct MyDownload {
+    int id = -1;  // 0 upwards in range order; also the part file's name
+    std::string url;
+    std::string fileName;    // the part file, set by the part thread
+    int64_t rangeStart = -1;  // first byte
+    int64_t rangeEnd = -1;    // last byte as sent in the Range header (inclusive)
+    bool ok = false;
+    bool done = false;
+    bool rangeRefused = false;  // the server did not answer the range it was asked for
+};
+
+class Downloader;
+
+// The record of one part thread: the part it works on, guarded by the record's own lock.
+class DownloaderSubThreadInfo {
+public:
+    DownloaderSubThreadInfo(int threadNum, Downloader* owner) : threadNum(threadNum), owner_downloader(owner) {}
+
+    void init();
+    void locked_setDownload(MyDownload* part);
+    // Copies the current part's request values; false when there is none.
+    bool locked_getDownload(std::string& url, int& id, int64_t& rangeStart, int64_t& rangeEnd);
+    void locked_updateVideoInfo(bool ok, const std::string& fileName, bool rangeRefused);
+
+    const int threadNum;
+    Downloader* const owner_downloader;
+
+private:
+    void lock();
+    void unlock();
+
+    std::mutex lock_;  // guards current_ and the fields of the part it points to
+    MyDownload* current_ = nullptr;
+};
+
+// A part thread: takes parts from its owner until none is left.
+class DownloaderSubThread : public platform::TThread {
+public:
+    explicit DownloaderSubThread(DownloaderSubThreadInfo& info);
+    ~DownloaderSubThread() override;
+
+protected:
+    void Execute() override;
+
+private:
+    void CheckSite();
+    bool InnerDownloadFilePart(const std::string& url, int id, int64_t rangeEnd, int64_t rangeStart,
+                               std::string& path, bool& rangeRefused);
+
+    DownloaderSubThreadInfo& threadInfo;
+};
+
+class Downloader {
+public:
+    static constexpr int kPartThreads = 5;
+    static constexpr const char* kProbeName = "@DUMMY@";
+
+    Downloader(int threadNum, bool useThreads, DownloadProgressSink* ownerInfo,
+               DownloaderSubThreadInfo* parentSubInfo);
+    ~Downloader();
+    Downloader(const Downloader&) = delete;
+    Downloader& operator=(const Downloader&) = delete;
+
+    // The entry point of every download: a single request (memory, or a file without threads), or a
+    // probe followed by a segmented download. error, tempRedirect and redirectedTo are restored to the
+    // values passed in before every attempt.
+    bool get(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
+             std::string& error, bool& tempRedirect, std::string& redirectedTo, const std::string& sitePassword,
+             const std::string& siteUserName, int64_t rangeEnd, int64_t rangeStart);
+
+    // One logical request with its attempts and fallbacks. An empty saveToFilename reads into `content`,
+    // kProbeName asks for the first two bytes only, anything else is a file in the target folder.
+    bool innerGet(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
+                  std::string& error, bool& lastErrorAllowsRetry, bool& tempRedirect, std::string& redirectedTo,
+                  const std::string& sitePassword, const std::string& siteUserName, int64_t rangeEnd,
+                  int64_t rangeStart);
+
+    static bool errorAllowsRetry(int status);
+    // Scheme, host and the "/" after the host; a URL without a path comes back whole.
+    static std::string serverPartOf(const std::string& url);
+    // The user-readable text of an HTTP error status; other statuses get the generic socket-error text.
+    static std::string statusErrorText(int status, long errorCode, const std::string& message);
+    // A file name that a server (or the update answer) gave, reduced to its base name; nothing when the
+    // result is empty, "." or "..", hidden, holds control characters or has an extension that is not 1 to
+    // 8 letters or digits.
+    static std::optional<std::string> SafeServerFileName(const std::string& name);
+    // The byte ranges (first byte, end as sent) that a file of totalSize bytes is fetched in.
+    static std::vector<std::pair<int64_t, int64_t>> Layout(int64_t totalSize);
+    // The folder that file targets of downloader threadNum are written to: PersonalFolder + "temp/<n>/".
+    static std::filesystem::path TargetFolder(int threadNum);
+    // A CA file trusted besides the system's CAs (empty: none). For tests and private servers.
+    static void SetExtraCAFile(const std::string& path);
+
+    bool addSubDownload(MyDownload* part);
+    MyDownload* getMoreWorkForSubThread();
+    void SubHTTPReceiveProgress(int64_t delta);
+
+    // Results read by the callers.
+    int statusCode = 0;                 // of the last request; 599 for internal failures
+    std::string content;                // the last response read into memory
+    std::string headerFileExt;          // extension (with dot) of a Content-Disposition file name
+    int64_t expectedContentLength = 0;  // Content-Length, or the total of a Content-Range
+
+    int64_t partsReceivedSum() const;
+    // The last request asked for a byte range and the server answered something else.
+    bool rangeRefused() const { return rangeRefused_; }
+    // The private folder of the running segmented download (empty outside one).
+    std::filesystem::path runFolder() const { return runFolder_; }
+
+private:
+    enum class Target { Memory, Probe, File };
+    enum class Abort { None, BadRedirect, RangeRefused, Encoded };
+    struct Attempt;
+    struct CurlDeleter {
+        void operator()(CURL* h) const { curl_easy_cleanup(h); }
+    };
+    struct SlistDeleter {
+        void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+    };
+    struct FileCloser {
+        void operator()(FILE* f) const { fclose(f); }
+    };
+    using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+    // Request settings.
+    void init(const std::string& url, const std::string& siteUserName, const std::string& sitePassword);
+    void applyHeaders(const std::string& acceptEncoding, const std::string& range);
+    void applyProxy(const std::string& url);
+    void applyTls();
+
+    // One attempt of innerGet.
+    CURLcode perform(const std::string& url, FILE* file);
+    static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+    static size_t OnBody(char* data, size_t size, size_t count, void* self);
+    static int OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t);
+    static int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self);
+    bool headersComplete();
+    std::string requestEncoding() const;
+    void HTTPReceiveResponse(const std::vector<std::string>& lines);
+    void HTTPReceiveProcess(int64_t total, int64_t received);
+    bool checkRangeAnswer(const std::vector<std::string>& lines);
+    bool redirectAllowed(const std::string& location) const;
+
+    // Pieces of get.
+    std::filesystem::path targetFolder() const;
+    bool singleRequest(const std::string& url, const std::string& name, std::string& savedPath,
+                       std::string& error, bool& tempRedirect, std::string& redirectedTo,
+                       const std::string& password, const std::string& user, int64_t rangeEnd,
+                       int64_t rangeStart, int& attemptsLeft, bool& lastErrorAllowsRetry);
+    bool segmentedDownload(const std::string& url, const std::string& base, const std::string& ext,
+                           int64_t totalSize, std::string& savedPath, bool& rangeRefused);
+    bool fetchParts(const std::string& url);
+    bool mergeParts(const std::filesystem::path& merged, int64_t totalSize);
+    std::filesystem::path freeResultName(const std::string& base, const std::string& ext) const;
+
+    const bool useThreads;
+    const int threadNum;
+    DownloadProgressSink* const ownerInfo;
+    DownloaderSubThreadInfo* const parentSubInfo;
+
+    std::unique_ptr<CURL, CurlDeleter> HTTP;
+    std::unique_ptr<curl_slist, SlistDeleter> headerList_;
+    std::string caBlob_;
+
+    mutable std::mutex Mutex_Queue;  // guards partQueue, finishedThreads and partsReceivedSum_
+    std::deque<MyDownload*> partQueue;
+    std::vector<std::unique_ptr<MyDownload>> partList;
+    int finishedThreads = 0;
+    int64_t partsReceivedSum_ = 0;
+    std::filesystem::path runFolder_;
+
+    // State of the current request.
+    Target target_ = Target::Memory;
+    Attempt* attempt_ = nullptr;
+    bool http10_ = false;                       // the request goes out as HTTP/1.0
+    std::string acceptEncoding_ = "gzip,deflate";  // for memory targets; files always ask for identity
+    int64_t lastReportedProgress = 0;
+    int64_t receivedThisAttempt = 0;
+    int64_t receivedBefore = 0;
+    bool redirected = false;
+    int redirectCode = 0;
+    std::string redirectUrl;
+    bool rangeRefused_ = false;      // the last request's range was not answered as asked
+    bool probeRangeHonoured_ = false;  // the last probe got a 206 with the asked range
+};
+
+}  // namespace pollwick
