@@ -1,0 +1,1387 @@
+#include "pollwick/Downloader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "pollwick/Winutils_pollwick.h"
+#include "winutils/Winutils_debug.h"
+
+namespace pollwick {
+
+namespace fs = std::filesystem;
+
+#define DLOG(fmt, ...)                                                                                       \
+    winutils::DebugLog(winutils::DEBUG_DOWNLOADER, "Downloader::%s[%p:%4d]: " fmt, __func__,                 \
+                       static_cast<const void*>(this), __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+
+namespace {
+
+constexpr size_t kErrorBodyLimit = 1 << 20;
+constexpr size_t kMergeBlock = 64000;
+
+const char* const kHint = "Please report this error including the link you are trying to monitor to ";
+const char* const kSupportAddress = "support@pollwick.invalid";
+
+std::mutex gCaFileLock;
+std::string gExtraCaFile;  // guarded by gCaFileLock
+
+void GlobalInitOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+std::string Trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) {
+        return {};
+    }
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+// A whole non-negative decimal number; nothing for anything else.
+std::optional<int64_t> ParseLength(const std::string& text) {
+    std::string t = Trim(text);
+    int64_t value = 0;
+    auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+    if (t.empty() || ec != std::errc() || end != t.data() + t.size() || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+void ReplaceAllText(std::string& text, const std::string& from, const std::string& to) {
+    size_t pos = 0;
+    while ((pos = text.find(from, pos)) != std::string::npos) {
+        text.replace(pos, from.size(), to);
+        pos += to.size();
+    }
+}
+
+// The text of a string list made from body: every line, whatever its break, followed by CR LF.
+std::string StringListText(const std::string& body) {
+    std::string out;
+    size_t i = 0;
+    while (i < body.size()) {
+        size_t e = body.find_first_of("\r\n", i);
+        if (e == std::string::npos) {
+            out.append(body, i, std::string::npos);
+            out += "\r\n";
+            break;
+        }
+        out.append(body, i, e - i);
+        out += "\r\n";
+        i = e + ((body[e] == '\r' && e + 1 < body.size() && body[e + 1] == '\n') ? 2 : 1);
+    }
+    return out;
+}
+
+// "content-range: bytes x-y/t" (lower-cased line) into its three numbers; t may be unknown ("*").
+struct ContentRange {
+    int64_t first = -1;
+    int64_t last = -1;
+    int64_t total = -1;
+};
+
+std::optional<ContentRange> ParseContentRange(const std::string& line) {
+    std::string v = Trim(line.substr(std::strlen("content-range:")));
+    if (!StartsWith(v, "bytes ")) {
+        return std::nullopt;
+    }
+    v = Trim(v.substr(6));
+    size_t dash = v.find('-');
+    size_t slash = v.find('/');
+    if (dash == std::string::npos || slash == std::string::npos || slash < dash) {
+        return std::nullopt;
+    }
+    auto first = ParseLength(v.substr(0, dash));
+    auto last = ParseLength(v.substr(dash + 1, slash - dash - 1));
+    if (!first || !last || *last < *first) {
+        return std::nullopt;
+    }
+    ContentRange r{*first, *last, -1};
+    if (auto total = ParseLength(v.substr(slash + 1))) {
+        r.total = *total;
+    }
+    return r;
+}
+
+const std::string* FindHeader(const std::vector<std::string>& lines, const std::string& lowerName) {
+    for (const auto& line : lines) {
+        if (StartsWith(Lower(line), lowerName)) {
+            return &line;
+        }
+    }
+    return nullptr;
+}
+
+int64_t FileSize(FILE* f) {
+    fflush(f);
+    struct stat st {};
+    return fstat(fileno(f), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+std::string SocketErrorText(long code, const std::string& message) {
+    return "Error downloading page. Socket error #" + std::to_string(code) + ". " + message;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// One attempt's state, reached from the client's callbacks.
+
+struct Downloader::Attempt {
+    FILE* file = nullptr;
+    int64_t askedStart = -1;  // range asked for; -1: none
+    int64_t askedEnd = -1;    // -1: open to the end
+    bool resumeWhole = false;  // a whole-file request continued from askedStart
+    std::string body;
+    std::string errorBody;
+    bool bodyIsError = false;
+    long status = 0;
+    std::string reason;
+    std::vector<std::string> lines;
+    Abort abort = Abort::None;
+    std::string abortDetail;
+    int64_t written = 0;
+    int64_t answeredLength = -1;  // bytes a range answer announced
+    int64_t rangeTotal = -1;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// Part thread records.
+
+void DownloaderSubThreadInfo::lock() {
+    winutils::DebugLog(winutils::DEBUG_STATUS_LOCKS, "DownloaderSubThreadInfo::lock[%p]", static_cast<void*>(this));
+    lock_.lock();
+}
+
+void DownloaderSubThreadInfo::unlock() {
+    lock_.unlock();
+    winutils::DebugLog(winutils::DEBUG_STATUS_LOCKS, "DownloaderSubThreadInfo::unlock[%p]",
+                       static_cast<void*>(this));
+}
+
+void DownloaderSubThreadInfo::init() {
+    lock();
+    current_ = nullptr;
+    unlock();
+}
+
+void DownloaderSubThreadInfo::locked_setDownload(MyDownload* part) {
+    lock();
+    current_ = part;
+    unlock();
+}
+
+bool DownloaderSubThreadInfo::locked_getDownload(std::string& url, int& id, int64_t& rangeStart,
+                                                 int64_t& rangeEnd) {
+    lock();
+    bool has = current_ != nullptr;
+    if (has) {
+        url = current_->url;
+        id = current_->id;
+        rangeStart = current_->rangeStart;
+        rangeEnd = current_->rangeEnd;
+    }
+    unlock();
+    winutils::DebugLog(winutils::DEBUG_WORKERS, "DownloaderSubThreadInfo::locked_getDownload[%p]: %s",
+                       static_cast<void*>(this), has ? url.c_str() : "<none>");
+    return has;
+}
+
+void DownloaderSubThreadInfo::locked_updateVideoInfo(bool ok, const std::string& fileName, bool rangeRefused) {
+    lock();
+    if (current_) {
+        current_->ok = ok;
+        current_->done = true;
+        current_->fileName = fileName;
+        current_->rangeRefused = rangeRefused;
+    }
+    unlock();
+    winutils::DebugLog(winutils::DEBUG_WORKERS, "DownloaderSubThreadInfo::locked_updateVideoInfo[%p]: ok=%d %s",
+                       static_cast<void*>(this), ok ? 1 : 0, fileName.c_str());
+}
+
+DownloaderSubThread::DownloaderSubThread(DownloaderSubThreadInfo& info)
+    : platform::TThread("part" + std::to_string(info.threadNum)), threadInfo(info) {}
+
+DownloaderSubThread::~DownloaderSubThread() {
+    TerminateAndWait();
+    winutils::DebugLog(winutils::DEBUG_GENERAL, "DownloaderSubThread::~DownloaderSubThread[%p]",
+                       static_cast<void*>(this));
+}
+
+void DownloaderSubThread::Execute() {
+    while (!Terminated()) {
+        MyDownload* part = threadInfo.owner_downloader->getMoreWorkForSubThread();
+        if (!part) {
+            break;
+        }
+        winutils::DebugLog(winutils::DEBUG_GENERAL, "DownloaderSubThread::Execute[%p]: part %d",
+                           static_cast<void*>(this), part->id);
+        try {
+            threadInfo.init();
+            threadInfo.locked_setDownload(part);
+            CheckSite();
+        } catch (const std::exception& e) {
+            winutils::DebugLog(winutils::DEBUG_GENERAL, "DownloaderSubThread::Execute[%p]: exception %s",
+                               static_cast<void*>(this), e.what());
+        }
+    }
+}
+
+void DownloaderSubThread::CheckSite() {
+    std::string url;
+    int id = -1;
+    int64_t rangeStart = -1;
+    int64_t rangeEnd = -1;
+    if (!threadInfo.locked_getDownload(url, id, rangeStart, rangeEnd)) {
+        winutils::DebugLog(winutils::DEBUG_WORKERS, "DownloaderSubThread::CheckSite[%p]: no part",
+                           static_cast<void*>(this));
+        return;
+    }
+    std::string path;
+    bool rangeRefused = false;
+    bool ok = InnerDownloadFilePart(url, id, rangeEnd, rangeStart, path, rangeRefused);
+    threadInfo.locked_updateVideoInfo(ok, path, rangeRefused);
+}
+
+bool DownloaderSubThread::InnerDownloadFilePart(const std::string& url, int id, int64_t rangeEnd,
+                                                int64_t rangeStart, std::string& path, bool& rangeRefused) {
+    bool ok = false;
+    try {
+        Downloader part(threadInfo.threadNum, false, nullptr, &threadInfo);
+        std::string fixedUrl = url;
+        FixURLParameters(fixedUrl);
+        std::string error;
+        bool tempRedirect = false;
+        std::string redirectedTo;
+        ok = part.get(fixedUrl, std::to_string(id), path, error, tempRedirect, redirectedTo, "", "", rangeEnd,
+                      rangeStart);
+        rangeRefused = part.rangeRefused();
+        if (!ok) {
+            if (part.statusCode == 401) {
+                error = Configuration::GetText("DOWNLOADQUEUE_25",
+                                               "Authentication required. Please edit the site and enter a "
+                                               "username and password on the Login tab.");
+            }
+            throw GWSiteCheckException(Configuration::GetText("DOWNLOADQUEUE_27", "Could not download page:") +
+                                       " " + error);
+        }
+    } catch (const std::exception& e) {
+        winutils::DebugLog(winutils::DEBUG_WORKERS, "DownloaderSubThread::InnerDownloadFilePart[%p]: %s",
+                           static_cast<void*>(this), e.what());
+        ok = false;
+    }
+    return ok;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Construction and settings.
+
+Downloader::Downloader(int threadNum, bool useThreads, DownloadProgressSink* ownerInfo,
+                       DownloaderSubThreadInfo* parentSubInfo)
+    : useThreads(useThreads), threadNum(threadNum), ownerInfo(ownerInfo), parentSubInfo(parentSubInfo) {
+    GlobalInitOnce();
+}
+
+Downloader::~Downloader() {
+    if (!runFolder_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(runFolder_, ignored);
+    }
+}
+
+void Downloader::SetExtraCAFile(const std::string& path) {
+    std::lock_guard guard(gCaFileLock);
+    gExtraCaFile = path;
+}
+
+fs::path Downloader::TargetFolder(int threadNum) {
+    std::string personal = config ? config->Preferences.PersonalFolder : std::string();
+    return fs::path(personal) / "temp" / std::to_string(threadNum);
+}
+
+fs::path Downloader::targetFolder() const {
+    if (parentSubInfo && parentSubInfo->owner_downloader) {
+        return parentSubInfo->owner_downloader->runFolder();
+    }
+    return TargetFolder(threadNum);
+}
+
+void Downloader::init(const std::string& url, const std::string& siteUserName, const std::string& sitePassword) {
+    DLOG("BEGIN %s", url.c_str());
+    if (!HTTP) {
+        HTTP.reset(curl_easy_init());
+        if (!HTTP) {
+            DLOG("could not create the HTTP client");
+        }
+    }
+    if (HTTP) {
+        CURL* h = HTTP.get();
+        curl_easy_reset(h);
+        http10_ = false;
+        acceptEncoding_ = "gzip,deflate";
+        std::string userAgent = config ? config->Preferences.UserAgent : Preferences().UserAgent;
+        int timeout = config ? config->Preferences.TimeoutSeconds : Preferences().TimeoutSeconds;
+        timeout = std::max(timeout, 1);
+        curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 8192L);
+        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout) * 1000L);
+        // The time-out is one of silence, not of the whole transfer: a large file on a slow link is fine.
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeout));
+        if (!siteUserName.empty()) {
+            curl_easy_setopt(h, CURLOPT_USERNAME, siteUserName.c_str());
+            curl_easy_setopt(h, CURLOPT_PASSWORD, sitePassword.c_str());
+            curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
+        }
+        applyProxy(url);
+        applyTls();
+        if (winutils::DebugLogPreferences() &&
+            (winutils::DebugLogPreferences()->DebugMask.load() & winutils::DEBUG_DOWNLOADER)) {
+            curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &Downloader::OnDebug);
+            curl_easy_setopt(h, CURLOPT_DEBUGDATA, this);
+            curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
+        }
+    }
+    content.clear();
+    headerFileExt.clear();
+    statusCode = 0;
+    expectedContentLength = 0;
+    {
+        std::lock_guard guard(Mutex_Queue);
+        partsReceivedSum_ = 0;
+    }
+    lastReportedProgress = 0;
+    DLOG("END");
+}
+
+void Downloader::applyProxy(const std::string& url) {
+    CURL* h = HTTP.get();
+    std::string host;
+    int port = 0;
+    if (config && config->UseProxy) {
+        bool https = StartsWith(url, "https://");
+        host = https ? config->HttpsProxyHost : config->HttpProxyHost;
+        port = https ? config->HttpsProxyPort : config->HttpProxyPort;
+    }
+    // An empty text keeps the client from taking a proxy from the environment on its own: the settings
+    // decide alone.
+    curl_easy_setopt(h, CURLOPT_PROXY, host.c_str());
+    if (!host.empty() && port != 0) {
+        curl_easy_setopt(h, CURLOPT_PROXYPORT, static_cast<long>(port));
+    }
+    DLOG("proxy [%s:%d]", host.c_str(), port);
+}
+
+void Downloader::applyTls() {
+    CURL* h = HTTP.get();
+    curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    std::string extra;
+    {
+        std::lock_guard guard(gCaFileLock);
+        extra = gExtraCaFile;
+    }
+    if (extra.empty()) {
+        return;
+    }
+    if (caBlob_.empty()) {
+        // The system's bundle and the extra file together, so both are trusted.
+        char* systemBundle = nullptr;
+        curl_easy_getinfo(h, CURLINFO_CAINFO, &systemBundle);
+        std::ifstream sys(systemBundle ? systemBundle : "/etc/ssl/certs/ca-certificates.crt", std::ios::binary);
+        std::ifstream add(extra, std::ios::binary);
+        std::stringstream all;
+        all << sys.rdbuf() << "\n" << add.rdbuf();
+        caBlob_ = all.str();
+    }
+    curl_blob blob{caBlob_.data(), caBlob_.size(), CURL_BLOB_NOCOPY};
+    curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, &blob);
+}
+
+void Downloader::applyHeaders(const std::string& acceptEncoding, const std::string& range) {
+    CURL* h = HTTP.get();
+    curl_slist* list = nullptr;
+    auto add = [&list](const std::string& line) {
+        if (curl_slist* grown = curl_slist_append(list, line.c_str())) {
+            list = grown;
+        }
+    };
+    add("Accept:");
+    add("Cache-Control: no-cache");
+    add("Connection: Keep-Alive");
+    std::string referer = config ? config->Preferences.Referer : std::string();
+    if (!referer.empty()) {
+        add("Referer: " + referer);
+    }
+    if (acceptEncoding == "identity") {
+        add("Accept-Encoding: identity");
+        curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, nullptr);
+        curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+    } else {
+        curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, acceptEncoding.c_str());
+        curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 1L);
+    }
+    headerList_.reset(list);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, list);
+    curl_easy_setopt(h, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION,
+                     static_cast<long>(http10_ ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
+}
+
+std::string Downloader::requestEncoding() const {
+    // A body that is stored or measured must arrive as the server keeps it.
+    return target_ == Target::Memory ? acceptEncoding_ : "identity";
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Callbacks.
+
+size_t Downloader::OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto* d = static_cast<Downloader*>(self);
+    Attempt& a = *d->attempt_;
+    size_t n = size * count;
+    std::string line(data, n);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    if (StartsWith(line, "HTTP/")) {
+        a.lines.clear();
+        a.status = 0;
+        a.reason.clear();
+        std::istringstream in(line);
+        std::string version;
+        in >> version >> a.status;
+        std::getline(in, a.reason);
+        a.reason = Trim(a.reason);
+        return n;
+    }
+    if (line.empty()) {
+        return d->headersComplete() ? n : 0;
+    }
+    a.lines.push_back(line);
+    return n;
+}
+
+bool Downloader::headersComplete() {
+    Attempt& a = *attempt_;
+    if (a.status >= 100 && a.status < 200) {
+        return true;
+    }
+    const std::string* location = FindHeader(a.lines, "location:");
+    if (a.status >= 300 && a.status < 400 && location) {
+        std::string target = Trim(location->substr(std::strlen("location:")));
+        if (!redirectAllowed(target)) {
+            a.abort = Abort::BadRedirect;
+            a.abortDetail = target;
+            DLOG("redirect refused [%s]", target.c_str());
+            return false;
+        }
+        redirected = true;
+        redirectCode = static_cast<int>(a.status);
+        return true;
+    }
+    HTTPReceiveResponse(a.lines);
+    if (a.status >= 400) {
+        a.bodyIsError = true;
+        return true;
+    }
+    if (a.status < 200 || a.status >= 300 || target_ == Target::Memory) {
+        return true;
+    }
+    if (const std::string* enc = FindHeader(a.lines, "content-encoding:")) {
+        std::string value = Lower(Trim(enc->substr(std::strlen("content-encoding:"))));
+        if (!value.empty() && value != "identity") {
+            a.abort = Abort::Encoded;
+            a.abortDetail = value;
+            return false;
+        }
+    }
+    return a.askedStart < 0 || checkRangeAnswer(a.lines);
+}
+
+bool Downloader::checkRangeAnswer(const std::vector<std::string>& lines) {
+    Attempt& a = *attempt_;
+    if (a.status != 206 && a.resumeWhole && a.status == 200 && a.file) {
+        // The server will not continue the file: start it again from its first byte.
+        fflush(a.file);
+        if (ftruncate(fileno(a.file), 0) != 0 || fseek(a.file, 0, SEEK_SET) != 0) {
+            a.abort = Abort::RangeRefused;
+            return false;
+        }
+        a.askedStart = -1;
+        return true;
+    }
+    std::optional<ContentRange> range;
+    for (const auto& line : lines) {
+        std::string lower = Lower(line);
+        if (StartsWith(lower, "content-range:")) {
+            range = ParseContentRange(lower);
+        }
+    }
+    bool fits = a.status == 206 && range && range->first == a.askedStart;
+    if (fits && a.askedEnd >= 0) {
+        fits = range->last <= a.askedEnd &&
+               (range->last == a.askedEnd || (range->total > 0 && range->last == range->total - 1));
+    } else if (fits) {
+        fits = range->total > 0 && range->last == range->total - 1;
+    }
+    if (!fits) {
+        DLOG("range %lld-%lld not answered as asked (status %ld)", static_cast<long long>(a.askedStart),
+             static_cast<long long>(a.askedEnd), a.status);
+        a.abort = Abort::RangeRefused;
+        return false;
+    }
+    a.answeredLength = range->last - range->first + 1;
+    a.rangeTotal = range->total;
+    return true;
+}
+
+bool Downloader::redirectAllowed(const std::string& location) const {
+    std::string lower = Lower(location);
+    size_t colon = lower.find(':');
+    size_t slash = lower.find('/');
+    bool hasScheme = colon != std::string::npos && (slash == std::string::npos || colon < slash) &&
+                     colon > 0 && std::isalpha(static_cast<unsigned char>(lower[0]));
+    if (!hasScheme) {
+        return true;  // relative: keeps the scheme of the page
+    }
+    std::string scheme = lower.substr(0, colon);
+    if (scheme != "http" && scheme != "https") {
+        return false;
+    }
+    char* current = nullptr;
+    curl_easy_getinfo(HTTP.get(), CURLINFO_EFFECTIVE_URL, &current);
+    bool fromHttps = current && StartsWith(Lower(current), "https:");
+    return !(fromHttps && scheme == "http");
+}
+
+size_t Downloader::OnBody(char* data, size_t size, size_t count, void* self) {
+    auto* d = static_cast<Downloader*>(self);
+    Attempt& a = *d->attempt_;
+    size_t n = size * count;
+    if (a.bodyIsError) {
+        if (a.errorBody.size() < kErrorBodyLimit) {
+            a.errorBody.append(data, std::min(n, kErrorBodyLimit - a.errorBody.size()));
+        }
+        return n;
+    }
+    if (a.file) {
+        size_t written = fwrite(data, 1, n, a.file);
+        a.written += static_cast<int64_t>(written);
+        return written;
+    }
+    a.body.append(data, n);
+    a.written += static_cast<int64_t>(n);
+    return n;
+}
+
+int Downloader::OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
+    auto* d = static_cast<Downloader*>(self);
+    if (dlnow != d->receivedThisAttempt) {
+        d->HTTPReceiveProcess(dltotal, dlnow);
+    }
+    return 0;
+}
+
+int Downloader::OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+    auto* d = static_cast<Downloader*>(self);
+    if (type == CURLINFO_HEADER_OUT) {
+        std::string text(data, size);
+        winutils::DebugLog(winutils::DEBUG_DOWNLOADER, "Downloader::HTTPSendRequest[%p]: %s",
+                           static_cast<void*>(d), text.c_str());
+    } else if (type == CURLINFO_TEXT) {
+        std::string text(data, size);
+        winutils::DebugLog(winutils::DEBUG_DOWNLOADER, "Downloader::HTTPClient[%p]: %s", static_cast<void*>(d),
+                           text.c_str());
+    }
+    return 0;
+}
+
+void Downloader::HTTPReceiveResponse(const std::vector<std::string>& lines) {
+    for (const auto& raw : lines) {
+        std::string line = Lower(raw);
+        if (line.find(" 200 ok") != std::string::npos) {
+            continue;
+        }
+        if (StartsWith(line, "content-length") && expectedContentLength == 0) {
+            if (auto value = ParseLength(line.size() > 16 ? line.substr(16) : std::string())) {
+                expectedContentLength = *value;
+                if (ownerInfo) {
+                    ownerInfo->locked_setProgress(expectedContentLength, 0);
+                }
+            }
+        } else if (StartsWith(line, "content-range:")) {
+            size_t slash = line.find('/');
+            if (slash != std::string::npos) {
+                if (auto value = ParseLength(line.substr(slash + 1))) {
+                    expectedContentLength = *value;
+                }
+            }
+        } else if (StartsWith(line, "content-disposition:") && line.find("filename=") != std::string::npos) {
+            std::string name = line.substr(line.find("filename=") + std::strlen("filename="));
+            name.erase(std::remove(name.begin(), name.end(), '"'), name.end());
+            name = Trim(name.substr(0, name.find(';')));
+            auto safe = SafeServerFileName(name);
+            size_t dot = safe ? safe->rfind('.') : std::string::npos;
+            if (dot != std::string::npos) {
+                headerFileExt = safe->substr(dot);
+            }
+            DLOG("file name [%s] -> extension [%s]", name.c_str(), headerFileExt.c_str());
+        }
+    }
+    DLOG("expectedContentLength %lld", static_cast<long long>(expectedContentLength));
+}
+
+void Downloader::HTTPReceiveProcess(int64_t total, int64_t received) {
+    if (ownerInfo) {
+        ownerInfo->locked_setProgress(total, received);
+    } else if (parentSubInfo && parentSubInfo->owner_downloader) {
+        parentSubInfo->owner_downloader->SubHTTPReceiveProgress(received - lastReportedProgress);
+        lastReportedProgress = received;
+    }
+    receivedThisAttempt = received;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Small public helpers.
+
+bool Downloader::errorAllowsRetry(int status) {
+    switch (status) {
+        case 401:
+        case 402:
+        case 403:
+        case 404:
+        case 407:
+        case 409:
+        case 410:
+        case 413:
+        case 414:
+        case 415:
+        case 416:
+        case 417:
+        case 502:
+            return false;
+        default:
+            return true;
+    }
+}
+
+std::string Downloader::serverPartOf(const std::string& url) {
+    std::string work = url;
+    ReplaceAllText(work, "http://", "HTTP___");
+    ReplaceAllText(work, "https://", "HTTPS___");
+    size_t cut = work.find('/');
+    if (cut == std::string::npos) {
+        cut = work.find('\\');
+    }
+    if (cut != std::string::npos) {
+        work.resize(cut + 1);
+    }
+    ReplaceAllText(work, "HTTPS___", "https://");
+    ReplaceAllText(work, "HTTP___", "http://");
+    return work;
+}
+
+std::string Downloader::statusErrorText(int status, long errorCode, const std::string& message) {
+    const std::string hint = std::string(kHint) + kSupportAddress;
+    switch (status) {
+        case 400:
+            return "Error 400, Bad Request. The request was not understood by the server. " + hint;
+        case 401:
+            return "Error 401, Unauthorized. You are not authorized to view this page.";
+        case 402:
+            return "Error 402, Payment Required";
+        case 403:
+            return "Error 403, Forbidden. The server understood the request, but refused to fulfill it.";
+        case 404:
+            return "Error 404, Not Found. The page does not exist.";
+        case 405:
+            return "Error 405, Method Not Allowed. The method specified in the Request-Line is not allowed for "
+                   "the resource identified by the Request-URI. " +
+                   hint;
+        case 406:
+            return "Error 406, Not Accessible. Response cannot be sent in one of the acceptable formats. " + hint;
+        case 407:
+            return "Error 407, Proxy Authentication Required. Please make sure your HTTP Proxy is configured "
+                   "correctly in Setup -> Download.";
+        case 408:
+            return "Error 408, Request Timeout. Try again later.";
+        case 409:
+            return "Error 409, Conflict. The request could not be completed due to a conflict with the current "
+                   "state of the resource";
+        case 410:
+            return "Error 410, Gone. The requested resource is no longer available at the server and no "
+                   "forwarding address is known. This condition is expected to be considered permanent.";
+        case 411:
+            return "Error 411, Length Required. The server refuses to accept the request without a defined "
+                   "Content-Length. " +
+                   hint;
+        case 412:
+            return "Error 412, Precondition Failed. The precondition given in one or more of the "
+                   "request-header fields evaluated to false when it was tested on the server. " +
+                   hint;
+        case 413:
+            return "Error 413, Request Entity Too Large. The server is refusing to process a request because "
+                   "the request entity is larger than the server is willing or able to process. " +
+                   hint;
+        case 414:
+            return "Error 414, Request Entity Too Large. The URL you are trying to monitor is too long.";
+        case 415:
+            return "Error 415, Unsupported Media Type. The server is refusing to service the request because "
+                   "the entity of the request is in a format not supported by the requested resource for the "
+                   "requested method. " +
+                   hint;
+        case 416:
+            return "Error 416, Requested Range Not Satisfiable.";
+        case 417:
+            return "Error 417, Expectation Failed. The expectation given in an Expect request-header field "
+                   "could not be met by this server, or, if the server is a proxy, the server has unambiguous "
+                   "evidence that the request could not be met by the next-hop server. " +
+                   hint;
+        case 500:
+            return "Error 500, Internal Server Error. The server encountered an unexpected condition which "
+                   "prevented it from fulfilling the request.";
+        case 501:
+            return "Error 501, Not Implemented. The server does not support the functionality required to "
+                   "fulfill the request.";
+        case 502:
+            return "Error 502, Bad Gateway. The server, while acting as a gateway or proxy, received an invalid "
+                   "response from the upstream server it accessed in attempting to fulfill the request.";
+        case 503:
+            return "Error 503, Service Unavailable. The server is currently unable to handle the request due "
+                   "to a temporary overloading or maintenance of the server. Please try again later.";
+        case 504:
+            return "Error 504, Gateway Timeout. The server, while acting as a gateway or proxy, did not receive "
+                   "a timely response from the upstream server specified by the URI (e.g. HTTP, FTP, LDAP) or "
+                   "some other auxiliary server (e.g. DNS) it needed to access in attempting to complete the "
+                   "request. Please try again later.";
+        case 505:
+            return "Error 505, HTTP Version Not Supported. The server does not support, or refuses to support, "
+                   "the HTTP protocol version that was used in the request message. " +
+                   hint;
+        default:
+            break;
+    }
+    std::string text = Configuration::GetText("DOWNLOADER_4", "Error downloading page. Error code:") +
+                       " Socket error #" + std::to_string(errorCode) + ". ";
+    if (status != 0) {
+        text += "HTTP status: " + std::to_string(status) + ". " + message;
+    }
+    return text;
+}
+
+std::optional<std::string> Downloader::SafeServerFileName(const std::string& name) {
+    size_t cut = name.find_last_of("/\\:");
+    std::string base = cut == std::string::npos ? name : name.substr(cut + 1);
+    if (base.empty() || base == "." || base == ".." || base[0] == '.') {
+        return std::nullopt;
+    }
+    for (unsigned char c : base) {
+        if (c < 0x20 || c == 0x7f) {
+            return std::nullopt;
+        }
+    }
+    size_t dot = base.rfind('.');
+    if (dot != std::string::npos) {
+        std::string ext = base.substr(dot + 1);
+        bool alnum = std::all_of(ext.begin(), ext.end(), [](unsigned char c) { return std::isalnum(c); });
+        if (ext.empty() || ext.size() > 8 || !alnum) {
+            return std::nullopt;
+        }
+    }
+    return base;
+}
+
+std::vector<std::pair<int64_t, int64_t>> Downloader::Layout(int64_t totalSize) {
+    std::vector<std::pair<int64_t, int64_t>> parts;
+    const int64_t total = totalSize;
+    int64_t partSize = total / 5;
+    if (partSize > 750000) {
+        partSize = 750000;
+    } else if (partSize < 100000) {
+        partSize = 100000;
+    }
+    if (total < partSize) {
+        partSize = total;
+    }
+    int64_t start = 0;
+    int64_t used = 0;
+    while (used < total) {
+        int64_t size = (total - start < partSize) ? total - start + 1 : partSize;
+        used += size;
+        if (total - used < 20000) {
+            used = total;
+        }
+        parts.emplace_back(start, used);
+        start = used + 1;
+    }
+    return parts;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// One logical request.
+
+CURLcode Downloader::perform(const std::string& url, FILE* file) {
+    CURL* h = HTTP.get();
+    attempt_->file = file;
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, attempt_->errorBuffer);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Downloader::OnHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Downloader::OnBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, target_ == Target::Probe ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Downloader::OnProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    CURLcode code = curl_easy_perform(h);
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    attempt_->status = status;
+    return code;
+}
+
+bool Downloader::innerGet(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
+                          std::string& error, bool& lastErrorAllowsRetry, bool& tempRedirect,
+                          std::string& redirectedTo, const std::string& sitePassword,
+                          const std::string& siteUserName, int64_t rangeEnd, int64_t rangeStart) {
+    DLOG("BEGIN [%s] [%s] %lld-%lld", url.c_str(), saveToFilename.c_str(), static_cast<long long>(rangeStart),
+         static_cast<long long>(rangeEnd));
+    redirectedTo.clear();
+    tempRedirect = false;
+    lastErrorAllowsRetry = true;
+    bool result = true;
+    init(url, siteUserName, sitePassword);
+    if (!HTTP) {
+        statusCode = 599;
+        error = Configuration::GetText("DOWNLOADER_1",
+                                       "Internal Gorsewind error: OUT OF MEMORY! Free some resources and restart "
+                                       "Gorsewind! Could not allocate HTTP client");
+        return false;
+    }
+    target_ = saveToFilename.empty()          ? Target::Memory
+              : saveToFilename == kProbeName ? Target::Probe
+                                              : Target::File;
+    if (target_ == Target::File) {
+        auto safe = SafeServerFileName(saveToFilename);
+        if (!safe) {
+            statusCode = 599;
+            lastErrorAllowsRetry = false;
+            error = "Error downloading page. Refused the file name \"" + saveToFilename + "\".";
+            DLOG("%s", error.c_str());
+            return false;
+        }
+        fs::path folder = targetFolder();
+        std::error_code ec;
+        fs::create_directories(folder, ec);
+        std::string name = *safe;
+        while (fs::exists(folder / name, ec)) {
+            if (!fs::remove(folder / name, ec) || ec) {
+                name = "_" + name;
+            }
+        }
+        savedPath = (folder / name).string();
+    }
+
+    const bool range = rangeStart >= 0 && rangeEnd > 0;
+    receivedBefore = 0;
+    rangeRefused_ = false;
+    probeRangeHonoured_ = false;
+    int attempts = 0;
+    bool fallbackHttp10 = false;
+    bool fallbackNoGzip = false;
+    int stalled = 0;
+    int64_t lastExceptionProgress = 0;
+    int64_t rangeLength = -1;  // bytes the range holds, once a server has told
+    bool goOn = true;
+
+    while (goOn && lastErrorAllowsRetry) {
+        redirected = false;
+        lastReportedProgress = 0;
+        if (receivedBefore == 0 && !range) {
+            if (fallbackHttp10) {
+                init(url, siteUserName, sitePassword);
+                http10_ = true;
+            }
+            if (fallbackNoGzip) {
+                init(url, siteUserName, sitePassword);
+                acceptEncoding_ = "gzip;q=0";
+            }
+        }
+        receivedThisAttempt = 0;
+        Attempt a;
+        attempt_ = &a;
+        FilePtr file;
+        std::string rangeHeader;
+        if (target_ == Target::File) {
+            if (range && rangeLength >= 0 && receivedBefore >= rangeLength) {
+                break;  // every byte of the range is here; only the close went wrong
+            }
+            file.reset(fopen(savedPath.c_str(), attempts == 0 ? "w+b" : "r+b"));
+            if (!file || fseek(file.get(), 0, SEEK_END) != 0) {
+                result = false;
+                lastErrorAllowsRetry = false;
+                statusCode = 599;
+                error = "Error downloading page. Could not write the file \"" + savedPath + "\".";
+                break;
+            }
+            if (range) {
+                a.askedStart = rangeStart + receivedBefore;
+                a.askedEnd = rangeEnd;
+                rangeHeader = std::to_string(a.askedStart) + "-" + std::to_string(rangeEnd);
+            } else if (receivedBefore > 0) {
+                // Continue the whole file after what is already written, never append it twice.
+                a.askedStart = receivedBefore;
+                a.resumeWhole = true;
+                rangeHeader = std::to_string(receivedBefore) + "-";
+            }
+        } else if (target_ == Target::Probe) {
+            a.askedStart = 0;
+            a.askedEnd = 1;
+            rangeHeader = "0-1";
+        }
+        applyHeaders(requestEncoding(), rangeHeader);
+        DLOG("attempt %d http10=%d encoding [%s] range [%s]", attempts, http10_ ? 1 : 0,
+             requestEncoding().c_str(), rangeHeader.c_str());
+        CURLcode code = perform(url, file.get());
+        statusCode = static_cast<int>(a.status);
+        content = target_ == Target::File ? std::string() : StringListText(a.body);
+        if (a.answeredLength >= 0 && range) {
+            rangeLength = a.answeredLength + (a.askedStart - rangeStart);
+        }
+        std::string message = a.errorBuffer[0] ? a.errorBuffer : curl_easy_strerror(code);
+
+        if (a.abort == Abort::BadRedirect) {
+            result = false;
+            lastErrorAllowsRetry = false;
+            error = "Error downloading page. Refused to follow the redirect to \"" + a.abortDetail + "\".";
+            goOn = false;
+        } else if (a.abort == Abort::RangeRefused && target_ == Target::Probe) {
+            // The answer still tells the length; the caller downloads the file whole.
+            goOn = false;
+        } else if (a.abort == Abort::RangeRefused) {
+            result = false;
+            lastErrorAllowsRetry = false;
+            rangeRefused_ = true;
+            error = "Error downloading page. The server did not send the byte range that was asked for.";
+            goOn = false;
+        } else if (a.abort == Abort::Encoded) {
+            result = false;
+            lastErrorAllowsRetry = false;
+            error = "Error downloading page. The server sent the file encoded (" + a.abortDetail +
+                    ") although it was asked not to.";
+            goOn = false;
+        } else if (code == CURLE_OK && a.status >= 400) {
+            lastErrorAllowsRetry = errorAllowsRetry(static_cast<int>(a.status));
+            if (!fallbackHttp10 && lastErrorAllowsRetry) {
+                fallbackHttp10 = true;
+            } else if (!fallbackNoGzip && lastErrorAllowsRetry) {
+                fallbackNoGzip = true;
+            } else {
+                goOn = false;
+                if (!a.errorBody.empty() && a.status >= 500 && target_ == Target::Memory) {
+                    content = StringListText(a.errorBody);
+                } else {
+                    result = false;
+                    error = statusErrorText(static_cast<int>(a.status), a.status, a.reason);
+                }
+            }
+        } else {
+            bool shortRange = code == CURLE_OK && a.answeredLength >= 0 && a.written < a.answeredLength;
+            if (code != CURLE_OK || shortRange) {
+                if (shortRange) {
+                    code = CURLE_PARTIAL_FILE;
+                    message = "The server sent fewer bytes than it announced.";
+                }
+                // Connection trouble: resume what can be resumed, else the two fallbacks.
+                if (file) {
+                    receivedBefore = FileSize(file.get());
+                }
+                if (receivedBefore != 0 || range) {
+                    bool moved = target_ == Target::File && receivedBefore != lastExceptionProgress;
+                    if (!moved) {
+                        if (stalled < 2) {
+                            ++stalled;
+                            SleepMs(100 * stalled);
+                        } else {
+                            goOn = false;
+                            result = false;
+                            lastErrorAllowsRetry = false;
+                            error = SocketErrorText(code, message);
+                        }
+                    } else {
+                        lastExceptionProgress = receivedBefore;
+                        stalled = 0;
+                    }
+                } else if (code != CURLE_OK && a.status != 404 && !fallbackHttp10) {
+                    fallbackHttp10 = true;
+                } else if (!fallbackNoGzip && a.status != 404) {
+                    fallbackNoGzip = true;
+                } else {
+                    goOn = false;
+                    result = false;
+                    error = SocketErrorText(code, message);
+                }
+            } else {
+                goOn = false;
+                bool strict = useThreads || target_ != Target::Memory;
+                if (strict && a.status != 200 && a.status != 206) {
+                    result = false;
+                    error = a.status == -1 ? Configuration::GetText("DOWNLOADER_3",
+                                                                    "Error downloading page - domain lookup failed")
+                                           : Configuration::GetText("DOWNLOADER_4",
+                                                                    "Error downloading page. Error code:") +
+                                                 " " + std::to_string(a.status);
+                }
+                if (result && !fallbackNoGzip && target_ == Target::Memory &&
+                    static_cast<int64_t>(content.size()) < expectedContentLength) {
+                    fallbackNoGzip = true;
+                    goOn = true;
+                }
+            }
+        }
+        if (file) {
+            DLOG("file size now %lld", static_cast<long long>(FileSize(file.get())));
+            file.reset();
+        } else {
+            receivedBefore += receivedThisAttempt;
+        }
+        attempt_ = nullptr;
+        ++attempts;
+    }
+
+    if (redirected) {
+        char* effective = nullptr;
+        curl_easy_getinfo(HTTP.get(), CURLINFO_EFFECTIVE_URL, &effective);
+        redirectUrl = effective ? effective : "";
+        tempRedirect = redirectCode == 302 || redirectCode == 307;
+        redirectedTo = redirectUrl;
+        std::string lower = Lower(redirectedTo);
+        if (!StartsWith(lower, "http://") && !StartsWith(lower, "https://")) {
+            std::string server = serverPartOf(url);
+            if (StartsWith(redirectedTo, "/")) {
+                StripTrailingSlashes(server);
+            } else {
+                AddTrailingSlash(server);
+            }
+            redirectedTo = server + redirectedTo;
+        }
+    }
+    if (!result && target_ == Target::File && !savedPath.empty()) {
+        std::error_code ignored;
+        fs::remove(savedPath, ignored);  // a failed file is never left looking like a result
+    }
+    DLOG("END result=%d status=%d error [%s]", result ? 1 : 0, statusCode, error.c_str());
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// get and the segmented download.
+
+bool Downloader::addSubDownload(MyDownload* part) {
+    std::lock_guard guard(Mutex_Queue);
+    partQueue.push_back(part);
+    return true;
+}
+
+MyDownload* Downloader::getMoreWorkForSubThread() {
+    std::lock_guard guard(Mutex_Queue);
+    if (partQueue.empty()) {
+        ++finishedThreads;
+        return nullptr;
+    }
+    MyDownload* part = partQueue.front();
+    partQueue.pop_front();
+    return part;
+}
+
+void Downloader::SubHTTPReceiveProgress(int64_t delta) {
+    std::lock_guard guard(Mutex_Queue);
+    partsReceivedSum_ += delta;
+    if (ownerInfo) {
+        try {
+            ownerInfo->locked_setProgress(expectedContentLength, partsReceivedSum_);
+        } catch (const std::exception& e) {
+            DLOG("progress report failed: %s", e.what());
+        }
+    }
+}
+
+int64_t Downloader::partsReceivedSum() const {
+    std::lock_guard guard(Mutex_Queue);
+    return partsReceivedSum_;
+}
+
+bool Downloader::singleRequest(const std::string& url, const std::string& name, std::string& savedPath,
+                               std::string& error, bool& tempRedirect, std::string& redirectedTo,
+                               const std::string& password, const std::string& user, int64_t rangeEnd,
+                               int64_t rangeStart, int& attemptsLeft, bool& lastErrorAllowsRetry) {
+    const std::string errorIn = error;
+    const bool tempIn = tempRedirect;
+    const std::string redirectIn = redirectedTo;
+    bool result = false;
+    lastErrorAllowsRetry = true;
+    do {
+        error = errorIn;
+        tempRedirect = tempIn;
+        redirectedTo = redirectIn;
+        result = innerGet(url, name, savedPath, error, lastErrorAllowsRetry, tempRedirect, redirectedTo, password,
+                          user, rangeEnd, rangeStart);
+        if (!result && attemptsLeft > 1 && lastErrorAllowsRetry) {
+            SleepMs(1000);
+        }
+        --attemptsLeft;
+    } while (!result && attemptsLeft > 0 && lastErrorAllowsRetry);
+    return result;
+}
+
+bool Downloader::get(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
+                     std::string& error, bool& tempRedirect, std::string& redirectedTo,
+                     const std::string& sitePassword, const std::string& siteUserName, int64_t rangeEnd,
+                     int64_t rangeStart) {
+    DLOG("BEGIN [%s] [%s]", url.c_str(), saveToFilename.c_str());
+    int attemptsLeft = config ? config->Preferences.Attempts : Preferences().Attempts;
+    std::string name = saveToFilename;
+    if (!name.empty()) {
+        // The save-as name may come from the server's answer: only its safe base name is used.
+        auto safe = SafeServerFileName(name);
+        if (!safe) {
+            statusCode = 599;
+            error = "Error downloading page. Refused the file name \"" + saveToFilename + "\".";
+            DLOG("END %s", error.c_str());
+            return false;
+        }
+        name = *safe;
+    }
+    size_t dot = name.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string cleanUrl = url.substr(0, url.find('#'));
+    bool lastErrorAllowsRetry = true;
+    int64_t probedLength = 0;
+    bool segmented = false;
+
+    if (!name.empty() && useThreads) {
+        std::string probePath;
+        if (!singleRequest(cleanUrl, kProbeName, probePath, error, tempRedirect, redirectedTo, sitePassword,
+                           siteUserName, 0, 0, attemptsLeft, lastErrorAllowsRetry)) {
+            DLOG("END probe failed [%s]", error.c_str());
+            return false;
+        }
+        probedLength = expectedContentLength;
+        segmented = probedLength > 0 && probeRangeHonoured_;
+        if (segmented && ownerInfo) {
+            ownerInfo->locked_setProgress(probedLength, 0);
+        }
+        if (!headerFileExt.empty()) {
+            ext = headerFileExt;
+        }
+    }
+
+    if (segmented) {
+        bool partRangeRefused = false;
+        if (segmentedDownload(cleanUrl, base, ext, probedLength, savedPath, partRangeRefused)) {
+            DLOG("END segmented [%s]", savedPath.c_str());
+            return true;
+        }
+        if (!partRangeRefused) {
+            DLOG("END segmented download failed");
+            return false;
+        }
+        DLOG("a part's range was refused: one whole request instead");
+    }
+    attemptsLeft = std::max(attemptsLeft, 1);
+    bool result = singleRequest(cleanUrl, base, savedPath, error, tempRedirect, redirectedTo, sitePassword,
+                                siteUserName, rangeEnd, rangeStart, attemptsLeft, lastErrorAllowsRetry);
+    if (result && probedLength > 0 && !base.empty()) {
+        std::error_code ec;
+        auto size = static_cast<int64_t>(fs::file_size(savedPath, ec));
+        if (ec || size != probedLength) {
+            result = false;
+            error = "Error downloading page. The file has " + std::to_string(ec ? 0 : size) +
+                    " bytes, but the server announced " + std::to_string(probedLength) + ".";
+            fs::remove(savedPath, ec);
+        }
+    }
+    DLOG("END result=%d [%s]", result ? 1 : 0, savedPath.c_str());
+    return result;
+}
+
+bool Downloader::segmentedDownload(const std::string& url, const std::string& base, const std::string& ext,
+                                   int64_t totalSize, std::string& savedPath, bool& rangeRefused) {
+    const fs::path folder = TargetFolder(threadNum);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    std::string pattern = (folder / ".parts-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        DLOG("could not create a part folder in [%s]", folder.c_str());
+        return false;
+    }
+    runFolder_ = pattern;
+
+    // Layout.
+    partList.clear();
+    int id = 0;
+    for (auto [start, end] : Layout(totalSize)) {
+        auto part = std::make_unique<MyDownload>();
+        part->id = id++;
+        part->url = url;
+        part->rangeStart = start;
+        part->rangeEnd = end;
+        addSubDownload(part.get());
+        partList.push_back(std::move(part));
+    }
+
+    // Fetch and check.
+    bool result = fetchParts(url);
+    for (const auto& part : partList) {
+        rangeRefused = rangeRefused || part->rangeRefused;
+    }
+
+    // Merge into the private folder, check, then move into place.
+    if (result) {
+        fs::path merged = runFolder_ / "merged";
+        result = mergeParts(merged, totalSize);
+        if (result) {
+            fs::path final = freeResultName(base, ext);
+            fs::rename(merged, final, ec);
+            result = !ec;
+            if (result) {
+                savedPath = final.string();
+            }
+        }
+    }
+
+    // Release.
+    partList.clear();
+    fs::remove_all(runFolder_, ec);
+    runFolder_.clear();
+    return result;
+}
+
+bool Downloader::fetchParts(const std::string& url) {
+    DLOG("BEGIN %zu parts of [%s]", partList.size(), url.c_str());
+    {
+        std::lock_guard guard(Mutex_Queue);
+        finishedThreads = 0;
+    }
+    std::vector<std::unique_ptr<DownloaderSubThreadInfo>> infos;
+    std::vector<std::unique_ptr<DownloaderSubThread>> threads;
+    for (int i = 0; i < kPartThreads; ++i) {
+        infos.push_back(std::make_unique<DownloaderSubThreadInfo>(i, this));
+        threads.push_back(std::make_unique<DownloaderSubThread>(*infos.back()));
+    }
+    for (auto& t : threads) {
+        t->Start();
+    }
+    // Each part ends within the client's time-outs, so these joins end too.
+    for (auto& t : threads) {
+        t->WaitFor();
+    }
+    threads.clear();
+    bool result = true;
+    for (const auto& part : partList) {
+        if (!part->ok) {
+            DLOG("part %d failed", part->id);
+            result = false;
+            break;
+        }
+    }
+    DLOG("END result=%d", result ? 1 : 0);
+    return result;
+}
+
+bool Downloader::mergeParts(const fs::path& merged, int64_t totalSize) {
+    std::ofstream out(merged, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        DLOG("could not create [%s]", merged.c_str());
+        return false;
+    }
+    std::vector<char> buffer(kMergeBlock);
+    int64_t total = 0;
+    for (const auto& part : partList) {
+        const int64_t expected = std::min(part->rangeEnd, totalSize - 1) - part->rangeStart + 1;
+        std::ifstream in(part->fileName, std::ios::binary);
+        if (!in) {
+            DLOG("could not open part [%s]", part->fileName.c_str());
+            return false;
+        }
+        int64_t partBytes = 0;
+        while (in) {
+            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            std::streamsize got = in.gcount();
+            if (got <= 0) {
+                break;
+            }
+            out.write(buffer.data(), got);
+            if (!out) {
+                DLOG("Error handling part [%s]. Read %d bytes but could only write %d", part->fileName.c_str(),
+                     static_cast<int>(got), 0);
+                return false;
+            }
+            partBytes += got;
+        }
+        in.close();
+        std::error_code ignored;
+        fs::remove(part->fileName, ignored);
+        if (partBytes != expected) {
+            DLOG("part [%s] holds %lld bytes, %lld expected", part->fileName.c_str(),
+                 static_cast<long long>(partBytes), static_cast<long long>(expected));
+            return false;
+        }
+        total += partBytes;
+    }
+    out.flush();
+    if (!out || total != totalSize) {
+        DLOG("merged %lld bytes, %lld expected", static_cast<long long>(total), static_cast<long long>(totalSize));
+        return false;
+    }
+    out.close();
+    return !out.fail();
+}
+
+fs::path Downloader::freeResultName(const std::string& base, const std::string& ext) const {
+    const fs::path folder = TargetFolder(threadNum);
+    fs::path candidate = folder / (base + ext);
+    std::error_code ec;
+    for (int n = 0; fs::exists(candidate, ec); ++n) {
+        if (fs::remove(candidate, ec) && !ec) {
+            break;
+        }
+        candidate = folder / (base + "_" + std::to_string(n) + ext);
+    }
+    return candidate;
+}
+
+}  // namespace pollwick
