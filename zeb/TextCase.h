@@ -1,0 +1,13 @@
+// Case changes for names that may or may not be valid UTF-8 (file names on Linux are bytes).
+#pragma once
+
+#include <string>
+
+namespace zeb {
+
+// Valid UTF-8 is changed as Unicode text; anything else only in its ASCII letters, so bytes that are not
+// text pass through unchanged.
+std::string LowerCase(const std::string& text);
+std::string UpperCase(const std::string& text);
+
+}  // namespace zeb
