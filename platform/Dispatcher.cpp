@@ -27,9 +27,9 @@ struct SyncCall {
 };
 
 struct DispatcherState {
-    std::mutex lock;                     // guards every field below
-    std::condition_variable callDone;    // a queued call finished or failed
-    std::condition_variable mainWake;    // a call was queued, or WakeMainThread
+    std::mutex lock;                   // guards every field below
+    std::condition_variable callDone;  // a queued call finished or failed
+    std::condition_variable mainWake;  // a call was queued, or WakeMainThread
     std::deque<std::shared_ptr<SyncCall>> queue;
     bool open = true;
     std::uint64_t wakeSerial = 0;
@@ -128,16 +128,15 @@ void Synchronize(const std::function<void()>& fn) {
         wake();
     }
     std::unique_lock lock(s.lock);
-    const bool started = s.callDone.wait_for(
-        lock, timeout, [&] { return call->state != SyncCall::State::Queued; });
+    const bool started =
+        s.callDone.wait_for(lock, timeout, [&] { return call->state != SyncCall::State::Queued; });
     if (!started) {
         std::erase(s.queue, call);
         throw ESynchronizeFailed("Synchronize: the main thread did not take the call in time");
     }
     // Once running, the call may use this caller's stack, so wait for it to finish.
-    s.callDone.wait(lock, [&] {
-        return call->state == SyncCall::State::Done || call->state == SyncCall::State::Failed;
-    });
+    s.callDone.wait(
+        lock, [&] { return call->state == SyncCall::State::Done || call->state == SyncCall::State::Failed; });
     if (call->state == SyncCall::State::Failed) {
         throw ESynchronizeFailed("Synchronize: the main thread no longer runs synchronized calls");
     }
@@ -210,9 +209,8 @@ bool WaitPumping(const std::function<bool()>& done, unsigned timeoutMs) {
         }
         const auto step = std::min<Clock::duration>(kPumpStep, deadline - now);
         std::unique_lock lock(s.lock);
-        s.mainWake.wait_for(lock, step, [&] {
-            return s.wakeSerial != serial || (onMain && !s.queue.empty());
-        });
+        s.mainWake.wait_for(lock, step,
+                            [&] { return s.wakeSerial != serial || (onMain && !s.queue.empty()); });
     }
 }
 

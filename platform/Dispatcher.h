@@ -42,10 +42,13 @@ void SetDispatcherHost(std::function<void()> wake, std::function<void()> pump);
 // thrown by fn is rethrown here.
 void Synchronize(const std::function<void()>& fn);
 
-// The same for a function that returns a value; returns that value.
+// A callable whose result Synchronize hands back.
 template <typename F>
-    requires(!std::is_void_v<std::invoke_result_t<F&>>)
-std::remove_cvref_t<std::invoke_result_t<F&>> Synchronize(F&& fn) {
+concept ValueReturning = !std::is_void_v<std::invoke_result_t<F&>>;
+
+// The same for a function that returns a value; returns that value.
+template <ValueReturning F>
+auto Synchronize(F&& fn) -> std::remove_cvref_t<std::invoke_result_t<F&>> {
     std::optional<std::remove_cvref_t<std::invoke_result_t<F&>>> result;
     Synchronize(std::function<void()>([&] { result.emplace(fn()); }));
     return std::move(*result);

@@ -28,7 +28,9 @@ std::string DescribeCurrentException() {
 
 TThread::TThread(std::string name) : fName(std::move(name)) {}
 
-TThread::~TThread() { TerminateAndWait(); }
+TThread::~TThread() {
+    TerminateAndWait();
+}
 
 void TThread::Start() {
     std::lock_guard guard(fStateLock);
@@ -57,7 +59,9 @@ void TThread::Run() {
     WakeMainThread();
 }
 
-void TThread::Terminate() { fTerminated.store(true); }
+void TThread::Terminate() {
+    fTerminated.store(true);
+}
 
 void TThread::JoinIfFinished() {
     std::lock_guard guard(fStateLock);

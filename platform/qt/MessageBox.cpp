@@ -98,6 +98,8 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
 ScopedMessageBoxHook::ScopedMessageBoxHook(MessageBoxHook hook)
     : fPrevious(SetMessageBoxHook(std::move(hook))) {}
 
-ScopedMessageBoxHook::~ScopedMessageBoxHook() { SetMessageBoxHook(std::move(fPrevious)); }
+ScopedMessageBoxHook::~ScopedMessageBoxHook() {
+    SetMessageBoxHook(std::move(fPrevious));
+}
 
 }  // namespace platform

@@ -21,10 +21,13 @@ void WakeQtMainThread() {
     if (!gInstalled || app == nullptr) {
         return;
     }
-    QMetaObject::invokeMethod(app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [] { CheckSynchronize(); }, Qt::QueuedConnection);
 }
 
-void PumpQtEvents() { QCoreApplication::processEvents(); }
+void PumpQtEvents() {
+    QCoreApplication::processEvents();
+}
 
 }  // namespace
 

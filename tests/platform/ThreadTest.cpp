@@ -141,9 +141,8 @@ TEST(ThreadTest, SeveralThreadsMayWaitForTheSameThread) {
 
 TEST(ThreadTest, WaitForOnTheMainThreadServesTheWorkersSynchronize) {
     SetMainThread();
-    LambdaThread thread([](LambdaThread& self) {
-        self.SetReturnValue(Synchronize([] { return IsMainThread() ? 1 : 2; }));
-    });
+    LambdaThread thread(
+        [](LambdaThread& self) { self.SetReturnValue(Synchronize([] { return IsMainThread() ? 1 : 2; })); });
     thread.Start();
     EXPECT_EQ(thread.WaitFor(kBoundMs), 1);
 }

@@ -1,10 +1,10 @@
 #include "platform/qt/MessageBox.h"
 
+#include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <optional>
@@ -110,14 +110,14 @@ TEST(MessageBoxTest, TheDefaultBoxShowsPlainTextModallyAndReturnsTheButton) {
             }
             return;
         }
-        shown = ShownBox{box->windowTitle(), box->text(), box->textFormat(), box->icon(),
-                         box->windowModality()};
+        shown =
+            ShownBox{box->windowTitle(), box->text(), box->textFormat(), box->icon(), box->windowModality()};
         poll->stop();
         box->button(QMessageBox::Yes)->click();
     });
     poll->start(10);
-    const auto result = ShowMessageBox(TMessageKind::Question, "Strevio", "<b>not bold</b>",
-                                       TMessageButtons::YesNoCancel);
+    const auto result =
+        ShowMessageBox(TMessageKind::Question, "Strevio", "<b>not bold</b>", TMessageButtons::YesNoCancel);
     delete poll;
     ASSERT_TRUE(shown.has_value());
     EXPECT_EQ(result, TMessageResult::Yes);

@@ -1,9 +1,9 @@
 #include "platform/qt/QtDispatcher.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -40,7 +40,8 @@ TEST_F(QtDispatcherTest, AWorkerCallIsServedByQtsEventLoop) {
     std::thread worker([&] {
         result = Synchronize([] { return IsMainThread() ? 5 : -5; });
         done = true;
-        QMetaObject::invokeMethod(qApp, [] {}, Qt::QueuedConnection);  // let the loop notice
+        QMetaObject::invokeMethod(
+            qApp, [] {}, Qt::QueuedConnection);  // let the loop notice
     });
     const bool served = RunQtLoopUntil(done);
     worker.join();
@@ -50,7 +51,8 @@ TEST_F(QtDispatcherTest, AWorkerCallIsServedByQtsEventLoop) {
 
 TEST_F(QtDispatcherTest, ProcessMessagesDeliversPendingQtEvents) {
     bool delivered = false;
-    QMetaObject::invokeMethod(qApp, [&] { delivered = true; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [&] { delivered = true; }, Qt::QueuedConnection);
     ProcessMessages();
     EXPECT_TRUE(delivered);
 }

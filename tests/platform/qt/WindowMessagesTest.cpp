@@ -1,10 +1,10 @@
 #include "platform/qt/WindowMessages.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
 #include <QWidget>
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
