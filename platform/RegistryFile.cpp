@@ -821,7 +821,18 @@ void HiveFile::Modify(const std::function<bool(RegHive&)>& change) {
         std::rethrow_exception(error_);
     }
     RegHive work = malformed_ ? RegHive{rootName_, {}, {}} : hive_;
-    if (!change(work)) {
+    bool changed = false;
+    try {
+        changed = change(work);
+    } catch (const ERegistryException&) {
+        // On a malformed hive the caller learns about the file rather than about a key that the fresh
+        // hive does not have.
+        if (malformed_) {
+            std::rethrow_exception(error_);
+        }
+        throw;
+    }
+    if (!changed) {
         if (error_) {
             std::rethrow_exception(error_);
         }

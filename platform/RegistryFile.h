@@ -100,7 +100,7 @@ std::string SerialiseHive(const RegHive& hive);
 // A hive file that cannot be read (other than missing) fails every read and every change: it is never
 // replaced. A hive file that can be read but is malformed fails every read with its path and line; the
 // first change copies it to "<file>.bad-<UTC time>" (synced before anything else happens), tells stderr
-// so, and goes on from an empty hive; a change that changes nothing reports the fault instead.
+// so, and goes on from an empty hive; a change that changes nothing or fails reports the fault instead.
 class HiveFile {
 public:
     HiveFile(std::filesystem::path file, std::string rootName);

@@ -338,12 +338,15 @@ TEST(RegistryTest, AMalformedHiveIsReportedAndKeptAsACopyBeforeANewOne) {
     const fs::path file = HiveFile(home);
     const std::string bad =
         "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kept]\n\"a\"=dword:1\n\"b\"=dword:zz\n";
+    TRegistry earlier;
+    ASSERT_TRUE(earlier.OpenKey("Software\\Kept", true));
     WriteFile(file, bad);
 
     TRegistry reg;
     for (const std::function<void()>& read : std::vector<std::function<void()>>{
              [&] { reg.OpenKey("Software\\Kept", false); }, [&] { reg.OpenKeyReadOnly("Software"); },
-             [&] { reg.KeyExists("Software"); }, [&] { reg.DeleteKey("Software\\Missing"); }}) {
+             [&] { reg.KeyExists("Software"); }, [&] { reg.DeleteKey("Software\\Missing"); },
+             [&] { earlier.WriteInteger("a", 2); }}) {
         try {
             read();
             ADD_FAILURE() << "no error for a malformed hive";
