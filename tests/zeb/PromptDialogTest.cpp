@@ -185,6 +185,16 @@ TEST_P(PromptChoiceTest, OkActsOnTheChoiceAndTheBox) {
     zeb::LoadDisabledExtensions(stored);
     EXPECT_EQ(zeb::IsExtensionDisabled(stored, "xyz"), c.doNotShowAgain);
     EXPECT_EQ(stored.disabled_exts.size(), c.doNotShowAgain ? 1u : 0u);
+
+    if (c.doNotShowAgain) {
+        // The next start for this extension goes straight to the chooser, without a prompt.
+        zebtest::RecordingPrograms next({"xdg-open", "mimeopen"});
+        ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
+        EXPECT_EQ(zebtest::RunZeb({"/data/next.xyz"}), 0);
+        const auto nextChoosers = next.WaitForRuns("mimeopen", std::chrono::seconds(20));
+        ASSERT_EQ(nextChoosers.size(), 1u);
+        EXPECT_EQ(nextChoosers[0], std::vector<std::string>{"/data/next.xyz"});
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -108,12 +108,11 @@ TEST_F(ZebProgramTest, AwkwardTargetsReachTheChooserUnchangedAsOneArgument) {
     EXPECT_FALSE(std::filesystem::exists("zeb-shell-ran"));
 }
 
-TEST_F(ZebProgramTest, ChosenReadAndLearnWithTheBoxSkipsThePromptNextTime) {
-    // What the prompt stores when the box is checked is exactly what the next start looks up.
+TEST_F(ZebProgramTest, DisablingIgnoresTheCaseOfTheExtension) {
     zeb::Globals globals;
     ASSERT_TRUE(zeb::ParseCommandLine({"zeb", "/data/Next.Time"}, globals));
     ASSERT_TRUE(zeb::DisableExtension(globals.target_ext));
-    EXPECT_EQ(zebtest::RunZeb({"/data/other.TIME"}), 0);
+    EXPECT_EQ(zebtest::RunZeb({"/showinfo", "/data/other.TIME"}), 0);
     const auto choosers = recorders_.WaitForRuns("mimeopen", kActionTimeout);
     ASSERT_EQ(choosers.size(), 1u);
     EXPECT_EQ(choosers[0], std::vector<std::string>{"/data/other.TIME"});
