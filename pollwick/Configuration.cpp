@@ -15,6 +15,7 @@
 #include "platform/Registry.h"
 #include "platform/SpecialFolders.h"
 #include "pollwick/Winutils_pollwick.h"
+#include "winutils/Winutils.h"
 #include "winutils/Winutils_filesfolders.h"
 #include "winutils/Winutils_screen.h"
 #include "winutils/Winutils_string.h"
@@ -274,6 +275,7 @@ Configuration::Configuration(std::optional<std::filesystem::path> programFolder)
         winutils::ShowWarningMessage(
             "%s", GetText("CFG_5", "Could not create Preferences lock. Please free some resources and try again.")
                       .c_str());
+        winutils::RequestApplicationTerminate();
         return;
     }
     install_time = static_cast<int32_t>(std::time(nullptr));

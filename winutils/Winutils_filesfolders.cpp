@@ -2,7 +2,9 @@
 
 #include <array>
 
+#include "platform/Processes.h"
 #include "platform/SpecialFolders.h"
+#include "winutils/Winutils.h"
 #include "winutils/Winutils_string.h"
 
 namespace winutils {
@@ -29,6 +31,21 @@ constexpr std::array<int, 10> kFolderIds = {0,         kDesktop,         kNetwor
                                             kApplicationData, kLocalApplicationData, kFavourites, kVideos};
 #endif
 
+constexpr size_t kTextBufferSize = 2048;
+
+// The text as the fixed buffers of the start record hold it: at most 2047 bytes, cut at a character
+// boundary.
+std::string Bounded(const std::string& text) {
+    if (text.size() < kTextBufferSize) {
+        return text;
+    }
+    size_t length = kTextBufferSize - 1;
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+        --length;
+    }
+    return text.substr(0, length);
+}
+
 }  // namespace
 
 bool GetSpecialFolderPath(unsigned code, std::string& path) {
@@ -46,6 +63,54 @@ bool GetSpecialFolderPath(unsigned code, std::string& path) {
     path = folderPath->string();
     AddTrailingBackslash(path);
     return true;
+}
+
+std::vector<std::string> SplitParameters(const std::string& parameters) {
+    std::vector<std::string> arguments;
+    std::string current;
+    bool inArgument = false;
+    bool quoted = false;
+    for (size_t i = 0; i < parameters.size(); ++i) {
+        const char c = parameters[i];
+        if (c == '\\' && i + 1 < parameters.size() && parameters[i + 1] == '"') {
+            current += '"';
+            inArgument = true;
+            ++i;
+        } else if (c == '"') {
+            quoted = !quoted;
+            inArgument = true;
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (inArgument) {
+                arguments.push_back(current);
+                current.clear();
+                inArgument = false;
+            }
+        } else {
+            current += c;
+            inArgument = true;
+        }
+    }
+    if (inArgument) {
+        arguments.push_back(current);
+    }
+    return arguments;
+}
+
+bool ShellExecuteAndWait(std::uintptr_t /*owner*/, const std::string& file, const std::string& parameters,
+                         const std::string& workingFolder, int /*showCommand*/, unsigned /*maskFlags*/) {
+    const std::string program = Bounded(file);
+    if (program.empty()) {
+        return false;
+    }
+    std::vector<std::string> argv{program};
+    for (std::string& argument : SplitParameters(Bounded(parameters))) {
+        argv.push_back(std::move(argument));
+    }
+    platform::RunOptions options;
+    options.workingFolder = Bounded(workingFolder);
+    options.stopWaiting = [] { return ApplicationTerminated(); };
+    int exitCode = 0;
+    return platform::RunAndWait(argv, exitCode, options);
 }
 
 }  // namespace winutils
