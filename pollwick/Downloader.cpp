@@ -334,13 +334,16 @@ void Downloader::init(const std::string& url, const std::string& siteUserName, c
     DLOG("BEGIN %s", url.c_str());
     if (!HTTP) {
         HTTP.reset(curl_easy_init());
-        if (!HTTP) {
+        if (HTTP) {
+            // Cookies are kept in memory for the handle's life (set once: the list does not grow).
+            curl_easy_setopt(HTTP.get(), CURLOPT_COOKIEFILE, "");
+        } else {
             DLOG("could not create the HTTP client");
         }
     }
     if (HTTP) {
+        // Every option that some request changes is set here again, so each request starts alike.
         CURL* h = HTTP.get();
-        curl_easy_reset(h);
         http10_ = false;
         acceptEncoding_ = "gzip,deflate";
         std::string userAgent = config ? config->Preferences.UserAgent : Preferences().UserAgent;
@@ -349,7 +352,6 @@ void Downloader::init(const std::string& url, const std::string& siteUserName, c
         curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 8192L);
-        curl_easy_setopt(h, CURLOPT_COOKIEFILE, "");
         curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
         curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -359,19 +361,17 @@ void Downloader::init(const std::string& url, const std::string& siteUserName, c
         // The time-out is one of silence, not of the whole transfer: a large file on a slow link is fine.
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeout));
-        if (!siteUserName.empty()) {
-            curl_easy_setopt(h, CURLOPT_USERNAME, siteUserName.c_str());
-            curl_easy_setopt(h, CURLOPT_PASSWORD, sitePassword.c_str());
-            curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
-        }
+        const bool login = !siteUserName.empty();
+        curl_easy_setopt(h, CURLOPT_USERNAME, login ? siteUserName.c_str() : nullptr);
+        curl_easy_setopt(h, CURLOPT_PASSWORD, login ? sitePassword.c_str() : nullptr);
+        curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
         applyProxy(url);
         applyTls();
-        if (winutils::DebugLogPreferences() &&
-            (winutils::DebugLogPreferences()->DebugMask.load() & winutils::DEBUG_DOWNLOADER)) {
-            curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, &Downloader::OnDebug);
-            curl_easy_setopt(h, CURLOPT_DEBUGDATA, this);
-            curl_easy_setopt(h, CURLOPT_VERBOSE, 1L);
-        }
+        const bool verbose = winutils::DebugLogPreferences() &&
+                             (winutils::DebugLogPreferences()->DebugMask.load() & winutils::DEBUG_DOWNLOADER);
+        curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, verbose ? &Downloader::OnDebug : nullptr);
+        curl_easy_setopt(h, CURLOPT_DEBUGDATA, this);
+        curl_easy_setopt(h, CURLOPT_VERBOSE, verbose ? 1L : 0L);
     }
     content.clear();
     headerFileExt.clear();
@@ -397,9 +397,7 @@ void Downloader::applyProxy(const std::string& url) {
     // An empty text keeps the client from taking a proxy from the environment on its own: the settings
     // decide alone.
     curl_easy_setopt(h, CURLOPT_PROXY, host.c_str());
-    if (!host.empty() && port != 0) {
-        curl_easy_setopt(h, CURLOPT_PROXYPORT, static_cast<long>(port));
-    }
+    curl_easy_setopt(h, CURLOPT_PROXYPORT, host.empty() ? 0L : static_cast<long>(port));
     DLOG("proxy [%s:%d]", host.c_str(), port);
 }
 
@@ -414,6 +412,7 @@ void Downloader::applyTls() {
         extra = gExtraCaFile;
     }
     if (extra.empty()) {
+        curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, nullptr);
         return;
     }
     if (caBlob_.empty()) {
@@ -565,6 +564,9 @@ bool Downloader::checkRangeAnswer(const std::vector<std::string>& lines) {
     }
     a.answeredLength = range->last - range->first + 1;
     a.rangeTotal = range->total;
+    if (target_ == Target::Probe) {
+        probeRangeHonoured_ = true;
+    }
     return true;
 }
 
@@ -609,7 +611,8 @@ size_t Downloader::OnBody(char* data, size_t size, size_t count, void* self) {
 
 int Downloader::OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
     auto* d = static_cast<Downloader*>(self);
-    if (dlnow != d->receivedThisAttempt) {
+    // An error page is no progress of the download.
+    if (d->attempt_ && !d->attempt_->bodyIsError && dlnow != d->receivedThisAttempt) {
         d->HTTPReceiveProcess(dltotal, dlnow);
     }
     return 0;

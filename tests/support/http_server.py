@@ -104,8 +104,12 @@ class Handler(BaseHTTPRequestHandler):
         return count
 
     def leave(self):
+        # Called just before the last bytes of an answer go out: the client cannot start its next
+        # request before it has them, so the high-water mark never counts one client twice.
         with STATE_LOCK:
-            STATE["inflight"] -= 1
+            if not self.left:
+                self.left = True
+                STATE["inflight"] -= 1
 
     def log_request_line(self):
         if not CONFIG["log"]:
@@ -128,6 +132,7 @@ class Handler(BaseHTTPRequestHandler):
     def handle_any(self, send_body):
         self.route_key = urlsplit(self.path).path
         route = CONFIG["script"].get(self.route_key, {})
+        self.left = False
         count = self.enter()
         try:
             self.answer(route, count, send_body)
@@ -138,6 +143,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def answer(self, route, count, send_body):
         if "raw" in route:
+            self.leave()
             self.wfile.write(route["raw"].encode("latin-1"))
             self.wfile.flush()
             self.close_connection = True
@@ -154,6 +160,7 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Location", location)
             body = route.get("redirect_body", "").encode("latin-1")
             self.send_header("Content-Length", str(len(body)))
+            self.leave()
             self.end_headers()
             if send_body:
                 self.wfile.write(body)
@@ -163,6 +170,7 @@ class Handler(BaseHTTPRequestHandler):
     def send_simple(self, status, body, send_body):
         self.send_response(status)
         self.send_header("Content-Length", str(len(body)))
+        self.leave()
         self.end_headers()
         if send_body:
             self.wfile.write(body)
@@ -199,6 +207,7 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_response(416)
                 self.send_header("Content-Range", "bytes */%d" % total)
                 self.send_header("Content-Length", "0")
+                self.leave()
                 self.end_headers()
                 return
             shift = 1 if route.get("wrong_range") or start >= route.get("wrong_range_from", 1 << 62) else 0
@@ -220,6 +229,8 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(length))
         for line in route.get("extra_headers", []):
             self._headers_buffer.append(line.encode("latin-1") + b"\r\n")
+        if not send_body or not body:
+            self.leave()
         self.end_headers()
         if send_body:
             self.send_body(route, count, body)
@@ -246,6 +257,8 @@ class Handler(BaseHTTPRequestHandler):
             step = min(limit - sent, 16384 if not rate else max(1, rate // 20))
             if stall_at is not None and sent < stall_at:
                 step = min(step, stall_at - sent)
+            if sent + step >= limit:
+                self.leave()
             self.wfile.write(body[sent:sent + step])
             sent += step
             if rate:
@@ -263,6 +276,11 @@ class Handler(BaseHTTPRequestHandler):
 class Server(ThreadingHTTPServer):
     daemon_threads = True
     is_tls = False
+
+    def handle_error(self, request, client_address):
+        # Clients that hang up (tests that refuse an answer half-way) are expected here.
+        if not isinstance(sys.exc_info()[1], (ConnectionError, ssl.SSLError, TimeoutError)):
+            super().handle_error(request, client_address)
 
 
 class TLSServer(Server):

@@ -1,0 +1,480 @@
+// Single requests of the downloader against a local server: headers, fallbacks and retries, error texts,
+// response headers, redirects, resuming, bad servers and TLS.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/pollwick/DownloaderTestSupport.h"
+
+namespace pollwick::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+class DownloaderTest : public DownloaderFixture {};
+
+TEST_F(DownloaderTest, MemoryRequestSendsTheClientHeadersAndKeepsTheTextAsLines) {
+    cfg_->Preferences.UserAgent = "TestAgent/1.0";
+    cfg_->Preferences.Referer = "http://referer.example/";
+    auto server = StartServer(R"({"/check": {"body": "first\nsecond\r\nthird"}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = Get(d, server->url("/check"), "", 0, 0);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(d.statusCode, 200);
+    EXPECT_EQ(d.content, "first\r\nsecond\r\nthird\r\n");
+
+    auto requests = server->requestsFor("/check");
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& req = requests[0];
+    EXPECT_EQ(req.version, "HTTP/1.1");
+    EXPECT_EQ(req.header("user-agent"), "TestAgent/1.0");
+    EXPECT_EQ(req.header("referer"), "http://referer.example/");
+    EXPECT_EQ(req.header("cache-control"), "no-cache");
+    EXPECT_EQ(req.header("connection"), "Keep-Alive");
+    EXPECT_EQ(req.header("accept-encoding"), "gzip,deflate");
+    EXPECT_FALSE(req.hasHeader("accept"));
+    EXPECT_FALSE(req.hasHeader("range"));
+}
+
+TEST_F(DownloaderTest, MemoryRequestUnpacksAGzipAnswer) {
+    Serve("page.txt", "compressed text");
+    auto server = StartServer(R"({"/page.txt": {"gzip": true}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = Get(d, server->url("/page.txt"), "", 0, 0);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(d.content, "compressed text\r\n");
+}
+
+// How one logical request answers an HTTP error: the number of requests it makes, the headers of each, and
+// what the caller is told.
+struct FallbackCase {
+    const char* name;
+    int status;
+    const char* errorBody;
+    std::vector<std::string> versions;   // HTTP version of each request made
+    std::vector<std::string> encodings;  // Accept-Encoding of each request made
+    bool ok;
+    bool retry;
+    const char* error;  // start of the error text; empty when ok
+};
+
+class FallbackTable : public DownloaderFixture, public ::testing::WithParamInterface<FallbackCase> {};
+
+TEST_P(FallbackTable, RequestsAndResult) {
+    const FallbackCase& c = GetParam();
+    auto server = StartServer(std::string(R"({"/x": {"statuses": [)") + std::to_string(c.status) +
+                              R"(], "error_body": ")" + c.errorBody + R"("}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = InnerGet(d, server->url("/x"), "");
+    EXPECT_EQ(r.ok, c.ok);
+    EXPECT_EQ(r.retry, c.retry);
+    EXPECT_EQ(d.statusCode, c.status);
+    if (*c.error) {
+        EXPECT_THAT(r.error, StartsWith(c.error));
+    }
+    auto requests = server->requestsFor("/x");
+    ASSERT_EQ(requests.size(), c.versions.size());
+    for (size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].version, c.versions[i]) << "request " << i;
+        EXPECT_EQ(requests[i].header("accept-encoding"), c.encodings[i]) << "request " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, FallbackTable,
+    ::testing::Values(
+        FallbackCase{"ServerError",
+                     500,
+                     "",
+                     {"HTTP/1.1", "HTTP/1.0", "HTTP/1.1"},
+                     {"gzip,deflate", "gzip,deflate", "gzip;q=0"},
+                     false,
+                     true,
+                     "Error 500, Internal Server Error. The server encountered an unexpected condition which "
+                     "prevented it from fulfilling the request."},
+        FallbackCase{"NotFound", 404, "", {"HTTP/1.1"}, {"gzip,deflate"}, false, false,
+                     "Error 404, Not Found. The page does not exist."},
+        FallbackCase{"Forbidden", 403, "", {"HTTP/1.1"}, {"gzip,deflate"}, false, false, "Error 403, Forbidden."},
+        FallbackCase{"BadGatewayNeverRetried", 502, "", {"HTTP/1.1"}, {"gzip,deflate"}, false, false,
+                     "Error 502, Bad Gateway."},
+        FallbackCase{"UnavailableWithPage",
+                     503,
+                     "maintenance page",
+                     {"HTTP/1.1", "HTTP/1.0", "HTTP/1.1"},
+                     {"gzip,deflate", "gzip,deflate", "gzip;q=0"},
+                     true,
+                     true,
+                     ""},
+        FallbackCase{"UnknownStatus",
+                     418,
+                     "",
+                     {"HTTP/1.1", "HTTP/1.0", "HTTP/1.1"},
+                     {"gzip,deflate", "gzip,deflate", "gzip;q=0"},
+                     false,
+                     true,
+                     "Error downloading page. Error code: Socket error #418. HTTP status: 418. I'm a Teapot"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DownloaderTest, ErrorPageOfA503BecomesTheContent) {
+    auto server = StartServer(R"({"/x": {"statuses": [503], "error_body": "back soon"}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = InnerGet(d, server->url("/x"), "");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(d.statusCode, 503);
+    EXPECT_EQ(d.content, "back soon\r\n");
+}
+
+TEST_F(DownloaderTest, GetRepeatsARetryableFailureAndStopsAtOnceOnA404) {
+    cfg_->Preferences.Attempts = 2;
+    auto server = StartServer(R"({"/busy": {"statuses": [500]}, "/gone": {"statuses": [404]}})");
+    Downloader d(0, false, nullptr, nullptr);
+    EXPECT_FALSE(Get(d, server->url("/busy"), "", 0, 0).ok);
+    EXPECT_EQ(server->requestsFor("/busy").size(), 6u);  // two attempts of three requests each
+    CallResult gone = Get(d, server->url("/gone"), "", 0, 0);
+    EXPECT_FALSE(gone.ok);
+    EXPECT_EQ(gone.error, "Error 404, Not Found. The page does not exist.");
+    EXPECT_EQ(server->requestsFor("/gone").size(), 1u);
+}
+
+TEST_F(DownloaderTest, RetryableFailureThatRecoversSucceeds) {
+    auto server = StartServer(R"({"/flaky": {"statuses": [500, 200], "body": "fine"}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = InnerGet(d, server->url("/flaky"), "");
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(d.content, "fine\r\n");
+    ASSERT_EQ(server->requestsFor("/flaky").size(), 2u);
+    EXPECT_EQ(server->requestsFor("/flaky")[1].version, "HTTP/1.0");
+}
+
+TEST_F(DownloaderTest, NoContentIsAcceptedOnlyWithoutThreads) {
+    auto server = StartServer(R"({"/empty": {"statuses": [204]}})");
+    Downloader plain(0, false, nullptr, nullptr);
+    CallResult r = InnerGet(plain, server->url("/empty"), "");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(plain.statusCode, 204);
+
+    Downloader threaded(0, true, nullptr, nullptr);
+    CallResult t = InnerGet(threaded, server->url("/empty"), "");
+    EXPECT_FALSE(t.ok);
+    EXPECT_EQ(t.error, "Error downloading page. Error code: 204");
+}
+
+TEST_F(DownloaderTest, ProbeReadsTheWholeLengthWhateverTheHeaderOrder) {
+    Serve("big.bin", RandomBytes(300000, 1));
+    auto server = StartServer("{}");
+    Downloader d(0, true, nullptr, nullptr);
+    CallResult r = InnerGet(d, server->url("/big.bin"), Downloader::kProbeName);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(d.statusCode, 206);
+    EXPECT_EQ(d.expectedContentLength, 300000);
+    auto requests = server->requestsFor("/big.bin");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].header("range"), "bytes=0-1");
+    EXPECT_EQ(requests[0].header("accept-encoding"), "identity");
+}
+
+TEST_F(DownloaderTest, LengthsOverFourGigabytesAreKept) {
+    auto server = StartServer(R"({"/huge": {"body": "ab", "announce_total": 5000000000}})");
+    Downloader d(0, true, nullptr, nullptr);
+    CallResult r = InnerGet(d, server->url("/huge"), Downloader::kProbeName);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(d.expectedContentLength, 5000000000LL);
+}
+
+TEST_F(DownloaderTest, BodyShorterThanItsAnnouncedLengthFails) {
+    auto server = StartServer(
+        R"({"/short": {"body": "only a few bytes", "announce_length": 5000000000},
+            "/short.bin": {"body": "only a few bytes", "announce_length": 100}})");
+    Downloader memory(0, false, nullptr, nullptr);
+    CallResult m = InnerGet(memory, server->url("/short"), "");
+    EXPECT_FALSE(m.ok);
+    EXPECT_THAT(m.error, StartsWith("Error downloading page. Socket error #"));
+
+    Downloader file(0, false, nullptr, nullptr);
+    CallResult f = Get(file, server->url("/short.bin"), "short.bin");
+    EXPECT_FALSE(f.ok);
+    EXPECT_FALSE(std::filesystem::exists(f.savedPath));
+}
+
+TEST_F(DownloaderTest, MalformedAnswersFailWithoutHarm) {
+    auto server = StartServer(R"({
+        "/garbage": {"raw": "THIS IS NOT HTTP\r\n\r\n"},
+        "/badlength": {"raw": "HTTP/1.1 200 OK\r\nContent-Length: zz\r\n\r\nhello"},
+        "/odd": {"body": "payload", "extra_headers": ["NoColonHere", "X-Empty:", "Content-Disposition: filename="]}
+    })");
+    Downloader d(0, false, nullptr, nullptr);
+    EXPECT_FALSE(Get(d, server->url("/garbage"), "g.bin").ok);
+    EXPECT_FALSE(Get(d, server->url("/badlength"), "b.bin").ok);
+    CallResult odd = InnerGet(d, server->url("/odd"), "");
+    if (odd.ok) {
+        EXPECT_EQ(d.content, "payload\r\n");
+        EXPECT_EQ(d.headerFileExt, "");
+    }
+}
+
+struct DispositionCase {
+    const char* header;
+    const char* ext;
+};
+
+class DispositionTable : public DownloaderFixture, public ::testing::WithParamInterface<DispositionCase> {};
+
+TEST_P(DispositionTable, ExtensionTakenOnlyFromASafeName) {
+    Serve("f.bin", "0123456789");
+    std::string header = GetParam().header;
+    std::string escaped;
+    for (char c : header) {
+        if (c == '"' || c == '\\') {
+            escaped += '\\';
+        }
+        escaped += c;
+    }
+    auto server = StartServer(R"({"/f.bin": {"content_disposition": ")" + escaped + R"("}})");
+    Downloader d(0, true, nullptr, nullptr);
+    CallResult r = InnerGet(d, server->url("/f.bin"), Downloader::kProbeName);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(d.headerFileExt, GetParam().ext) << header;
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, DispositionTable,
+                         ::testing::Values(DispositionCase{"attachment; filename=\"Setup.EXE\"", ".exe"},
+                                           DispositionCase{"attachment; filename=noextension", ""},
+                                           DispositionCase{"attachment; filename=\"../../evil.sh\"", ".sh"},
+                                           DispositionCase{"attachment; filename=\"..\\\\x.msi\"", ".msi"},
+                                           DispositionCase{"attachment; filename=\".hidden.exe\"", ""},
+                                           DispositionCase{"attachment; filename=\"a.verylongextension\"", ""},
+                                           DispositionCase{"attachment; filename=\"a.e$e\"", ""},
+                                           DispositionCase{"attachment; filename=\"a.exe \"; size=10", ".exe"},
+                                           DispositionCase{"attachment; filename=\"..\"", ""}));
+
+TEST(DownloaderNames, ServerFileNamesAreReducedOrRefused) {
+    struct Case {
+        std::string in;
+        std::optional<std::string> out;
+    };
+    const std::vector<Case> cases = {
+        {"setup.exe", "setup.exe"},
+        {"../../setup.exe", "setup.exe"},
+        {"/etc/passwd", "passwd"},
+        {"C:\\Windows\\evil.dll", "evil.dll"},
+        {"noext", "noext"},
+        {"", std::nullopt},
+        {"..", std::nullopt},
+        {".", std::nullopt},
+        {"../", std::nullopt},
+        {".bashrc", std::nullopt},
+        {"set\x01up.exe", std::nullopt},
+        {"setup.exe\n", std::nullopt},
+        {"setup.", std::nullopt},
+        {"setup.toolongext", std::nullopt},
+        {"setup.ex-e", std::nullopt},
+        {"setup.12345678", "setup.12345678"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Downloader::SafeServerFileName(c.in), c.out) << "[" << c.in << "]";
+    }
+}
+
+TEST(DownloaderNames, ServerPartOfKeepsSchemeHostAndSlash) {
+    EXPECT_EQ(Downloader::serverPartOf("http://host.example/a/b.html"), "http://host.example/");
+    EXPECT_EQ(Downloader::serverPartOf("https://host.example:8443/a?x=http://y/"), "https://host.example:8443/");
+    EXPECT_EQ(Downloader::serverPartOf("http://host.example"), "http://host.example");
+    EXPECT_EQ(Downloader::serverPartOf("http://host.example\\dir\\file"), "http://host.example\\");
+}
+
+TEST(DownloaderNames, RetryIsRefusedForTheFinalStatuses) {
+    for (int status : {401, 402, 403, 404, 407, 409, 410, 413, 414, 415, 416, 417, 502}) {
+        EXPECT_FALSE(Downloader::errorAllowsRetry(status)) << status;
+    }
+    for (int status : {0, 400, 405, 408, 411, 412, 418, 500, 501, 503, 504, 505}) {
+        EXPECT_TRUE(Downloader::errorAllowsRetry(status)) << status;
+    }
+}
+
+TEST_F(DownloaderTest, FileTargetIsWrittenUnderThePersonalFolderAsIdentity) {
+    std::string data = RandomBytes(200000, 2);
+    Serve("setup.exe", data);
+    auto server = StartServer(R"({"/setup.exe": {"gzip": true}})");
+    Downloader d(3, false, nullptr, nullptr);
+    CallResult r = Get(d, server->url("/setup.exe"), "setup.exe");
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(std::filesystem::path(r.savedPath), TargetFolder(3) / "setup");
+    EXPECT_EQ(testsupport::ReadFile(r.savedPath), data);
+    EXPECT_EQ(server->requestsFor("/setup.exe").at(0).header("accept-encoding"), "identity");
+}
+
+TEST_F(DownloaderTest, FileSentEncodedAgainstTheRequestIsRefused) {
+    Serve("setup.exe", RandomBytes(5000, 3));
+    auto server = StartServer(R"({"/setup.exe": {"gzip": "always"}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = Get(d, server->url("/setup.exe"), "setup.exe");
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(std::filesystem::exists(r.savedPath));
+}
+
+TEST_F(DownloaderTest, UnsafeSaveAsNamesAreReducedOrRefused) {
+    Serve("f.bin", "data");
+    auto server = StartServer("{}");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult reduced = Get(d, server->url("/f.bin"), "../../outside.exe");
+    ASSERT_TRUE(reduced.ok) << reduced.error;
+    EXPECT_EQ(std::filesystem::path(reduced.savedPath), TargetFolder(0) / "outside");
+    for (const char* name : {".profile", "bad\x01name.exe", "x.exe;rm"}) {
+        CallResult r = Get(d, server->url("/f.bin"), name);
+        EXPECT_FALSE(r.ok) << name;
+        EXPECT_THAT(r.error, HasSubstr("Refused the file name")) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(home_->root() / "personal" / "outside"));
+}
+
+TEST_F(DownloaderTest, BrokenRangeResumesWhereItStoppedAndIsByteExact) {
+    std::string data = RandomBytes(100000, 4);
+    Serve("f.bin", data);
+    auto server = StartServer(R"({"/f.bin": {"break_after": 7000, "break_times": 2}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = Get(d, server->url("/f.bin"), "7", 60000, 10000);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(testsupport::ReadFile(r.savedPath), data.substr(10000, 50001));
+    auto requests = server->requestsFor("/f.bin");
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].header("range"), "bytes=10000-60000");
+    EXPECT_EQ(requests[1].header("range"), "bytes=17000-60000");
+    EXPECT_EQ(requests[2].header("range"), "bytes=24000-60000");
+}
+
+TEST_F(DownloaderTest, BrokenWholeFileContinuesInsteadOfAppendingTwice) {
+    std::string data = RandomBytes(80000, 5);
+    Serve("f.bin", data);
+    auto server = StartServer(R"({"/f.bin": {"break_after": 30000, "break_times": 1}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = Get(d, server->url("/f.bin"), "f.bin");
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(testsupport::ReadFile(r.savedPath), data);
+    auto requests = server->requestsFor("/f.bin");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[0].hasHeader("range"));
+    EXPECT_EQ(requests[1].header("range"), "bytes=30000-");
+}
+
+TEST_F(DownloaderTest, RangeThatBringsNothingNewGivesUpAfterTwoPauses) {
+    Serve("f.bin", RandomBytes(50000, 6));
+    auto server = StartServer(R"({"/f.bin": {"break_after": 0}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = InnerGet(d, server->url("/f.bin"), "0", 20000, 0);
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.retry);
+    EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));
+    EXPECT_EQ(server->requestsFor("/f.bin").size(), 3u);
+}
+
+struct BadRangeCase {
+    const char* name;
+    const char* route;
+};
+
+class BadRangeTable : public DownloaderFixture, public ::testing::WithParamInterface<BadRangeCase> {};
+
+TEST_P(BadRangeTable, PartIsRefusedAndNoFileRemains) {
+    Serve("f.bin", RandomBytes(50000, 7));
+    auto server = StartServer(std::string(R"({"/f.bin": )") + GetParam().route + "}");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = Get(d, server->url("/f.bin"), "1", 30000, 10000);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(d.rangeRefused());
+    EXPECT_FALSE(std::filesystem::exists(r.savedPath));
+    EXPECT_EQ(server->requestsFor("/f.bin").size(), 1u);  // no point asking again
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, BadRangeTable,
+                         ::testing::Values(BadRangeCase{"IgnoresRange", R"({"ignore_range": true})"},
+                                           BadRangeCase{"WrongContentRange", R"({"wrong_range": true})"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DownloaderTest, RedirectsAreFollowedAndReported) {
+    Serve("f.txt", "target");
+    auto server = StartServer(R"({
+        "/temp": {"redirect": "/f.txt", "redirect_status": 302},
+        "/perm": {"redirect": "{http}/f.txt", "redirect_status": 301, "redirect_body": "moved, see elsewhere"},
+        "/rel": {"redirect": "f.txt", "redirect_status": 307}
+    })");
+    struct Case {
+        const char* path;
+        bool temp;
+    };
+    for (Case c : {Case{"/temp", true}, Case{"/perm", false}, Case{"/rel", true}}) {
+        Downloader d(0, false, nullptr, nullptr);
+        CallResult r = InnerGet(d, server->url(c.path), "");
+        ASSERT_TRUE(r.ok) << c.path << ": " << r.error;
+        EXPECT_EQ(d.content, "target\r\n") << c.path;
+        EXPECT_EQ(r.tempRedirect, c.temp) << c.path;
+        EXPECT_EQ(r.redirectedTo, server->url("/f.txt")) << c.path;
+        EXPECT_EQ(d.expectedContentLength, 6) << c.path;
+    }
+}
+
+TEST_F(DownloaderTest, RedirectsToOtherSchemesOrDownToHttpAreRefused) {
+    Serve("f.txt", "target");
+    auto server = StartServer(R"({
+        "/ftp": {"redirect": "ftp://127.0.0.1/f.txt"},
+        "/local": {"redirect": "file:///etc/passwd"},
+        "/down": {"redirect": "{http}/f.txt"},
+        "/up": {"redirect": "{https}/f.txt"}
+    })",
+                              true);
+    Downloader::SetExtraCAFile(server->caFile().string());
+    for (std::string url : {server->url("/ftp"), server->url("/local"), server->tlsUrl("/down")}) {
+        Downloader d(0, false, nullptr, nullptr);
+        CallResult r = InnerGet(d, url, "");
+        EXPECT_FALSE(r.ok) << url;
+        EXPECT_FALSE(r.retry) << url;
+        EXPECT_THAT(r.error, HasSubstr("Refused to follow the redirect")) << url;
+    }
+    EXPECT_TRUE(server->requestsFor("/f.txt").empty());
+
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult up = InnerGet(d, server->url("/up"), "");
+    ASSERT_TRUE(up.ok) << up.error;
+    EXPECT_EQ(d.content, "target\r\n");
+}
+
+TEST_F(DownloaderTest, HttpsWorksWithTheTrustedCaAndFailsClearlyWithout) {
+    std::string data = RandomBytes(40000, 8);
+    Serve("f.bin", data);
+    auto server = StartServer("{}", true);
+
+    Downloader untrusted(0, false, nullptr, nullptr);
+    CallResult bad = Get(untrusted, server->tlsUrl("/f.bin"), "f.bin");
+    EXPECT_FALSE(bad.ok);
+    EXPECT_THAT(bad.error, HasSubstr("certificate"));
+    EXPECT_FALSE(std::filesystem::exists(bad.savedPath));
+
+    Downloader::SetExtraCAFile(server->caFile().string());
+    Downloader trusted(0, false, nullptr, nullptr);
+    CallResult good = Get(trusted, server->tlsUrl("/f.bin"), "f.bin");
+    ASSERT_TRUE(good.ok) << good.error;
+    EXPECT_EQ(testsupport::ReadFile(good.savedPath), data);
+}
+
+TEST_F(DownloaderTest, SilentServerTimesOut) {
+    cfg_->Preferences.TimeoutSeconds = 1;
+    auto server = StartServer(R"({"/slow": {"body": "0123456789", "stall_after": 2, "stall_seconds": 30}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = InnerGet(d, server->url("/slow"), "");
+    EXPECT_FALSE(r.ok);
+    EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));
+}
+
+TEST_F(DownloaderTest, ProgressReachesTheOwnerRecord) {
+    std::string data = RandomBytes(300000, 9);
+    Serve("f.bin", data);
+    auto server = StartServer("{}");
+    RecordingProgress progress;
+    Downloader d(0, false, &progress, nullptr);
+    CallResult r = Get(d, server->url("/f.bin"), "f.bin");
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(progress.total(), 300000);
+    EXPECT_EQ(progress.done(), 300000);
+}
+
+}  // namespace
+}  // namespace pollwick::testing
