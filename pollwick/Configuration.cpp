@@ -72,7 +72,8 @@ private:
             return false;
         }
         for (size_t i = 0; i < a.size(); ++i) {
-            if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+            if (std::tolower(static_cast<unsigned char>(a[i])) !=
+                std::tolower(static_cast<unsigned char>(b[i]))) {
                 return false;
             }
         }
@@ -273,8 +274,9 @@ Configuration::Configuration(std::optional<std::filesystem::path> programFolder)
     DebugLog(winutils::DEBUG_GENERAL, "Configuration::Configuration: Create prefsUpdateLock mutex");
     if (!createPrefsLock()) {
         winutils::ShowWarningMessage(
-            "%s", GetText("CFG_5", "Could not create Preferences lock. Please free some resources and try again.")
-                      .c_str());
+            "%s",
+            GetText("CFG_5", "Could not create Preferences lock. Please free some resources and try again.")
+                .c_str());
         winutils::RequestApplicationTerminate();
         return;
     }

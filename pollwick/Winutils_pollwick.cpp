@@ -112,7 +112,8 @@ void FixURLParameters(std::string& url) {
         const size_t slash = work.find('/');
         if (slash == std::string::npos || slash > query) {
             DebugLog(winutils::DEBUG_GENERAL,
-                     "FixURLParameters: URL has parameters, but no / before ? - adding. Before [%s]", url.c_str());
+                     "FixURLParameters: URL has parameters, but no / before ? - adding. Before [%s]",
+                     url.c_str());
             work.insert(query, "/");
             url = UnmaskSchemes(work);
             DebugLog(winutils::DEBUG_GENERAL, "FixURLParameters: Modified URL [%s]", url.c_str());
@@ -121,8 +122,8 @@ void FixURLParameters(std::string& url) {
     DebugLog(winutils::DEBUG_GENERAL, "FixURLParameters: END   [%s]", url.c_str());
 }
 
-bool ShellMoveFile(const std::string& source, const std::string& target, bool /*silent*/, bool renameOnCollision,
-                   std::string* movedTo) {
+bool ShellMoveFile(const std::string& source, const std::string& target, bool /*silent*/,
+                   bool renameOnCollision, std::string* movedTo) {
     if (target.empty() || source.empty()) {
         return false;
     }
@@ -185,7 +186,8 @@ std::string copyStringBetween(const std::string& source, const std::string& star
                               const std::string& endMarker) {
     const size_t start = source.find(startMarker);
     if (start == std::string::npos) {
-        DebugLog(winutils::DEBUG_WORKERS, "copyStringBetween: Start string not found [%s]", startMarker.c_str());
+        DebugLog(winutils::DEBUG_WORKERS, "copyStringBetween: Start string not found [%s]",
+                 startMarker.c_str());
         return "";
     }
     const size_t from = start + startMarker.size();

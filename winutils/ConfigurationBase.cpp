@@ -31,7 +31,8 @@ long WaitCode(platform::TWaitResult result) {
 }
 
 std::string OwnerText(const char* file, int line) {
-    return std::string(file) + ":" + std::to_string(line) + ", thread: " + std::to_string(syscall(SYS_gettid));
+    return std::string(file) + ":" + std::to_string(line) +
+           ", thread: " + std::to_string(syscall(SYS_gettid));
 }
 
 }  // namespace
@@ -64,29 +65,31 @@ bool ConfigurationBase::Prefs_Lock(const char* file, int line) {
         do {
             code = WaitCode(lock->WaitFor(kLockWaitStepMs));
             DebugLog(DEBUG_PREFS_LOCK,
-                     "Configuration::Prefs_Lock: Lock [%p] (%s:%d) WaitForSingleObject returned %ld. Locked by [%s]",
+                     "Configuration::Prefs_Lock: Lock [%p] (%s:%d) WaitForSingleObject returned %ld. Locked "
+                     "by [%s]",
                      static_cast<void*>(lock), file, line, code, prefsLockOwner().c_str());
         } while (code != kWaitObject0);
     }
     setOwner(OwnerText(file, line));
-    DebugLog(DEBUG_PREFS_LOCK, "Configuration::Prefs_Lock: END Lock [%p] (%s:%d)", static_cast<void*>(lock), file,
-             line);
+    DebugLog(DEBUG_PREFS_LOCK, "Configuration::Prefs_Lock: END Lock [%p] (%s:%d)", static_cast<void*>(lock),
+             file, line);
     return true;
 }
 
 bool ConfigurationBase::Prefs_Unlock(const char* file, int line) {
     platform::TMutex* lock = prefsUpdateLock_.get();
-    DebugLog(DEBUG_PREFS_UNLOCK, "Configuration::Prefs_Unlock: BEGIN Lock [%p] (%s:%d)", static_cast<void*>(lock),
-             file, line);
+    DebugLog(DEBUG_PREFS_UNLOCK, "Configuration::Prefs_Unlock: BEGIN Lock [%p] (%s:%d)",
+             static_cast<void*>(lock), file, line);
     // The owner text is cleared while the lock is still held, so it never overwrites the name of a thread
     // that takes the lock right after the release.
     setOwner("No-one");
     if (lock == nullptr || !lock->Release()) {
-        DebugLog(DEBUG_PREFS_UNLOCK, "Configuration::Prefs_Unlock: Lock [%p] (%s:%d) @@@ FAILED. Error code %ld",
+        DebugLog(DEBUG_PREFS_UNLOCK,
+                 "Configuration::Prefs_Unlock: Lock [%p] (%s:%d) @@@ FAILED. Error code %ld",
                  static_cast<void*>(lock), file, line, kErrorNotOwner);
     }
-    DebugLog(DEBUG_PREFS_UNLOCK, "Configuration::Prefs_Unlock: END Lock [%p] (%s:%d)", static_cast<void*>(lock),
-             file, line);
+    DebugLog(DEBUG_PREFS_UNLOCK, "Configuration::Prefs_Unlock: END Lock [%p] (%s:%d)",
+             static_cast<void*>(lock), file, line);
     return true;
 }
 

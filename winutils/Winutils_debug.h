@@ -10,14 +10,14 @@
 namespace winutils {
 
 // Log categories; a line is written when its mask shares a bit with DebugMask.
-inline constexpr uint32_t DEBUG_GENERAL = 1;             // general progress and errors
-inline constexpr uint32_t DEBUG_DOWNLOADER = 16;         // the HTTP downloader
-inline constexpr uint32_t DEBUG_WORKERS = 32;            // download workers, part threads, marker search
-inline constexpr uint32_t DEBUG_PREFS_UNLOCK = 64;       // Configuration::Prefs_Unlock
-inline constexpr uint32_t DEBUG_GRID_LOCK = 256;         // the offer window's grid lock
-inline constexpr uint32_t DEBUG_STATUS_LOCKS = 1024;     // queue and status-record locks
-inline constexpr uint32_t DEBUG_PREFS_LOCK = 0x10000;    // Configuration::Prefs_Lock
-inline constexpr int32_t DEBUG_ALL = -1;                 // every category ("--debug")
+inline constexpr uint32_t DEBUG_GENERAL = 1;           // general progress and errors
+inline constexpr uint32_t DEBUG_DOWNLOADER = 16;       // the HTTP downloader
+inline constexpr uint32_t DEBUG_WORKERS = 32;          // download workers, part threads, marker search
+inline constexpr uint32_t DEBUG_PREFS_UNLOCK = 64;     // Configuration::Prefs_Unlock
+inline constexpr uint32_t DEBUG_GRID_LOCK = 256;       // the offer window's grid lock
+inline constexpr uint32_t DEBUG_STATUS_LOCKS = 1024;   // queue and status-record locks
+inline constexpr uint32_t DEBUG_PREFS_LOCK = 0x10000;  // Configuration::Prefs_Lock
+inline constexpr int32_t DEBUG_ALL = -1;               // every category ("--debug")
 
 // The head that every program's Preferences record begins with. DebugMask may be read by any thread;
 // the paths are set while the program starts, before other threads exist, and only read afterwards.

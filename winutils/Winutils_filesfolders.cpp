@@ -21,14 +21,14 @@ constexpr int kFavourites = 6;
 constexpr int kVideos = 14;
 #ifdef WINUTILS_POLLWICK
 // Pollwick's older table has no entry for the local application-data folder.
-constexpr std::array<int, 10> kFolderIds = {0,         kDesktop,         kNetworkNeighbourhood,
-                                            kComputer, kDocuments,       kRecent,
-                                            kApplicationData, kFavourites, kVideos, 0};
+constexpr std::array<int, 10> kFolderIds = {0,          kDesktop, kNetworkNeighbourhood, kComputer,
+                                            kDocuments, kRecent,  kApplicationData,      kFavourites,
+                                            kVideos,    0};
 #else
 constexpr int kLocalApplicationData = 28;
-constexpr std::array<int, 10> kFolderIds = {0,         kDesktop,         kNetworkNeighbourhood,
-                                            kComputer, kDocuments,       kRecent,
-                                            kApplicationData, kLocalApplicationData, kFavourites, kVideos};
+constexpr std::array<int, 10> kFolderIds = {
+    0,       kDesktop,         kNetworkNeighbourhood, kComputer,   kDocuments,
+    kRecent, kApplicationData, kLocalApplicationData, kFavourites, kVideos};
 #endif
 
 constexpr size_t kTextBufferSize = 2048;

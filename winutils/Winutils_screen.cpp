@@ -56,7 +56,8 @@ std::string FormatMessage(const char* fmt, va_list args) {
 }
 
 void ShowBox(const std::string& key, const std::string& defaultWord, const std::string& text) {
-    const std::string caption = std::string(kProgramWord) + " " + ConfigurationBase::GetText(key, defaultWord);
+    const std::string caption =
+        std::string(kProgramWord) + " " + ConfigurationBase::GetText(key, defaultWord);
     platform::ShowMessageBox(platform::TMessageKind::Warning, caption, text, platform::TMessageButtons::Ok);
 }
 

@@ -13,10 +13,13 @@ std::string ReplaceInOnePass(std::string text, const std::string& search, const 
 }
 
 // Same result as searching from the very start after each replacement: text before the last change
-// held no occurrence, so only an occurrence overlapping the change can be new.
-std::string ReplaceUntilNoneLeft(std::string text, const std::string& search, const std::string& replacement) {
+// held no occurrence, so only an occurrence overlapping the change can be new. The text never grows, and
+// the step bound only matters for a pathological same-length pair that would cycle.
+std::string ReplaceUntilNoneLeft(std::string text, const std::string& search,
+                                 const std::string& replacement) {
+    const size_t maxSteps = (text.size() + 1) * (text.size() + 1);
     size_t from = 0;
-    while ((from = text.find(search, from)) != std::string::npos) {
+    for (size_t step = 0; step < maxSteps && (from = text.find(search, from)) != std::string::npos; ++step) {
         text.replace(from, search.size(), replacement);
         from = from >= search.size() - 1 ? from - (search.size() - 1) : 0;
     }
@@ -29,7 +32,9 @@ std::string ReplaceAll(const std::string& text, const std::string& search, const
     if (search.empty()) {
         return text;
     }
-    if (replacement.find(search) != std::string::npos) {
+    // Searching again from the start can only loop forever when the text may grow: when the replacement
+    // contains the searched text or is longer than it (ab -> bbaa turns aab into abbaa, bbaaba, ...).
+    if (replacement.size() > search.size() || replacement.find(search) != std::string::npos) {
         return ReplaceInOnePass(text, search, replacement);
     }
     return ReplaceUntilNoneLeft(text, search, replacement);

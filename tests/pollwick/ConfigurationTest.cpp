@@ -70,7 +70,8 @@ TEST_F(ConfigurationTest, DefaultsWithoutSettingsFile) {
     EXPECT_EQ(config->Preferences.DebugMask.load(), 0);
     EXPECT_TRUE(config->Preferences.RotateLogs);
     EXPECT_EQ(config->Preferences.TimeoutSeconds, 10);
-    EXPECT_EQ(config->Preferences.UserAgent, "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1; Trident/4.0)");
+    EXPECT_EQ(config->Preferences.UserAgent,
+              "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1; Trident/4.0)");
     EXPECT_TRUE(config->Preferences.Referer.empty());
     EXPECT_EQ(config->Preferences.Attempts, 3);
     EXPECT_EQ(config->Preferences.TempFolder, home_.tmpDir().string() + "/");
@@ -101,7 +102,8 @@ TEST_F(ConfigurationTest, SettingsFileKeys) {
         {"url= http://x/check?a=b=c \n", "url", &Configuration::url, " http://x/check?a=b=c "},
         {"Id=7\r\nVersion=1.2\r\n", "id", &Configuration::id, "7"},
         {"Id=7\r\nVersion=1.2\r\n", "version", &Configuration::version, "1.2"},
-        {"version_txt=1.2 beta\nlanguage=de\naff=x1\n", "version_txt", &Configuration::version_txt, "1.2 beta"},
+        {"version_txt=1.2 beta\nlanguage=de\naff=x1\n", "version_txt", &Configuration::version_txt,
+         "1.2 beta"},
         {"version_txt=1.2 beta\nlanguage=de\naff=x1\n", "language", &Configuration::language, "de"},
         {"version_txt=1.2 beta\nlanguage=de\naff=x1", "aff", &Configuration::aff, "x1"},
         {"# comment\nnothing here\nname=\nname=Late\n", "name", &Configuration::name, ""},
@@ -173,8 +175,8 @@ TEST_F(ConfigurationTest, NoAdsFlag) {
         const char* value;
         bool expected;
     };
-    const Case cases[] = {{"Y", true}, {" y ", true}, {"\ty", true}, {"yes", false},
-                          {"N", false}, {"", false}, {"1", false}};
+    const Case cases[] = {{"Y", true},  {" y ", true}, {"\ty", true}, {"yes", false},
+                          {"N", false}, {"", false},   {"1", false}};
     writeUpdatesCfg("name=Foo\n");
     for (const Case& c : cases) {
         writeState(std::string("no_ads=") + c.value + "\r\n");
@@ -207,11 +209,16 @@ TEST_F(ConfigurationTest, SavedFileHasTheFixedOrder) {
     config->ignore_version = "1.9";
     ASSERT_TRUE(config->savePersistentState());
 
-    const std::vector<std::string> expected = {
-        "last_check_time=11",      "install_time=22",           "days_between_checks=4",
-        "days_between_displays=5", "delay_min_after_startup=6", "last_version_shown_time=33",
-        "install_id=-7",           "no_ads=Y",                  "last_version_shown=2.0",
-        "ignore_version=1.9"};
+    const std::vector<std::string> expected = {"last_check_time=11",
+                                               "install_time=22",
+                                               "days_between_checks=4",
+                                               "days_between_displays=5",
+                                               "delay_min_after_startup=6",
+                                               "last_version_shown_time=33",
+                                               "install_id=-7",
+                                               "no_ads=Y",
+                                               "last_version_shown=2.0",
+                                               "ignore_version=1.9"};
     EXPECT_EQ(CrLfLines(ReadFile(stateFile())), expected);
 
     auto reloaded = load();

@@ -110,8 +110,7 @@ protected:
 };
 
 TEST_F(HexDumpTest, ShortDumpIsOneLine) {
-    EXPECT_EQ(dump("ab\x01\x7f~"),
-              "61 62 01 7f 7e " + std::string(3 * 11 + 1, ' ') + " | ab..~\n");
+    EXPECT_EQ(dump("ab\x01\x7f~"), "61 62 01 7f 7e " + std::string(3 * 11 + 1, ' ') + " | ab..~\n");
 }
 
 TEST_F(HexDumpTest, FullRowIsFollowedByAnEmptyLine) {
@@ -153,8 +152,8 @@ TEST(ShellMoveFileTest, MovesAndReplaces) {
     WriteFile(dir / "new.bin", "new");
     WriteFile(dir / "out" / "setup.bin", "old");
     std::string movedTo;
-    ASSERT_TRUE(pollwick::ShellMoveFile((dir / "new.bin").string(), (dir / "out" / "setup.bin").string(), true,
-                                        false, &movedTo));
+    ASSERT_TRUE(pollwick::ShellMoveFile((dir / "new.bin").string(), (dir / "out" / "setup.bin").string(),
+                                        true, false, &movedTo));
     EXPECT_EQ(movedTo, (dir / "out" / "setup.bin").string());
     EXPECT_EQ(ReadFile(dir / "out" / "setup.bin"), "new");
     EXPECT_FALSE(fs::exists(dir / "new.bin"));
@@ -179,8 +178,8 @@ TEST(ShellMoveFileTest, FolderTargetReceivesTheFile) {
     WriteFile(dir / "setup.bin", "x");
     fs::create_directories(dir / "dest");
     std::string movedTo;
-    ASSERT_TRUE(
-        pollwick::ShellMoveFile((dir / "setup.bin").string(), (dir / "dest").string(), true, false, &movedTo));
+    ASSERT_TRUE(pollwick::ShellMoveFile((dir / "setup.bin").string(), (dir / "dest").string(), true, false,
+                                        &movedTo));
     EXPECT_EQ(movedTo, (dir / "dest" / "setup.bin").string());
     EXPECT_EQ(ReadFile(dir / "dest" / "setup.bin"), "x");
 }

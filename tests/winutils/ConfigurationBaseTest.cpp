@@ -99,7 +99,8 @@ TEST_F(FLAVOURED(PrefsLockTest), WaiterLogsEveryStepWithTheHoldersName) {
         held.set_value();
         // Keep the lock until the waiter has logged at least one timed-out step (bounded).
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (log().find("returned 258") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        while (log().find("returned 258") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         config_.Prefs_Unlock("holder.cpp", 8);
@@ -122,7 +123,8 @@ TEST_F(FLAVOURED(PrefsLockTest), WaiterLogsEveryStepWithTheHoldersName) {
     EXPECT_NE(waiter[1].find("WaitForSingleObject returned 258. Locked by [" + holderName + "]"),
               std::string::npos)
         << waiter[1];
-    EXPECT_NE(waiter[waiter.size() - 2].find("WaitForSingleObject returned 0. Locked by ["), std::string::npos);
+    EXPECT_NE(waiter[waiter.size() - 2].find("WaitForSingleObject returned 0. Locked by ["),
+              std::string::npos);
     EXPECT_EQ(waiter.back().find("Configuration::Prefs_Lock: END Lock ["), 0u);
     EXPECT_NE(waiter.back().find("] (waiter.cpp:21)"), std::string::npos);
     for (size_t i = 1; i + 2 < waiter.size(); ++i) {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "tests/support/TestEnv.h"
-#include "winutils/Winutils_debug.h"
 #include "tests/winutils/Flavour.h"
+#include "winutils/Winutils_debug.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
@@ -21,7 +21,6 @@ using winutils::PreferencesHead;
 using winutils::StartDebugLog;
 
 namespace {
-
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -81,8 +80,8 @@ TEST_F(FLAVOURED(DebugLogTest), LineIsWrittenOnlyWhenMasksShareABit) {
         bool written;
     };
     const Case cases[] = {
-        {0x40, 1, false}, {0x40, -1, true},      {1, 1, true},         {16, 0x10010, true},
-        {0, -1, false},   {0x10000, 0x40, false}, {0x80000000u, -1, true}, {1, 0, false},
+        {0x40, 1, false},       {0x40, -1, true},        {1, 1, true},  {16, 0x10010, true}, {0, -1, false},
+        {0x10000, 0x40, false}, {0x80000000u, -1, true}, {1, 0, false},
     };
     StartDebugLog();
     for (const Case& c : cases) {

@@ -9,7 +9,6 @@
 
 namespace {
 
-
 TEST(FLAVOURED(GetSpecialFolderPathTest), ApplicationDataFolders) {
     testsupport::IsolatedHome home;
     std::string path;
@@ -37,10 +36,10 @@ TEST(FLAVOURED(GetSpecialFolderPathTest), CodesByFlavour) {
     };
     // Desktop, documents and videos exist everywhere; network neighbourhood, computer, recent items and
     // favourites have no counterpart; 0 and 10 are outside the table, 9 is past Pollwick's table.
-    const Case player[] = {{0, false}, {1, true},  {2, false}, {3, false}, {4, true}, {5, false},
-                           {6, true},  {7, true},  {8, false}, {9, true},  {10, false}};
-    const Case pollwick[] = {{0, false}, {1, true}, {2, false}, {3, false}, {4, true}, {5, false},
-                             {6, true},  {7, false}, {8, true}, {9, false}, {10, false}};
+    const Case player[] = {{0, false}, {1, true}, {2, false}, {3, false}, {4, true},  {5, false},
+                           {6, true},  {7, true}, {8, false}, {9, true},  {10, false}};
+    const Case pollwick[] = {{0, false}, {1, true},  {2, false}, {3, false}, {4, true},  {5, false},
+                             {6, true},  {7, false}, {8, true},  {9, false}, {10, false}};
     for (const Case& c : kPollwick ? pollwick : player) {
         std::string path = "unchanged";
         EXPECT_EQ(winutils::GetSpecialFolderPath(c.code, path), c.found) << c.code;

@@ -24,6 +24,11 @@ TEST(FLAVOURED(ReplaceAllTest), Cases) {
         // The replacement holds the searched text: one forward pass, no endless loop.
         {"aaa", "a", "aa", "aaaaaa"},
         {"abab", "ab", "xabx", "xabxxabx"},
+        // A longer replacement that joins a new occurrence each time: one pass, not an ever-growing text.
+        {"aab", "ab", "bbaa", "abbaa"},
+        {"baa", "ba", "aabb", "aabba"},
+        // Same length: each new occurrence is still found.
+        {"aab", "ab", "ba", "baa"},
         {"##CURRVER## and ##CURRVER##", "##CURRVER##", "1.2", "1.2 and 1.2"},
     };
     for (const Case& c : cases) {

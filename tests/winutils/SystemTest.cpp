@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "tests/support/TestEnv.h"
+#include "tests/winutils/Flavour.h"
 #include "winutils/Winutils.h"
 #include "winutils/Winutils_filesfolders.h"
-#include "tests/winutils/Flavour.h"
 
 namespace fs = std::filesystem;
 using testsupport::ReadFile;
