@@ -20,14 +20,15 @@ namespace pollwick {
 
 namespace fs = std::filesystem;
 
-#define DLOG(fmt, ...)                                                                                       \
-    winutils::DebugLog(winutils::DEBUG_DOWNLOADER, "Downloader::%s[%p:%4d]: " fmt, __func__,                 \
+#define DLOG(fmt, ...)                                                                       \
+    winutils::DebugLog(winutils::DEBUG_DOWNLOADER, "Downloader::%s[%p:%4d]: " fmt, __func__, \
                        static_cast<const void*>(this), __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 
 namespace {
 
 constexpr size_t kErrorBodyLimit = 1 << 20;
 constexpr size_t kMergeBlock = 64000;
+constexpr unsigned kJoinLogIntervalMs = 10000;
 
 const char* const kHint = "Please report this error including the link you are trying to monitor to ";
 const char* const kSupportAddress = "support@pollwick.invalid";
@@ -54,7 +55,9 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& s, const std::string& prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
 
 // A whole non-negative decimal number; nothing for anything else.
 std::optional<int64_t> ParseLength(const std::string& text) {
@@ -138,7 +141,9 @@ int64_t FileSize(FILE* f) {
     return fstat(fileno(f), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
-void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 std::string SocketErrorText(long code, const std::string& message) {
     return "Error downloading page. Socket error #" + std::to_string(code) + ". " + message;
@@ -151,8 +156,8 @@ std::string SocketErrorText(long code, const std::string& message) {
 
 struct Downloader::Attempt {
     FILE* file = nullptr;
-    int64_t askedStart = -1;  // range asked for; -1: none
-    int64_t askedEnd = -1;    // -1: open to the end
+    int64_t askedStart = -1;   // range asked for; -1: none
+    int64_t askedEnd = -1;     // -1: open to the end
     bool resumeWhole = false;  // a whole-file request continued from askedStart
     std::string body;
     std::string errorBody;
@@ -172,7 +177,8 @@ struct Downloader::Attempt {
 // Part thread records.
 
 void DownloaderSubThreadInfo::lock() {
-    winutils::DebugLog(winutils::DEBUG_STATUS_LOCKS, "DownloaderSubThreadInfo::lock[%p]", static_cast<void*>(this));
+    winutils::DebugLog(winutils::DEBUG_STATUS_LOCKS, "DownloaderSubThreadInfo::lock[%p]",
+                       static_cast<void*>(this));
     lock_.lock();
 }
 
@@ -210,7 +216,8 @@ bool DownloaderSubThreadInfo::locked_getDownload(std::string& url, int& id, int6
     return has;
 }
 
-void DownloaderSubThreadInfo::locked_updateVideoInfo(bool ok, const std::string& fileName, bool rangeRefused) {
+void DownloaderSubThreadInfo::locked_updateVideoInfo(bool ok, const std::string& fileName,
+                                                     bool rangeRefused) {
     lock();
     if (current_) {
         current_->ok = ok;
@@ -219,7 +226,8 @@ void DownloaderSubThreadInfo::locked_updateVideoInfo(bool ok, const std::string&
         current_->rangeRefused = rangeRefused;
     }
     unlock();
-    winutils::DebugLog(winutils::DEBUG_WORKERS, "DownloaderSubThreadInfo::locked_updateVideoInfo[%p]: ok=%d %s",
+    winutils::DebugLog(winutils::DEBUG_WORKERS,
+                       "DownloaderSubThreadInfo::locked_updateVideoInfo[%p]: ok=%d %s",
                        static_cast<void*>(this), ok ? 1 : 0, fileName.c_str());
 }
 
@@ -286,8 +294,8 @@ bool DownloaderSubThread::InnerDownloadFilePart(const std::string& url, int id, 
                                                "Authentication required. Please edit the site and enter a "
                                                "username and password on the Login tab.");
             }
-            throw GWSiteCheckException(Configuration::GetText("DOWNLOADQUEUE_27", "Could not download page:") +
-                                       " " + error);
+            throw GWSiteCheckException(
+                Configuration::GetText("DOWNLOADQUEUE_27", "Could not download page:") + " " + error);
         }
     } catch (const std::exception& e) {
         winutils::DebugLog(winutils::DEBUG_WORKERS, "DownloaderSubThread::InnerDownloadFilePart[%p]: %s",
@@ -330,7 +338,8 @@ fs::path Downloader::targetFolder() const {
     return TargetFolder(threadNum);
 }
 
-void Downloader::init(const std::string& url, const std::string& siteUserName, const std::string& sitePassword) {
+void Downloader::init(const std::string& url, const std::string& siteUserName,
+                      const std::string& sitePassword) {
     DLOG("BEGIN %s", url.c_str());
     if (!HTTP) {
         HTTP.reset(curl_easy_init());
@@ -419,7 +428,8 @@ void Downloader::applyTls() {
         // The system's bundle and the extra file together, so both are trusted.
         char* systemBundle = nullptr;
         curl_easy_getinfo(h, CURLINFO_CAINFO, &systemBundle);
-        std::ifstream sys(systemBundle ? systemBundle : "/etc/ssl/certs/ca-certificates.crt", std::ios::binary);
+        std::ifstream sys(systemBundle ? systemBundle : "/etc/ssl/certs/ca-certificates.crt",
+                          std::ios::binary);
         std::ifstream add(extra, std::ios::binary);
         std::stringstream all;
         all << sys.rdbuf() << "\n" << add.rdbuf();
@@ -626,8 +636,8 @@ int Downloader::OnDebug(CURL*, curl_infotype type, char* data, size_t size, void
                            static_cast<void*>(d), text.c_str());
     } else if (type == CURLINFO_TEXT) {
         std::string text(data, size);
-        winutils::DebugLog(winutils::DEBUG_DOWNLOADER, "Downloader::HTTPClient[%p]: %s", static_cast<void*>(d),
-                           text.c_str());
+        winutils::DebugLog(winutils::DEBUG_DOWNLOADER, "Downloader::HTTPClient[%p]: %s",
+                           static_cast<void*>(d), text.c_str());
     }
     return 0;
 }
@@ -731,18 +741,21 @@ std::string Downloader::statusErrorText(int status, long errorCode, const std::s
         case 404:
             return "Error 404, Not Found. The page does not exist.";
         case 405:
-            return "Error 405, Method Not Allowed. The method specified in the Request-Line is not allowed for "
+            return "Error 405, Method Not Allowed. The method specified in the Request-Line is not allowed "
+                   "for "
                    "the resource identified by the Request-URI. " +
                    hint;
         case 406:
-            return "Error 406, Not Accessible. Response cannot be sent in one of the acceptable formats. " + hint;
+            return "Error 406, Not Accessible. Response cannot be sent in one of the acceptable formats. " +
+                   hint;
         case 407:
             return "Error 407, Proxy Authentication Required. Please make sure your HTTP Proxy is configured "
                    "correctly in Setup -> Download.";
         case 408:
             return "Error 408, Request Timeout. Try again later.";
         case 409:
-            return "Error 409, Conflict. The request could not be completed due to a conflict with the current "
+            return "Error 409, Conflict. The request could not be completed due to a conflict with the "
+                   "current "
                    "state of the resource";
         case 410:
             return "Error 410, Gone. The requested resource is no longer available at the server and no "
@@ -770,7 +783,8 @@ std::string Downloader::statusErrorText(int status, long errorCode, const std::s
             return "Error 416, Requested Range Not Satisfiable.";
         case 417:
             return "Error 417, Expectation Failed. The expectation given in an Expect request-header field "
-                   "could not be met by this server, or, if the server is a proxy, the server has unambiguous "
+                   "could not be met by this server, or, if the server is a proxy, the server has "
+                   "unambiguous "
                    "evidence that the request could not be met by the next-hop server. " +
                    hint;
         case 500:
@@ -780,18 +794,22 @@ std::string Downloader::statusErrorText(int status, long errorCode, const std::s
             return "Error 501, Not Implemented. The server does not support the functionality required to "
                    "fulfill the request.";
         case 502:
-            return "Error 502, Bad Gateway. The server, while acting as a gateway or proxy, received an invalid "
+            return "Error 502, Bad Gateway. The server, while acting as a gateway or proxy, received an "
+                   "invalid "
                    "response from the upstream server it accessed in attempting to fulfill the request.";
         case 503:
             return "Error 503, Service Unavailable. The server is currently unable to handle the request due "
                    "to a temporary overloading or maintenance of the server. Please try again later.";
         case 504:
-            return "Error 504, Gateway Timeout. The server, while acting as a gateway or proxy, did not receive "
-                   "a timely response from the upstream server specified by the URI (e.g. HTTP, FTP, LDAP) or "
+            return "Error 504, Gateway Timeout. The server, while acting as a gateway or proxy, did not "
+                   "receive "
+                   "a timely response from the upstream server specified by the URI (e.g. HTTP, FTP, LDAP) "
+                   "or "
                    "some other auxiliary server (e.g. DNS) it needed to access in attempting to complete the "
                    "request. Please try again later.";
         case 505:
-            return "Error 505, HTTP Version Not Supported. The server does not support, or refuses to support, "
+            return "Error 505, HTTP Version Not Supported. The server does not support, or refuses to "
+                   "support, "
                    "the HTTP protocol version that was used in the request message. " +
                    hint;
         default:
@@ -888,14 +906,15 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
     init(url, siteUserName, sitePassword);
     if (!HTTP) {
         statusCode = 599;
-        error = Configuration::GetText("DOWNLOADER_1",
-                                       "Internal Gorsewind error: OUT OF MEMORY! Free some resources and restart "
-                                       "Gorsewind! Could not allocate HTTP client");
+        error =
+            Configuration::GetText("DOWNLOADER_1",
+                                   "Internal Gorsewind error: OUT OF MEMORY! Free some resources and restart "
+                                   "Gorsewind! Could not allocate HTTP client");
         return false;
     }
-    target_ = saveToFilename.empty()          ? Target::Memory
+    target_ = saveToFilename.empty()         ? Target::Memory
               : saveToFilename == kProbeName ? Target::Probe
-                                              : Target::File;
+                                             : Target::File;
     if (target_ == Target::File) {
         auto safe = SafeServerFileName(saveToFilename);
         if (!safe) {
@@ -1061,11 +1080,12 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
                 bool strict = useThreads || target_ != Target::Memory;
                 if (strict && a.status != 200 && a.status != 206) {
                     result = false;
-                    error = a.status == -1 ? Configuration::GetText("DOWNLOADER_3",
-                                                                    "Error downloading page - domain lookup failed")
-                                           : Configuration::GetText("DOWNLOADER_4",
-                                                                    "Error downloading page. Error code:") +
-                                                 " " + std::to_string(a.status);
+                    error =
+                        a.status == -1
+                            ? Configuration::GetText("DOWNLOADER_3",
+                                                     "Error downloading page - domain lookup failed")
+                            : Configuration::GetText("DOWNLOADER_4", "Error downloading page. Error code:") +
+                                  " " + std::to_string(a.status);
                 }
                 if (result && !fallbackNoGzip && target_ == Target::Memory &&
                     static_cast<int64_t>(content.size()) < expectedContentLength) {
@@ -1159,8 +1179,8 @@ bool Downloader::singleRequest(const std::string& url, const std::string& name, 
         error = errorIn;
         tempRedirect = tempIn;
         redirectedTo = redirectIn;
-        result = innerGet(url, name, savedPath, error, lastErrorAllowsRetry, tempRedirect, redirectedTo, password,
-                          user, rangeEnd, rangeStart);
+        result = innerGet(url, name, savedPath, error, lastErrorAllowsRetry, tempRedirect, redirectedTo,
+                          password, user, rangeEnd, rangeStart);
         if (!result && attemptsLeft > 1 && lastErrorAllowsRetry) {
             SleepMs(1000);
         }
@@ -1308,9 +1328,12 @@ bool Downloader::fetchParts(const std::string& url) {
     for (auto& t : threads) {
         t->Start();
     }
-    // Each part ends within the client's time-outs, so these joins end too.
+    // Each part ends within the client's time-outs; a part that takes long (a big file on a slow link) is
+    // logged at every bound and waited for again, since its thread must be joined before its state goes.
     for (auto& t : threads) {
-        t->WaitFor();
+        while (!t->WaitFor(kJoinLogIntervalMs)) {
+            DLOG("part thread %s still running", t->Name().c_str());
+        }
     }
     threads.clear();
     bool result = true;
@@ -1349,8 +1372,8 @@ bool Downloader::mergeParts(const fs::path& merged, int64_t totalSize) {
             }
             out.write(buffer.data(), got);
             if (!out) {
-                DLOG("Error handling part [%s]. Read %d bytes but could only write %d", part->fileName.c_str(),
-                     static_cast<int>(got), 0);
+                DLOG("Error handling part [%s]. Read %d bytes but could only write %d",
+                     part->fileName.c_str(), static_cast<int>(got), 0);
                 return false;
             }
             partBytes += got;
@@ -1367,7 +1390,8 @@ bool Downloader::mergeParts(const fs::path& merged, int64_t totalSize) {
     }
     out.flush();
     if (!out || total != totalSize) {
-        DLOG("merged %lld bytes, %lld expected", static_cast<long long>(total), static_cast<long long>(totalSize));
+        DLOG("merged %lld bytes, %lld expected", static_cast<long long>(total),
+             static_cast<long long>(totalSize));
         return false;
     }
     out.close();

@@ -32,7 +32,7 @@ public:
 struct MyDownload {
     int id = -1;  // 0 upwards in range order; also the part file's name
     std::string url;
-    std::string fileName;    // the part file, set by the part thread
+    std::string fileName;     // the part file, set by the part thread
     int64_t rangeStart = -1;  // first byte
     int64_t rangeEnd = -1;    // last byte as sent in the Range header (inclusive)
     bool ok = false;
@@ -45,7 +45,8 @@ class Downloader;
 // The record of one part thread: the part it works on, guarded by the record's own lock.
 class DownloaderSubThreadInfo {
 public:
-    DownloaderSubThreadInfo(int threadNum, Downloader* owner) : threadNum(threadNum), owner_downloader(owner) {}
+    DownloaderSubThreadInfo(int threadNum, Downloader* owner)
+        : threadNum(threadNum), owner_downloader(owner) {}
 
     void init();
     void locked_setDownload(MyDownload* part);
@@ -96,15 +97,16 @@ public:
     // probe followed by a segmented download. error, tempRedirect and redirectedTo are restored to the
     // values passed in before every attempt.
     bool get(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
-             std::string& error, bool& tempRedirect, std::string& redirectedTo, const std::string& sitePassword,
-             const std::string& siteUserName, int64_t rangeEnd, int64_t rangeStart);
+             std::string& error, bool& tempRedirect, std::string& redirectedTo,
+             const std::string& sitePassword, const std::string& siteUserName, int64_t rangeEnd,
+             int64_t rangeStart);
 
     // One logical request with its attempts and fallbacks. An empty saveToFilename reads into `content`,
     // kProbeName asks for the first two bytes only, anything else is a file in the target folder.
     bool innerGet(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
-                  std::string& error, bool& lastErrorAllowsRetry, bool& tempRedirect, std::string& redirectedTo,
-                  const std::string& sitePassword, const std::string& siteUserName, int64_t rangeEnd,
-                  int64_t rangeStart);
+                  std::string& error, bool& lastErrorAllowsRetry, bool& tempRedirect,
+                  std::string& redirectedTo, const std::string& sitePassword, const std::string& siteUserName,
+                  int64_t rangeEnd, int64_t rangeStart);
 
     static bool errorAllowsRetry(int status);
     // Scheme, host and the "/" after the host; a URL without a path comes back whole.
@@ -203,7 +205,7 @@ private:
     // State of the current request.
     Target target_ = Target::Memory;
     Attempt* attempt_ = nullptr;
-    bool http10_ = false;                       // the request goes out as HTTP/1.0
+    bool http10_ = false;                          // the request goes out as HTTP/1.0
     std::string acceptEncoding_ = "gzip,deflate";  // for memory targets; files always ask for identity
     int64_t lastReportedProgress = 0;
     int64_t receivedThisAttempt = 0;
@@ -211,7 +213,7 @@ private:
     bool redirected = false;
     int redirectCode = 0;
     std::string redirectUrl;
-    bool rangeRefused_ = false;      // the last request's range was not answered as asked
+    bool rangeRefused_ = false;        // the last request's range was not answered as asked
     bool probeRangeHonoured_ = false;  // the last probe got a 206 with the asked range
 };
 

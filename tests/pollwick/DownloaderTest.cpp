@@ -92,10 +92,23 @@ INSTANTIATE_TEST_SUITE_P(
                      true,
                      "Error 500, Internal Server Error. The server encountered an unexpected condition which "
                      "prevented it from fulfilling the request."},
-        FallbackCase{"NotFound", 404, "", {"HTTP/1.1"}, {"gzip,deflate"}, false, false,
+        FallbackCase{"NotFound",
+                     404,
+                     "",
+                     {"HTTP/1.1"},
+                     {"gzip,deflate"},
+                     false,
+                     false,
                      "Error 404, Not Found. The page does not exist."},
-        FallbackCase{"Forbidden", 403, "", {"HTTP/1.1"}, {"gzip,deflate"}, false, false, "Error 403, Forbidden."},
-        FallbackCase{"BadGatewayNeverRetried", 502, "", {"HTTP/1.1"}, {"gzip,deflate"}, false, false,
+        FallbackCase{
+            "Forbidden", 403, "", {"HTTP/1.1"}, {"gzip,deflate"}, false, false, "Error 403, Forbidden."},
+        FallbackCase{"BadGatewayNeverRetried",
+                     502,
+                     "",
+                     {"HTTP/1.1"},
+                     {"gzip,deflate"},
+                     false,
+                     false,
                      "Error 502, Bad Gateway."},
         FallbackCase{"UnavailableWithPage",
                      503,
@@ -105,14 +118,15 @@ INSTANTIATE_TEST_SUITE_P(
                      true,
                      true,
                      ""},
-        FallbackCase{"UnknownStatus",
-                     418,
-                     "",
-                     {"HTTP/1.1", "HTTP/1.0", "HTTP/1.1"},
-                     {"gzip,deflate", "gzip,deflate", "gzip;q=0"},
-                     false,
-                     true,
-                     "Error downloading page. Error code: Socket error #418. HTTP status: 418. I'm a Teapot"}),
+        FallbackCase{
+            "UnknownStatus",
+            418,
+            "",
+            {"HTTP/1.1", "HTTP/1.0", "HTTP/1.1"},
+            {"gzip,deflate", "gzip,deflate", "gzip;q=0"},
+            false,
+            true,
+            "Error downloading page. Error code: Socket error #418. HTTP status: 418. I'm a Teapot"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DownloaderTest, ErrorPageOfA503BecomesTheContent) {
@@ -200,16 +214,22 @@ TEST_F(DownloaderTest, MalformedAnswersFailWithoutHarm) {
     auto server = StartServer(R"({
         "/garbage": {"raw": "THIS IS NOT HTTP\r\n\r\n"},
         "/badlength": {"raw": "HTTP/1.1 200 OK\r\nContent-Length: zz\r\n\r\nhello"},
-        "/odd": {"body": "payload", "extra_headers": ["NoColonHere", "X-Empty:", "Content-Disposition: filename="]}
+        "/nocolon": {"body": "payload", "extra_headers": ["NoColonHere"]},
+        "/odd": {"body": "payload", "extra_headers": ["X-Empty:", "Content-Disposition: filename=",
+                                                      "Content-Range: bytes garbage/zz"]}
     })");
     Downloader d(0, false, nullptr, nullptr);
-    EXPECT_FALSE(Get(d, server->url("/garbage"), "g.bin").ok);
-    EXPECT_FALSE(Get(d, server->url("/badlength"), "b.bin").ok);
-    CallResult odd = InnerGet(d, server->url("/odd"), "");
-    if (odd.ok) {
-        EXPECT_EQ(d.content, "payload\r\n");
-        EXPECT_EQ(d.headerFileExt, "");
+    for (const char* path : {"/garbage", "/badlength", "/nocolon"}) {
+        CallResult r = Get(d, server->url(path), "g.bin");
+        EXPECT_FALSE(r.ok) << path;
+        EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #")) << path;
+        EXPECT_FALSE(std::filesystem::exists(r.savedPath)) << path;
     }
+    CallResult odd = InnerGet(d, server->url("/odd"), "");
+    ASSERT_TRUE(odd.ok) << odd.error;
+    EXPECT_EQ(d.content, "payload\r\n");
+    EXPECT_EQ(d.headerFileExt, "");
+    EXPECT_EQ(d.expectedContentLength, 7);
 }
 
 struct DispositionCase {
@@ -236,16 +256,17 @@ TEST_P(DispositionTable, ExtensionTakenOnlyFromASafeName) {
     EXPECT_EQ(d.headerFileExt, GetParam().ext) << header;
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, DispositionTable,
-                         ::testing::Values(DispositionCase{"attachment; filename=\"Setup.EXE\"", ".exe"},
-                                           DispositionCase{"attachment; filename=noextension", ""},
-                                           DispositionCase{"attachment; filename=\"../../evil.sh\"", ".sh"},
-                                           DispositionCase{"attachment; filename=\"..\\\\x.msi\"", ".msi"},
-                                           DispositionCase{"attachment; filename=\".hidden.exe\"", ""},
-                                           DispositionCase{"attachment; filename=\"a.verylongextension\"", ""},
-                                           DispositionCase{"attachment; filename=\"a.e$e\"", ""},
-                                           DispositionCase{"attachment; filename=\"a.exe \"; size=10", ".exe"},
-                                           DispositionCase{"attachment; filename=\"..\"", ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Names, DispositionTable,
+    ::testing::Values(DispositionCase{"attachment; filename=\"Setup.EXE\"", ".exe"},
+                      DispositionCase{"attachment; filename=noextension", ""},
+                      DispositionCase{"attachment; filename=\"../../evil.sh\"", ".sh"},
+                      DispositionCase{"attachment; filename=\"..\\\\x.msi\"", ".msi"},
+                      DispositionCase{"attachment; filename=\".hidden.exe\"", ""},
+                      DispositionCase{"attachment; filename=\"a.verylongextension\"", ""},
+                      DispositionCase{"attachment; filename=\"a.e$e\"", ""},
+                      DispositionCase{"attachment; filename=\"a.exe \"; size=10", ".exe"},
+                      DispositionCase{"attachment; filename=\"..\"", ""}));
 
 TEST(DownloaderNames, ServerFileNamesAreReducedOrRefused) {
     struct Case {
@@ -277,7 +298,8 @@ TEST(DownloaderNames, ServerFileNamesAreReducedOrRefused) {
 
 TEST(DownloaderNames, ServerPartOfKeepsSchemeHostAndSlash) {
     EXPECT_EQ(Downloader::serverPartOf("http://host.example/a/b.html"), "http://host.example/");
-    EXPECT_EQ(Downloader::serverPartOf("https://host.example:8443/a?x=http://y/"), "https://host.example:8443/");
+    EXPECT_EQ(Downloader::serverPartOf("https://host.example:8443/a?x=http://y/"),
+              "https://host.example:8443/");
     EXPECT_EQ(Downloader::serverPartOf("http://host.example"), "http://host.example");
     EXPECT_EQ(Downloader::serverPartOf("http://host.example\\dir\\file"), "http://host.example\\");
 }
@@ -474,6 +496,34 @@ TEST_F(DownloaderTest, ProgressReachesTheOwnerRecord) {
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(progress.total(), 300000);
     EXPECT_EQ(progress.done(), 300000);
+}
+
+TEST_F(DownloaderTest, ConfiguredProxyCarriesPlainHttpRequests) {
+    Serve("f.txt", "through the proxy");
+    auto server = StartServer("{}");
+    cfg_->UseProxy = true;
+    cfg_->HttpProxyHost = "127.0.0.1";
+    cfg_->HttpProxyPort = server->port();
+    cfg_->HttpsProxyHost = "192.0.2.1";  // must not be used for a plain http address
+    cfg_->HttpsProxyPort = 9;
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = InnerGet(d, "http://download.example.invalid/f.txt", "");
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(d.content, "through the proxy\r\n");
+    auto requests = server->requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].target, "http://download.example.invalid/f.txt");
+}
+
+TEST_F(DownloaderTest, PageThatAlwaysBreaksEndsAfterAFewRequests) {
+    Serve("page.txt", RandomBytes(20000, 19));
+    auto server = StartServer(R"({"/page.txt": {"break_after": 100}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult r = InnerGet(d, server->url("/page.txt"), "");
+    EXPECT_FALSE(r.ok);
+    EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));
+    // A page in memory starts over with each request, so breaks never count as progress.
+    EXPECT_LE(server->requestsFor("/page.txt").size(), 4u);
 }
 
 }  // namespace

@@ -61,7 +61,8 @@ class DownloaderFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         home_ = std::make_unique<testsupport::IsolatedHome>();
-        for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
+        for (const char* name :
+             {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"}) {
             proxyEnv_.push_back(std::make_unique<testsupport::ScopedEnv>(name, std::nullopt));
         }
         std::filesystem::create_directories(home_->root() / "program");
@@ -114,18 +115,19 @@ struct CallResult {
     std::string redirectedTo;
 };
 
-inline CallResult InnerGet(Downloader& d, const std::string& url, const std::string& name, int64_t rangeEnd = 0,
-                           int64_t rangeStart = 0) {
+inline CallResult InnerGet(Downloader& d, const std::string& url, const std::string& name,
+                           int64_t rangeEnd = 0, int64_t rangeStart = 0) {
     CallResult r;
-    r.ok = d.innerGet(url, name, r.savedPath, r.error, r.retry, r.tempRedirect, r.redirectedTo, "", "", rangeEnd,
-                      rangeStart);
+    r.ok = d.innerGet(url, name, r.savedPath, r.error, r.retry, r.tempRedirect, r.redirectedTo, "", "",
+                      rangeEnd, rangeStart);
     return r;
 }
 
 inline CallResult Get(Downloader& d, const std::string& url, const std::string& name, int64_t rangeEnd = -1,
                       int64_t rangeStart = -1) {
     CallResult r;
-    r.ok = d.get(url, name, r.savedPath, r.error, r.tempRedirect, r.redirectedTo, "", "", rangeEnd, rangeStart);
+    r.ok =
+        d.get(url, name, r.savedPath, r.error, r.tempRedirect, r.redirectedTo, "", "", rangeEnd, rangeStart);
     return r;
 }
 

@@ -109,7 +109,8 @@ TEST_F(SegmentedDownloadTest, BrokenPartsResumeAndTheResultIsByteExact) {
 
 TEST_F(SegmentedDownloadTest, ServerExtensionReplacesTheSaveAsExtension) {
     Serve("dl", RandomBytes(150000, 12));
-    auto server = StartServer(R"({"/dl": {"content_disposition": "attachment; filename=\"Installer.MSI\""}})");
+    auto server =
+        StartServer(R"({"/dl": {"content_disposition": "attachment; filename=\"Installer.MSI\""}})");
     Downloader d(0, true, nullptr, nullptr);
     CallResult r = Get(d, server->url("/dl"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
@@ -131,7 +132,8 @@ struct FallbackCase {
     const char* route;
 };
 
-class WholeRequestFallback : public SegmentedDownloadTest, public ::testing::WithParamInterface<FallbackCase> {};
+class WholeRequestFallback : public SegmentedDownloadTest,
+                             public ::testing::WithParamInterface<FallbackCase> {};
 
 // A server that does not honour ranges still gives the right file, through one whole request.
 TEST_P(WholeRequestFallback, RightFileThroughOneWholeRequest) {
@@ -206,8 +208,8 @@ TEST_F(SegmentedDownloadTest, HttpsDownloadWithTheTestCa) {
 }
 
 TEST_F(SegmentedDownloadTest, ProbeWithoutLengthFallsBackToOneRequest) {
-    auto server = StartServer(
-        R"({"/nolen": {"raw": "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nstreamed body"}})");
+    auto server =
+        StartServer(R"({"/nolen": {"raw": "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nstreamed body"}})");
     Downloader d(0, true, nullptr, nullptr);
     CallResult r = Get(d, server->url("/nolen"), "f.txt");
     ASSERT_TRUE(r.ok) << r.error;

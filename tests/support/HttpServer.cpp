@@ -107,7 +107,9 @@ void KillAndReap(pid_t pid) {
     }
 }
 
-void WriteScript(const fs::path& file, const std::string& json) { WriteFile(file, json); }
+void WriteScript(const fs::path& file, const std::string& json) {
+    WriteFile(file, json);
+}
 
 LoggedRequest ParseLine(const std::string& line) {
     LoggedRequest r;
@@ -146,16 +148,11 @@ HttpServer::HttpServer(HttpServerOptions options) {
     root_ = options.root.empty() ? dir_ / "root" : options.root;
     fs::create_directories(root_);
     WriteScript(dir_ / "script.json", options.scriptJson);
-    std::vector<std::string> argv{"python3",
-                                  (SupportDir() / "http_server.py").string(),
-                                  "--root",
-                                  root_.string(),
-                                  "--script",
-                                  (dir_ / "script.json").string(),
-                                  "--log",
-                                  (dir_ / "requests.log").string(),
-                                  "--lifetime",
-                                  std::to_string(options.lifetimeSeconds)};
+    std::vector<std::string> argv{"python3",    (SupportDir() / "http_server.py").string(),
+                                  "--root",     root_.string(),
+                                  "--script",   (dir_ / "script.json").string(),
+                                  "--log",      (dir_ / "requests.log").string(),
+                                  "--lifetime", std::to_string(options.lifetimeSeconds)};
     if (options.tls) {
         argv.push_back("--tls-dir");
         argv.push_back((dir_ / "tls").string());
@@ -171,7 +168,9 @@ HttpServer::HttpServer(HttpServerOptions options) {
     }
 }
 
-HttpServer::~HttpServer() { KillAndReap(pid_); }
+HttpServer::~HttpServer() {
+    KillAndReap(pid_);
+}
 
 std::string HttpServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;

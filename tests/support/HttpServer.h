@@ -14,7 +14,7 @@
 namespace testsupport {
 
 struct HttpServerOptions {
-    std::filesystem::path root;  // files served by path; empty: the server's own private folder
+    std::filesystem::path root;     // files served by path; empty: the server's own private folder
     std::string scriptJson = "{}";  // per-path behaviour, see http_server.py
     bool tls = false;               // also serve HTTPS with a CA made for this run
     int lifetimeSeconds = 120;      // the server ends by itself after this long
