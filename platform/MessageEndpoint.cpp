@@ -33,8 +33,12 @@ struct Wire {
     std::int64_t lParam;
 };
 
-std::string SocketName(WindowHandle handle) { return "window." + std::to_string(handle); }
-std::string ClassFileName(WindowHandle handle) { return SocketName(handle) + ".class"; }
+std::string SocketName(WindowHandle handle) {
+    return "window." + std::to_string(handle);
+}
+std::string ClassFileName(WindowHandle handle) {
+    return SocketName(handle) + ".class";
+}
 
 std::optional<sockaddr_un> AddressOf(const fs::path& socketPath) {
     sockaddr_un address{};
@@ -66,7 +70,9 @@ FileDescriptor ConnectTo(const fs::path& socketPath) {
     return fd;
 }
 
-bool IsAlive(const fs::path& socketPath) { return ConnectTo(socketPath).Valid(); }
+bool IsAlive(const fs::path& socketPath) {
+    return ConnectTo(socketPath).Valid();
+}
 
 WindowHandle NextHandle() {
     static std::atomic<std::uint32_t> counter{0};
@@ -147,8 +153,12 @@ std::vector<WindowHandle> ListedHandles(const fs::path& folder) {
 
 }  // namespace
 
-MessageEndpoint::MessageEndpoint(FileDescriptor socket, WindowHandle handle, std::string className, fs::path folder)
-    : socket_(std::move(socket)), handle_(handle), className_(std::move(className)), folder_(std::move(folder)) {}
+MessageEndpoint::MessageEndpoint(FileDescriptor socket, WindowHandle handle, std::string className,
+                                 fs::path folder)
+    : socket_(std::move(socket)),
+      handle_(handle),
+      className_(std::move(className)),
+      folder_(std::move(folder)) {}
 
 MessageEndpoint& MessageEndpoint::operator=(MessageEndpoint&& other) noexcept {
     if (this != &other) {
@@ -161,7 +171,9 @@ MessageEndpoint& MessageEndpoint::operator=(MessageEndpoint&& other) noexcept {
     return *this;
 }
 
-MessageEndpoint::~MessageEndpoint() { Remove(); }
+MessageEndpoint::~MessageEndpoint() {
+    Remove();
+}
 
 void MessageEndpoint::Remove() {
     if (!socket_.Valid()) {
@@ -275,13 +287,15 @@ bool PostMessageTo(WindowHandle window, std::uint32_t message, std::uint64_t wPa
     const Wire wire{kWireMagic, message, wParam, lParam};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPostRoomWaitMs);
     for (;;) {
-        if (send(fd.Get(), &wire, sizeof(wire), MSG_DONTWAIT | MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof(wire))) {
+        if (send(fd.Get(), &wire, sizeof(wire), MSG_DONTWAIT | MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(sizeof(wire))) {
             return true;
         }
         if (errno != EAGAIN && errno != EINTR) {
             return false;  // the receiver went away meanwhile
         }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return false;
         }

@@ -49,7 +49,8 @@ public:
     std::vector<WindowMessage> ReadPending();
 
 private:
-    MessageEndpoint(FileDescriptor socket, WindowHandle handle, std::string className, std::filesystem::path folder);
+    MessageEndpoint(FileDescriptor socket, WindowHandle handle, std::string className,
+                    std::filesystem::path folder);
     void Remove();
 
     FileDescriptor socket_;

@@ -50,7 +50,9 @@ void Unmapper::operator()(std::byte* address) const {
 
 namespace {
 
-std::error_code LastError() { return {errno, std::generic_category()}; }
+std::error_code LastError() {
+    return {errno, std::generic_category()};
+}
 
 std::optional<fs::path> UsableXdgRuntimeDir() {
     const char* value = std::getenv("XDG_RUNTIME_DIR");
@@ -112,7 +114,8 @@ std::string FileNameFor(NamedObjectHold::Kind kind, const std::string& name) {
 }  // namespace
 
 std::optional<RuntimeFolderLock> RuntimeFolderLock::Take(const fs::path& folder, std::error_code& error) {
-    FileDescriptor fd(open((folder / "objects.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    FileDescriptor fd(
+        open((folder / "objects.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd.Valid()) {
         error = LastError();
         return std::nullopt;
@@ -165,7 +168,9 @@ NamedObjectHold& NamedObjectHold::operator=(NamedObjectHold&& other) noexcept {
     return *this;
 }
 
-NamedObjectHold::~NamedObjectHold() { LetGo(); }
+NamedObjectHold::~NamedObjectHold() {
+    LetGo();
+}
 
 void NamedObjectHold::LetGo() {
     if (!fd_.Valid()) {
@@ -188,7 +193,8 @@ std::optional<NamedObjectHold> NamedObjectHold::Acquire(Kind kind, const std::st
     error.clear();
     std::string fileName = FileNameFor(kind, name);
     if (fileName.empty()) {
-        error = std::make_error_code(name.empty() ? std::errc::invalid_argument : std::errc::filename_too_long);
+        error =
+            std::make_error_code(name.empty() ? std::errc::invalid_argument : std::errc::filename_too_long);
         return std::nullopt;
     }
     auto folder = RuntimeFolder(error);
@@ -272,7 +278,8 @@ std::optional<NamedFileMapping> NamedFileMapping::Create(const std::string& name
         error = std::make_error_code(std::errc::invalid_argument);
         return std::nullopt;
     }
-    auto hold = NamedObjectHold::Acquire(NamedObjectHold::Kind::Mapping, name, false, InitialiseMapping, &size, error);
+    auto hold = NamedObjectHold::Acquire(NamedObjectHold::Kind::Mapping, name, false, InitialiseMapping,
+                                         &size, error);
     if (!hold) {
         return std::nullopt;
     }
@@ -299,8 +306,8 @@ struct SemaphoreCounts {
 
 }  // namespace
 
-std::optional<NamedSemaphore> NamedSemaphore::Create(const std::string& name, int initialCount, int maximumCount,
-                                                     std::error_code& error) {
+std::optional<NamedSemaphore> NamedSemaphore::Create(const std::string& name, int initialCount,
+                                                     int maximumCount, std::error_code& error) {
     if (maximumCount < 1 || initialCount < 0 || initialCount > maximumCount ||
         static_cast<unsigned>(maximumCount) > SEM_VALUE_MAX) {
         error = std::make_error_code(std::errc::invalid_argument);
@@ -324,7 +331,8 @@ std::optional<NamedSemaphore> NamedSemaphore::Create(const std::string& name, in
         block->magic = Block::kMagic;
         return ok;
     };
-    auto hold = NamedObjectHold::Acquire(NamedObjectHold::Kind::Semaphore, name, false, initialise, &counts, error);
+    auto hold =
+        NamedObjectHold::Acquire(NamedObjectHold::Kind::Semaphore, name, false, initialise, &counts, error);
     if (!hold) {
         return std::nullopt;
     }
@@ -332,7 +340,8 @@ std::optional<NamedSemaphore> NamedSemaphore::Create(const std::string& name, in
 }
 
 std::optional<NamedSemaphore> NamedSemaphore::Open(const std::string& name, std::error_code& error) {
-    auto hold = NamedObjectHold::Acquire(NamedObjectHold::Kind::Semaphore, name, true, nullptr, nullptr, error);
+    auto hold =
+        NamedObjectHold::Acquire(NamedObjectHold::Kind::Semaphore, name, true, nullptr, nullptr, error);
     if (!hold) {
         return std::nullopt;
     }
@@ -352,7 +361,9 @@ std::optional<NamedSemaphore> NamedSemaphore::Attach(NamedObjectHold hold, std::
     return semaphore;
 }
 
-NamedSemaphore::Block& NamedSemaphore::TheBlock() const { return *reinterpret_cast<Block*>(bytes_.get()); }
+NamedSemaphore::Block& NamedSemaphore::TheBlock() const {
+    return *reinterpret_cast<Block*>(bytes_.get());
+}
 
 bool NamedSemaphore::WaitFor(unsigned timeoutMs) {
     sem_t* semaphore = &TheBlock().semaphore;

@@ -91,7 +91,8 @@ public:
     bool AlreadyExisted() const { return existed_; }
 
 private:
-    NamedObjectHold(FileDescriptor fd, std::filesystem::path folder, std::filesystem::path file, bool existed);
+    NamedObjectHold(FileDescriptor fd, std::filesystem::path folder, std::filesystem::path file,
+                    bool existed);
     void LetGo();
 
     FileDescriptor fd_;
@@ -120,7 +121,8 @@ public:
     std::span<std::byte> Bytes() const { return {bytes_.get(), bytes_.get_deleter().size}; }
 
 private:
-    NamedFileMapping(NamedObjectHold hold, MappedBytes bytes) : hold_(std::move(hold)), bytes_(std::move(bytes)) {}
+    NamedFileMapping(NamedObjectHold hold, MappedBytes bytes)
+        : hold_(std::move(hold)), bytes_(std::move(bytes)) {}
 
     NamedObjectHold hold_;  // declared first: the view is unmapped before the hold lets go
     MappedBytes bytes_;
@@ -149,7 +151,8 @@ public:
 
 private:
     struct Block;
-    NamedSemaphore(NamedObjectHold hold, MappedBytes bytes) : hold_(std::move(hold)), bytes_(std::move(bytes)) {}
+    NamedSemaphore(NamedObjectHold hold, MappedBytes bytes)
+        : hold_(std::move(hold)), bytes_(std::move(bytes)) {}
     static std::optional<NamedSemaphore> Attach(NamedObjectHold hold, std::error_code& error);
     Block& TheBlock() const;
 

@@ -24,7 +24,9 @@ namespace {
 
 constexpr auto kPollInterval = std::chrono::milliseconds(10);
 
-bool HasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+bool HasNul(const std::string& text) {
+    return text.find('\0') != std::string::npos;
+}
 
 // An argument vector for exec; it points into `args`, which must outlive it.
 std::vector<char*> ExecVector(const std::vector<std::string>& args) {
@@ -195,9 +197,13 @@ int ExitCodeOf(int status) {
 
 }  // namespace
 
-bool ShellOpen(const std::string& target) { return StartOrphan({"xdg-open", target}); }
+bool ShellOpen(const std::string& target) {
+    return StartOrphan({"xdg-open", target});
+}
 
-bool StartProgram(const std::vector<std::string>& argv) { return StartOrphan(argv); }
+bool StartProgram(const std::vector<std::string>& argv) {
+    return StartOrphan(argv);
+}
 
 bool RunAndWait(const std::vector<std::string>& argv, int& exitCode, const RunOptions& options) {
     exitCode = -1;

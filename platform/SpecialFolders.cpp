@@ -84,7 +84,8 @@ std::optional<fs::path> ParseUserDirValue(const std::string& quoted, const fs::p
     return WithoutTrailingSeparator(fs::path(value).lexically_normal());
 }
 
-std::optional<fs::path> UserDirFromFile(const fs::path& configHome, const std::string& key, const fs::path& home) {
+std::optional<fs::path> UserDirFromFile(const fs::path& configHome, const std::string& key,
+                                        const fs::path& home) {
     std::ifstream in(configHome / "user-dirs.dirs");
     std::optional<fs::path> result;
     std::string line;

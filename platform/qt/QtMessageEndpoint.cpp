@@ -4,7 +4,8 @@
 
 namespace platform {
 
-std::unique_ptr<QtMessageEndpoint> QtMessageEndpoint::Create(const std::string& className, std::error_code& error) {
+std::unique_ptr<QtMessageEndpoint> QtMessageEndpoint::Create(const std::string& className,
+                                                             std::error_code& error) {
     auto endpoint = MessageEndpoint::Create(className, error);
     if (!endpoint) {
         return nullptr;
@@ -17,7 +18,9 @@ QtMessageEndpoint::QtMessageEndpoint(MessageEndpoint endpoint)
     connect(&notifier_, &QSocketNotifier::activated, this, &QtMessageEndpoint::DeliverPending);
 }
 
-QtMessageEndpoint::~QtMessageEndpoint() { notifier_.setEnabled(false); }
+QtMessageEndpoint::~QtMessageEndpoint() {
+    notifier_.setEnabled(false);
+}
 
 void QtMessageEndpoint::DeliverPending() {
     // A receiver may delete this object from its slot; the rest of the batch is then dropped with it.

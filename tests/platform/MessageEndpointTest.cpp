@@ -198,8 +198,9 @@ TEST_F(MessageEndpoints, DatagramsThatAreNoMessageAreDropped) {
     std::string path = (Folder() / ("window." + std::to_string(endpoint->Handle()))).string();
     std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
     for (std::string junk : {std::string("hello"), std::string(24, 'x'), std::string(100, '\0')}) {
-        EXPECT_EQ(sendto(raw, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof(address)),
-                  static_cast<ssize_t>(junk.size()));
+        EXPECT_EQ(
+            sendto(raw, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof(address)),
+            static_cast<ssize_t>(junk.size()));
     }
     close(raw);
     ASSERT_TRUE(PostMessageTo(endpoint->Handle(), platform::WM_CLOSE, 0, 0));

@@ -29,7 +29,9 @@ struct Kind {
     std::function<std::shared_ptr<void>(const std::string& name, bool& existed)> create;
 };
 
-void PrintTo(const Kind& kind, std::ostream* out) { *out << kind.label; }
+void PrintTo(const Kind& kind, std::ostream* out) {
+    *out << kind.label;
+}
 
 template <typename T>
 std::shared_ptr<void> Keep(std::optional<T> object, bool& existed) {
@@ -159,7 +161,8 @@ TEST_F(NamedObjects, ANewMappingIsZeroedAndEveryHolderSeesTheSameBytes) {
     auto first = NamedFileMapping::Create("Strevio2012-SHARED", 3008, error);
     ASSERT_TRUE(first) << error.message();
     ASSERT_EQ(first->Bytes().size(), 3008u);
-    EXPECT_TRUE(std::all_of(first->Bytes().begin(), first->Bytes().end(), [](std::byte b) { return b == std::byte{0}; }));
+    EXPECT_TRUE(std::all_of(first->Bytes().begin(), first->Bytes().end(),
+                            [](std::byte b) { return b == std::byte{0}; }));
     std::memcpy(first->Bytes().data() + 8, "movie.mkv", 10);
 
     auto second = NamedFileMapping::Create("Strevio2012-SHARED", 3008, error);
@@ -185,17 +188,19 @@ TEST_F(NamedObjects, AMappingAndASemaphoreAreSharedByTwoLiveProcesses) {
         }
         std::memcpy(mapping->Bytes().data() + 8, "from the child", 15);
         semaphore->Release();
-        // Waits for the parent to hand the count back, as the single-instance hand-over does.
-        bool handedBack = semaphore->WaitFor(20000);
-        channel.Send(mapping->Bytes()[0] == std::byte{7} ? 1 : 0);
-        return handedBack ? 0 : 2;
+        // The parent takes the count, answers in the block and hands the count back.
+        if (!channel.Receive()) {
+            return 2;
+        }
+        bool handedBack = semaphore->WaitFor(0);
+        return handedBack && mapping->Bytes()[0] == std::byte{7} ? 0 : 3;
     });
 
     ASSERT_TRUE(lock->WaitFor(20000));
     EXPECT_STREQ(reinterpret_cast<const char*>(block->Bytes().data() + 8), "from the child");
     block->Bytes()[0] = std::byte{7};
     ASSERT_TRUE(lock->Release());
-    EXPECT_EQ(child.Channel().Receive(), 1u);
+    child.Channel().Send(1);
     EXPECT_EQ(child.Wait(), 0);
 }
 
@@ -220,7 +225,8 @@ TEST_F(NamedObjects, AMappingMadeAgainAfterAKillIsZeroedAndASemaphoreHasItsIniti
     auto mapping = NamedFileMapping::Create("Shared", 64, error);
     ASSERT_TRUE(mapping) << error.message();
     EXPECT_FALSE(mapping->AlreadyExisted());
-    EXPECT_TRUE(std::all_of(mapping->Bytes().begin(), mapping->Bytes().end(), [](std::byte b) { return b == std::byte{0}; }));
+    EXPECT_TRUE(std::all_of(mapping->Bytes().begin(), mapping->Bytes().end(),
+                            [](std::byte b) { return b == std::byte{0}; }));
     auto semaphore = NamedSemaphore::Create("Sem", 1, 1, error);
     ASSERT_TRUE(semaphore) << error.message();
     EXPECT_FALSE(semaphore->AlreadyExisted());
@@ -262,7 +268,8 @@ TEST_F(NamedObjects, SemaphoreCountsOutOfRangeAreRefused) {
     };
     for (Case c : {Case{0, 0}, Case{-1, 1}, Case{2, 1}, Case{0, -3}}) {
         std::error_code error;
-        EXPECT_FALSE(NamedSemaphore::Create("Bad", c.initial, c.maximum, error)) << c.initial << "/" << c.maximum;
+        EXPECT_FALSE(NamedSemaphore::Create("Bad", c.initial, c.maximum, error))
+            << c.initial << "/" << c.maximum;
         EXPECT_EQ(error, std::errc::invalid_argument);
     }
 }
@@ -311,8 +318,10 @@ TEST_F(NamedObjects, LocalPrefixNamesTheSameObject) {
 
 TEST_F(NamedObjects, NoNameLeavesTheRuntimeFolder) {
     const std::vector<std::string> names = {
-        "../escape", "..", ".", "a/b/c", "/etc/passwd", "back\\slash\\..\\..", "with space",
-        "ümlaut-名前", std::string("ctl\x01\n\x7f", 6), "%2e%2e", "Global\\x", std::string(60, '/'),
+        "../escape",  "..",          ".",
+        "a/b/c",      "/etc/passwd", "back\\slash\\..\\..",
+        "with space", "ümlaut-名前", std::string("ctl\x01\n\x7f", 6),
+        "%2e%2e",     "Global\\x",   std::string(60, '/'),
     };
     std::vector<NamedMutex> held;
     for (const auto& name : names) {

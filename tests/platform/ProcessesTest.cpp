@@ -91,7 +91,8 @@ TEST_F(RecordingOpener, ShellOpenPassesTheTargetAsOneUnchangedArgument) {
 }
 
 TEST_F(RecordingOpener, StartProgramPassesEveryArgumentAndLeavesNoZombie) {
-    const std::vector<std::string> argv = {"recorder", "first arg", "", "-x", "\"quoted\"", "%TEMP%", "\xc3("};
+    const std::vector<std::string> argv = {"recorder",   "first arg", "",     "-x",
+                                           "\"quoted\"", "%TEMP%",    "\xc3("};
     ASSERT_TRUE(platform::StartProgram(argv));
     auto call = NextCall();
     ASSERT_TRUE(call);
@@ -185,8 +186,8 @@ TEST(RunAndWait, KeepsServingTheMainThreadWhileWaiting) {
     });
     int exitCode = -1;
     bool started = platform::RunAndWait(
-        {"sh", "-c", "i=0; while [ ! -e \"$1\" ]; do i=$((i+1)); [ $i -gt 400 ] && exit 1; sleep 0.05; done", "sh",
-         flag.string()},
+        {"sh", "-c", "i=0; while [ ! -e \"$1\" ]; do i=$((i+1)); [ $i -gt 400 ] && exit 1; sleep 0.05; done",
+         "sh", flag.string()},
         exitCode);
     worker.join();
     EXPECT_TRUE(started);

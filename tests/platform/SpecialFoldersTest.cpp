@@ -38,8 +38,9 @@ TEST_F(SpecialFolders, ApplicationDataFollowTheBaseFolderVariables) {
 }
 
 TEST_F(SpecialFolders, UnsetOrRelativeBaseFolderVariablesFallBackUnderHome) {
-    for (std::optional<std::string> value : {std::optional<std::string>(), std::optional<std::string>("rel/dir"),
-                                             std::optional<std::string>("")}) {
+    for (std::optional<std::string> value :
+         {std::optional<std::string>(), std::optional<std::string>("rel/dir"),
+          std::optional<std::string>("")}) {
         ScopedEnv config("XDG_CONFIG_HOME", value);
         ScopedEnv data("XDG_DATA_HOME", value);
         EXPECT_EQ(SpecialFolderPath(SpecialFolder::ApplicationData), Home() / ".config");

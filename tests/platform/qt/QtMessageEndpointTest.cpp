@@ -3,9 +3,9 @@
 #include "platform/WindowsMessages.h"
 #include "tests/support/TestEnv.h"
 
+#include <gtest/gtest.h>
 #include <QEventLoop>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include <tuple>
 #include <vector>
@@ -50,11 +50,12 @@ TEST(QtMessageEndpoint, AReceiverMayDeleteTheEndpointFromItsSlot) {
     const platform::WindowHandle handle = endpoint->Handle();
     int calls = 0;
     QEventLoop loop;
-    QObject::connect(endpoint.get(), &platform::QtMessageEndpoint::messageReceived, [&](quint32, quint64, qint64) {
-        ++calls;
-        endpoint.reset();  // as a hidden window that WM_CLOSE destroys
-        loop.quit();
-    });
+    QObject::connect(endpoint.get(), &platform::QtMessageEndpoint::messageReceived,
+                     [&](quint32, quint64, qint64) {
+                         ++calls;
+                         endpoint.reset();  // as a hidden window that WM_CLOSE destroys
+                         loop.quit();
+                     });
     ASSERT_TRUE(platform::PostMessageTo(handle, platform::WM_CLOSE, 0, 0));
     ASSERT_TRUE(platform::PostMessageTo(handle, platform::WM_CLOSE, 0, 0));
     QTimer::singleShot(20000, &loop, &QEventLoop::quit);
