@@ -1103,6 +1103,7 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
         attempt_ = nullptr;
         ++attempts;
     }
+    attempt_ = nullptr;
 
     if (redirected) {
         char* effective = nullptr;
