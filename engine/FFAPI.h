@@ -54,6 +54,15 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(avcodec_free_context)                \
     REQ(avcodec_parameters_to_context)       \
     REQ(avcodec_get_name)                    \
+    REQ(avcodec_find_decoder_by_name)        \
+    REQ(avcodec_open2)                       \
+    REQ(avcodec_descriptor_get)              \
+    REQ(av_packet_alloc)                     \
+    REQ(av_packet_free)                      \
+    REQ(av_packet_ref)                       \
+    REQ(av_packet_unref)                     \
+    REQ(av_packet_move_ref)                  \
+    REQ(av_new_packet)                       \
     OPT(av_lockmgr_register, ff::av_lockmgr_register_t)
 
 #define STREVIO_AVDEVICE_API(REQ, OPT) \
@@ -64,6 +73,8 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(avfilter_version)              \
     REQ(avfilter_get_by_name)          \
     REQ(avfilter_graph_alloc)          \
+    REQ(avfilter_graph_send_command)   \
+    REQ(avfilter_graph_queue_command)  \
     REQ(avfilter_graph_free)
 
 #define STREVIO_AVFORMAT_API(REQ, OPT)                                  \
@@ -79,6 +90,14 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_find_input_format)                                           \
     REQ(avio_alloc_context)                                             \
     REQ(avio_context_free)                                              \
+    REQ(av_read_frame)                                                  \
+    REQ(av_read_pause)                                                  \
+    REQ(av_read_play)                                                   \
+    REQ(avformat_seek_file)                                             \
+    REQ(av_find_best_stream)                                            \
+    REQ(av_find_program_from_stream)                                    \
+    REQ(avio_size)                                                      \
+    REQ(avio_seek)                                                      \
     REQ(avio_flush)                                                     \
     OPT(ffurl_protocol_next, ff::ffurl_protocol_next_t)                 \
     OPT(ffurl_register_protocol, ff::ffurl_register_protocol_t)         \
@@ -114,6 +133,8 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_opt_set)                  \
     REQ(av_opt_get)                  \
     REQ(av_rescale_q)                \
+    REQ(av_opt_get_int)              \
+    REQ(av_reduce)                   \
     REQ(av_gettime_relative)         \
     REQ(av_get_media_type_string)
 

@@ -254,8 +254,18 @@ TFFOptions::~TFFOptions() {
     uninit_opts();
 }
 
+void TFFOptions::RememberFreeFunctions() {
+    if (ff::sws_freeContext) {
+        FFreeScaler = ff::sws_freeContext;
+    }
+    if (ff::av_dict_free) {
+        FFreeDict = ff::av_dict_free;
+    }
+}
+
 void TFFOptions::init_opts() {
     uninit_opts();
+    RememberFreeFunctions();
     if (ff::sws_getContext) {
         Fsws_opts = ff::sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
                                        static_cast<int>(Fsws_flags), nullptr, nullptr, nullptr);
@@ -263,15 +273,15 @@ void TFFOptions::init_opts() {
 }
 
 void TFFOptions::uninit_opts() {
-    if (ff::sws_freeContext) {
-        ff::sws_freeContext(Fsws_opts);
+    if (FFreeScaler) {
+        FFreeScaler(Fsws_opts);
         Fsws_opts = nullptr;
     }
-    if (ff::av_dict_free) {
-        ff::av_dict_free(&Fswr_opts);
-        ff::av_dict_free(&Fformat_opts);
-        ff::av_dict_free(&Fcodec_opts);
-        ff::av_dict_free(&Fresample_opts);
+    if (FFreeDict) {
+        FFreeDict(&Fswr_opts);
+        FFreeDict(&Fformat_opts);
+        FFreeDict(&Fcodec_opts);
+        FFreeDict(&Fresample_opts);
     }
 }
 
@@ -311,6 +321,7 @@ int TFFOptions::opt_default(const std::string& AName, const std::string& AValue)
         GOptionError = "Library avcodec not loaded.";
         return AVERROR(ENOSYS);
     }
+    RememberFreeFunctions();
     if (AName == "debug" || AName == "fdebug") {
         FFLogger().SetLogLevel(llDebug);
     }

@@ -36,6 +36,12 @@ private:
     bool SetScalerOption(const std::string& AName, const std::string& AValue, int& AResult);
     bool SetResamplerOption(const std::string& AName, const std::string& AValue, int& AResult);
 
+    // The free functions of the libraries that made the objects, kept so that the objects are freed
+    // even after the loader has cleared its bindings (the libraries' code stays mapped).
+    decltype(ff::sws_freeContext) FFreeScaler = nullptr;
+    decltype(ff::av_dict_free) FFreeDict = nullptr;
+    void RememberFreeFunctions();
+
     unsigned Fsws_flags = SWS_BICUBIC;
     SwsContext* Fsws_opts = nullptr;
     AVDictionary* Fswr_opts = nullptr;

@@ -321,7 +321,10 @@ void* MyLoadLibrary(const TPathFileName& APath, const TPathFileName& AFile, std:
         }
     }
     // RTLD_LOCAL keeps two copies of one library apart; every entry point is looked up per handle.
-    void* handle = dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // RTLD_NODELETE keeps the code mapped after the last handle is freed: the codec and SDL libraries
+    // (and what they pull in: sound servers, X) keep global state and exit handlers that must not
+    // outlive their code. Unloading still clears every binding, and loading again binds anew.
+    void* handle = dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) {
         AErrorText = LastLoadErrorText();
     }
