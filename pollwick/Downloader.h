@@ -174,7 +174,7 @@ private:
     bool checkRangeAnswer(const std::vector<std::string>& lines);
     bool redirectAllowed(const std::string& location) const;
 
-    // Pieces of get.
+    // Steps of get.
     std::filesystem::path targetFolder() const;
     bool singleRequest(const std::string& url, const std::string& name, std::string& savedPath,
                        std::string& error, bool& tempRedirect, std::string& redirectedTo,

@@ -105,7 +105,7 @@ protected:
     std::unique_ptr<Configuration> cfg_;
 };
 
-// The outputs of one call, so a test can pass them in one piece.
+// The outputs of one call, kept together for the test.
 struct CallResult {
     bool ok = false;
     std::string savedPath;
