@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -391,10 +392,53 @@ bool NamedSemaphore::WaitFor(unsigned timeoutMs) {
     return true;
 }
 
+namespace {
+
+// An open-file-description lock on the semaphore's file, apart from the holders' flock (the two kinds
+// do not meet on Linux). It makes check-and-post one step for every process; the kernel drops it with
+// a process that dies inside.
+class ReleaseLock {
+public:
+    explicit ReleaseLock(int fd) : fd_(fd) { locked_ = Set(F_WRLCK); }
+    ~ReleaseLock() {
+        if (locked_) {
+            Set(F_UNLCK);
+        }
+    }
+    ReleaseLock(const ReleaseLock&) = delete;
+    ReleaseLock& operator=(const ReleaseLock&) = delete;
+    bool Locked() const { return locked_; }
+
+private:
+    bool Set(short type) const {
+        struct flock range {};
+        range.l_type = type;
+        range.l_whence = SEEK_SET;
+        range.l_start = 0;
+        range.l_len = 1;
+        while (fcntl(fd_, F_OFD_SETLKW, &range) != 0) {
+            if (errno != EINTR) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    int fd_;
+    bool locked_ = false;
+};
+
+}  // namespace
+
 bool NamedSemaphore::Release(int count) {
+    // Threads of one process may share one object and with it the file lock, which does not keep them apart.
+    static std::mutex threadsLock;
+    std::lock_guard threads(threadsLock);
     Block& block = TheBlock();
+    ReleaseLock lock(hold_.Fd());
     int value = 0;
-    if (count < 1 || sem_getvalue(&block.semaphore, &value) != 0 || value > block.maximum - count) {
+    if (count < 1 || !lock.Locked() || sem_getvalue(&block.semaphore, &value) != 0 ||
+        value > block.maximum - count) {
         return false;
     }
     for (int i = 0; i < count; ++i) {

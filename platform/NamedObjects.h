@@ -142,9 +142,8 @@ public:
 
     // Takes one count, waiting up to timeoutMs for it. True when a count was taken.
     bool WaitFor(unsigned timeoutMs);
-    // Adds `count`; false (and nothing added) when the count would pass the maximum. Two processes that
-    // release at the same moment may both pass this check: callers use the semaphore as a lock, where only
-    // the holder releases.
+    // Adds `count`; false (and nothing added) when the count would pass the maximum. Releases of all
+    // processes are serialised, so the maximum holds even when two release at once.
     bool Release(int count = 1);
     // The current count.
     int Count() const;

@@ -250,6 +250,40 @@ TEST_F(NamedObjects, ASemaphoreCountsBetweenZeroAndItsMaximum) {
     EXPECT_EQ(semaphore->Count(), 0);
 }
 
+TEST_F(NamedObjects, ReleasesOfManyProcessesAtOnceNeverPassTheMaximum) {
+    constexpr int kChildren = 8;
+    constexpr int kRounds = 20;
+    for (int round = 0; round < kRounds; ++round) {
+        const std::string name = "Lock" + std::to_string(round);
+        std::error_code error;
+        auto semaphore = NamedSemaphore::Create(name, 0, 1, error);
+        ASSERT_TRUE(semaphore) << error.message();
+        int start[2];
+        ASSERT_EQ(pipe(start), 0);
+        std::vector<std::unique_ptr<ForkedChild>> children;
+        for (int i = 0; i < kChildren; ++i) {
+            children.push_back(std::make_unique<ForkedChild>([&](const ChildChannel&) {
+                close(start[1]);
+                std::error_code e;
+                auto mine = NamedSemaphore::Open(name, e);
+                char go = 0;
+                [[maybe_unused]] ssize_t got = read(start[0], &go, 1);
+                return !mine ? 2 : mine->Release() ? 0 : 1;
+            }));
+        }
+        close(start[0]);
+        close(start[1]);
+        int released = 0;
+        for (auto& child : children) {
+            int code = child->Wait();
+            ASSERT_TRUE(code == 0 || code == 1) << code;
+            released += code == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(released, 1) << "round " << round;
+        EXPECT_EQ(semaphore->Count(), 1) << "round " << round;
+    }
+}
+
 TEST_F(NamedObjects, AnExistingSemaphoreKeepsItsCountsWhenCreatedAgain) {
     std::error_code error;
     auto first = NamedSemaphore::Create("Counter", 1, 1, error);
