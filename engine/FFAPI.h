@@ -45,6 +45,7 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
 
 }  // namespace ff
 
+// clang-format off
 #define STREVIO_AVCODEC_API(REQ, OPT)        \
     REQ(avcodec_version)                     \
     REQ(avcodec_get_class)                   \
@@ -164,6 +165,7 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(fwrite)                   \
     REQ(fseek)                    \
     REQ(ftell)
+// clang-format on
 
 #define STREVIO_DECLARE_REQ(name) extern decltype(&::name) name;
 #define STREVIO_DECLARE_OPT(name, type) extern type name;

@@ -1,0 +1,581 @@
+// The player component: its state, the library operations, and the open and stop protocols.
+#include "engine/FFPlay.h"
+
+#include <chrono>
+#include <limits>
+#include <stdexcept>
+#include <thread>
+
+#include "engine/FFAPI.h"
+#include "engine/FFLoad.h"
+#include "engine/FFLog.h"
+#include "engine/FFOptions.h"
+#include "engine/libsdl.h"
+
+namespace {
+
+constexpr const char* kSDLLibraryFile = "libSDL-1.2.so.0";
+// Bound on the last wait of a stop: the play thread ends right after the per-file exit.
+constexpr unsigned kStopEventBoundMs = 30000;
+
+}  // namespace
+
+TCustomPlayer::TCustomPlayer()
+    : FSDLLoader(std::make_unique<TSDLLoader>()),
+      FOptions(std::make_unique<TFFOptions>()),
+      FDecoder(std::make_unique<TCustomDecoder>()) {
+    ResetFlags();
+}
+
+TCustomPlayer::~TCustomPlayer() {
+    OnPosition = nullptr;
+    OnState = nullptr;
+    OnVideoHook = nullptr;
+    OnFrameHook = nullptr;
+    OnAudioHook = nullptr;
+    Stop(true);
+    // An asynchronous open still in progress is cancelled by the stop above; wait until it has
+    // finished one way or the other, then close whatever it left.
+    for (int i = 0; i < 3000 && FTryOpen; ++i) {
+        Stop(true);
+        SleepPumping(10);
+    }
+    Stop(true);
+    do_exit();
+    JoinPlayThread();
+    FDecoder.reset();
+}
+
+// Library operations.
+
+bool TCustomPlayer::AVLibLoaded() {
+    return FFLoader().Loaded(CPlayerLibraries) && (!FAutoLoadSDL || FSDLLoader->Loaded());
+}
+
+bool TCustomPlayer::LoadAVLib(const TPathFileName& APath, bool AAutoLoadSDL) {
+    FFLoader().SetLibraryPath(APath);
+    if (!FFLoader().Load(CPlayerLibraries)) {
+        FLastErrMsg = FFLoader().LastErrMsg();
+        return false;
+    }
+    InitOptions();
+    FAutoLoadSDL = AAutoLoadSDL;
+    bool result = true;
+    if (AAutoLoadSDL) {
+        result = LoadSDLLib(APath, kSDLLibraryFile);
+    }
+    // Tempo change needs SoundTouch; playback goes on without it.
+    FFLoader().Load(libSoundTouch);
+    return result;
+}
+
+void TCustomPlayer::UnloadAVLib() {
+    Stop(true);
+    FFLoader().Unload(CPlayerLibraries);
+    if (FAutoLoadSDL) {
+        FSDLLoader->Unload();
+    }
+    FFLoader().Unload(libSoundTouch);
+}
+
+bool TCustomPlayer::SDLLibLoaded() {
+    return FSDLLoader->Loaded();
+}
+
+bool TCustomPlayer::LoadSDLLib(const TPathFileName& APath, const TPathFileName& AFile) {
+    if (FSDLLoader->Load(APath, AFile)) {
+        return true;
+    }
+    FLastErrMsg = FSDLLoader->LastErrMsg();
+    return false;
+}
+
+void TCustomPlayer::UnloadSDLLib() {
+    FSDLLoader->Unload();
+}
+
+// Errors and states.
+
+void TCustomPlayer::DoErrLog(const std::string& AMsg, bool ASetLastError) {
+    FFLogger().Log(this, llError, AMsg);
+    if (ASetLastError) {
+        FLastErrMsg = AMsg;
+    }
+}
+
+// Until the event thread and its ring exist, a state goes to OnState at once, on the main thread when
+// TriggerEventInMainThread. Every wait of Open and Stop pumps synchronised calls, so this cannot block
+// them.
+void TCustomPlayer::DoState(TPlayState AState) {
+    FState = AState;
+    TPlayStateEvent handler = OnState;
+    if (!handler) {
+        return;
+    }
+    auto call = [this, handler, AState] { handler(this, AState); };
+    try {
+        if (TriggerEventInMainThread) {
+            MySynchronize(call);
+        } else {
+            call();
+        }
+    } catch (const std::exception& e) {
+        FFLogger().Log(this, llError, std::string("Error occurs OnState: ") + e.what());
+    }
+}
+
+void TCustomPlayer::ResetFlags() {
+    FState = psStop;
+    FLastPTS = AV_NOPTS_VALUE;
+    FCurrentPTS = -1;
+    wanted_audio_stream = -1;
+    wanted_video_stream = -1;
+    wanted_subtitle_stream = -1;
+    seek_by_bytes = -1;
+    FFrameWidth = 0;
+    FFrameHeight = 0;
+    if (!FLoading) {
+        FForceFormat = nullptr;
+        Fstart_time = AV_NOPTS_VALUE;
+        PlayTime = AV_NOPTS_VALUE;
+        RepeatType = rtRewind;
+        VerticalFlip = false;
+        audio_codec_name.clear();
+        video_codec_name.clear();
+        subtitle_codec_name.clear();
+        InitOptions();
+    }
+    FSeekEvent.SetEvent();
+    FSeeking = false;
+}
+
+void TCustomPlayer::InitOptions() {
+    if (FFLoader().Loaded(CPlayerLibraries)) {
+        FOptions->init_opts();
+    }
+}
+
+void TCustomPlayer::SleepPumping(unsigned AMilliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(AMilliseconds));
+    if (IsMainThread()) {
+        MyProcessMessages();
+    }
+}
+
+// Opening.
+
+bool TCustomPlayer::Open(const TPathFileName& AFileName, void* AScreenHandle, bool APaused) {
+    return DoOpen(AFileName, AScreenHandle, APaused, true);
+}
+
+void TCustomPlayer::TryOpen(const TPathFileName& AFileName, void* AScreenHandle, bool APaused) {
+    DoOpen(AFileName, AScreenHandle, APaused, false);
+}
+
+bool TCustomPlayer::DoOpen(const TPathFileName& AFileName, void* AScreenHandle, bool APaused, bool AWait) {
+    if (FTryOpen) {
+        DoErrLog("Current trying open is not completed.");
+        return false;
+    }
+    if (!FFLoader().Loaded(CPlayerLibraries)) {
+        DoErrLog("FFmpeg libraries not loaded.");
+        return false;
+    }
+    if (!SDLLibLoaded()) {
+        DoErrLog("SDL not loaded.");
+        return false;
+    }
+    int64_t flags = 0;
+    if (FOptions->sws_opts() && ff::av_opt_get_int(FOptions->sws_opts(), "sws_flags", 0, &flags) >= 0) {
+        Fsws_flags = static_cast<int>(flags);
+    }
+    FLoading = true;
+    Stop(true);
+    ReleaseFailedOpen();
+    FLoading = false;
+    JoinPlayThread();
+    FLastPTS = AV_NOPTS_VALUE;
+    if (IsMainThread()) {
+        SleepPumping(10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    {
+        std::lock_guard lock(SDLLock());
+        if (!DoSDLInit(AScreenHandle)) {
+            return false;
+        }
+    }
+    if (DisableDisplay) {
+        DisableVideo = true;
+    } else {
+        Ffs_screen_width = 0;
+        Ffs_screen_height = 0;
+    }
+    FTryOpen = true;
+    FScreenHandle = AScreenHandle;
+    const bool opened = stream_open(AFileName, FForceFormat, APaused, AWait);
+    if (opened) {
+        FFileName = AFileName;
+        if (AWait) {
+            DoStreamOpened();
+        }
+    } else {
+        FTryOpen = false;
+        FScreenHandle = nullptr;
+        do_exit();
+    }
+    // Options given before an open apply to that open only.
+    InitOptions();
+    return opened;
+}
+
+void TCustomPlayer::DoStreamOpened() {
+    TVideoState* is = FVideoState;
+    try {
+        FDecoder->SetFileHandle(is ? is->ic : nullptr);
+    } catch (const std::exception& e) {
+        DoErrLog(e.what(), false);
+    }
+    if (TriggerEventInMainThread) {
+        MySynchronize([this] { DoFileOpen(); });
+    } else {
+        DoFileOpen();
+    }
+    StartPlayThread();
+    FTryOpen = false;
+}
+
+void TCustomPlayer::DoFileOpen() {
+    TVideoState* is = FVideoState;
+    if (is && OnFileOpen) {
+        int width = -1;
+        int height = -1;
+        if (is->video_avctx && is->video_avctx->width > 0) {
+            width = is->video_avctx->width;
+            height = is->video_avctx->height;
+        }
+        const int64_t duration = is->IsImage2 ? 0 : is->FileDuration;
+        try {
+            OnFileOpen(this, duration, width, height, ScreenWidth, ScreenHeight);
+        } catch (const std::exception& e) {
+            FFLogger().Log(this, llError, std::string("Error occurs OnFileOpen: ") + e.what());
+        }
+    }
+    // The host window's client size for a zero screen size comes with the host window embedding.
+}
+
+void TCustomPlayer::DoOpenFailed() {
+    if (OnOpenFailed) {
+        try {
+            OnOpenFailed(this);
+        } catch (const std::exception& e) {
+            FFLogger().Log(this, llError, std::string("Error occurs OnOpenFailed: ") + e.what());
+        }
+    }
+    FTryOpen = false;
+}
+
+// SDL starts inside the host window with the host window embedding; until then an open needs no SDL
+// subsystem: decoding and reading run without it.
+bool TCustomPlayer::DoSDLInit(void* AScreenHandle) {
+    (void)AScreenHandle;
+    return true;
+}
+
+void TCustomPlayer::DoSDLQuit() {}
+
+// The play thread. Until the play loop exists it only waits for the quit request and runs the per-file
+// exit, so that the open and stop protocols work end to end.
+
+void TCustomPlayer::StartPlayThread() {
+    FQuitRequested = false;
+    FLooping = false;
+    FStopEvent.ResetEvent();
+    auto thread = std::make_unique<TFileThread>("play", [this] { PlayThreadRoutine(); });
+    platform::TThread* started = thread.get();
+    {
+        std::lock_guard lock(FPlayThreadLock);
+        FPlayThread = std::move(thread);
+        started->Start();
+    }
+    while (!FLooping && !started->Finished()) {
+        SleepPumping(10);
+    }
+}
+
+void TCustomPlayer::PlayThreadRoutine() {
+    try {
+        DoState(psPlay);
+        FLooping = true;
+        for (;;) {
+            FQuitEvent.WaitFor(100);
+            if (FDataLock.WaitFor(100) != platform::wrSignaled) {
+                continue;
+            }
+            const bool quit = FQuitRequested || FVideoState == nullptr;
+            if (quit) {
+                do_exit();
+            }
+            FDataLock.Release();
+            if (quit) {
+                break;
+            }
+        }
+    } catch (const std::exception& e) {
+        FFLogger().Log(this, llFatal, std::string("PlayThread Exception: ") + e.what());
+        do_exit();
+    }
+    DoState(psStop);
+    FStopEvent.SetEvent();
+}
+
+void TCustomPlayer::JoinPlayThread() {
+    std::unique_ptr<platform::TThread> thread;
+    {
+        std::lock_guard lock(FPlayThreadLock);
+        thread = std::move(FPlayThread);
+    }
+    if (thread) {
+        thread->WaitFor();
+    }
+}
+
+void TCustomPlayer::PushQuitEvent(void* data) {
+    (void)data;  // never read: the record may be gone by the time the quit is handled
+    FQuitRequested = true;
+    FQuitEvent.SetEvent();
+}
+
+void TCustomPlayer::PushAspectEvent(void* data) {
+    // The picture's rectangle is recomputed by the video output on its next display.
+    (void)data;
+    TVideoState* is = FVideoState;
+    if (is) {
+        is->force_refresh = 1;
+    }
+}
+
+// Stopping.
+
+void TCustomPlayer::Stop(bool AWaitForStop) {
+    TVideoState* is = FVideoState;
+    if (is) {
+        if (is->paused) {
+            stream_toggle_pause(is);
+        }
+        is->step = 0;
+        PushQuitEvent(is);
+        if (AWaitForStop) {
+            WaitForStop();
+        }
+        return;
+    }
+    FLastRead = 0;
+    std::lock_guard lock(FExitLock);
+    if (TVideoState* opening = FVideoStateCB) {
+        opening->abort_request = 1;
+    }
+    if (FState_ && FState_->FileOpened == 0) {
+        FState_->abort_request = 1;
+    }
+}
+
+void TCustomPlayer::WaitForStop() {
+    int tries = 1;
+    for (;;) {
+        if (WaitStopEvent(100)) {
+            break;
+        }
+        if (!FVideoState) {
+            break;
+        }
+        if (FDataLock.WaitFor(100) != platform::wrSignaled) {
+            continue;
+        }
+        ++tries;
+        TVideoState* is = FVideoState;
+        const bool finish = !is || (tries > 10 && is->Reading) || tries > 20;
+        if (finish) {
+            if (is) {
+                do_exit();
+            }
+            FDataLock.Release();
+            break;
+        }
+        PushQuitEvent(is);
+        FDataLock.Release();
+    }
+    if (!WaitStopEvent(kStopEventBoundMs)) {
+        FFLogger().Log(this, llError, "Stop: the play thread did not end in time; waiting for it");
+    }
+    JoinPlayThread();
+}
+
+// Waits for the play thread's end in short slices, so that a synchronised call it makes on its way out
+// (its last state report) runs at once on the main thread.
+bool TCustomPlayer::WaitStopEvent(unsigned ATimeoutMs) {
+    for (unsigned waited = 0; waited < ATimeoutMs; waited += 10) {
+        if (FStopEvent.WaitFor(10) == platform::wrSignaled) {
+            return true;
+        }
+        if (IsMainThread()) {
+            MyProcessMessages();
+        }
+    }
+    return false;
+}
+
+void TCustomPlayer::ReleaseFailedOpen() {
+    bool failed = false;
+    {
+        std::lock_guard lock(FExitLock);
+        failed = FState_ && FVideoState == nullptr && FState_->FileOpened == -2;
+    }
+    if (failed) {
+        do_exit();
+    }
+}
+
+// The per-file exit.
+
+void TCustomPlayer::stream_close(TVideoState* is) {
+    is->abort_request = 1;
+    is->continue_read_thread.notify_all();
+    if (is->read_tid) {
+        is->read_tid->WaitFor();
+        is->read_tid.reset();
+    }
+    packet_queue_destroy(&is->videoq);
+    packet_queue_destroy(&is->audioq);
+    packet_queue_destroy(&is->subtitleq);
+}
+
+void TCustomPlayer::do_exit() {
+    std::lock_guard lock(FExitLock);
+    if (FState_) {
+        stream_close(FState_.get());
+        FVideoState = nullptr;
+        FVideoStateCB = nullptr;
+        FState_.reset();
+        DoSDLQuit();
+    }
+    ResetFlags();
+}
+
+void TCustomPlayer::DoReleaseResourceOnFailed(TVideoState* is) {
+    std::lock_guard lock(FExitLock);
+    if (FState_.get() != is) {
+        return;
+    }
+    stream_close(is);
+    FVideoState = nullptr;
+    FVideoStateCB = nullptr;
+    FState_.reset();
+}
+
+// Properties with behaviour.
+
+bool TCustomPlayer::Paused() const {
+    TVideoState* is = FVideoState;
+    return !is || is->paused;
+}
+
+int TCustomPlayer::QueueSize() const {
+    TVideoState* is = FVideoState;
+    return is ? is->audioq.size + is->videoq.size : -1;
+}
+
+void TCustomPlayer::SetAspectRatio(float AValue) {
+    if (AValue != FAspectRatio) {
+        FAspectRatio = AValue;
+        if (TVideoState* is = FVideoState) {
+            PushAspectEvent(is);
+        }
+    }
+}
+
+std::string TCustomPlayer::ForceFormat() const {
+    return FForceFormat && FForceFormat->name ? FForceFormat->name : "";
+}
+
+void TCustomPlayer::SetForceFormat(const std::string& AValue) {
+    if (AValue.empty()) {
+        FForceFormat = nullptr;
+        return;
+    }
+    if (!FFLoader().Loaded(CPlayerLibraries)) {
+        DoErrLog("FFmpeg libraries not loaded.");
+        return;
+    }
+    const AVInputFormat* format = ff::av_find_input_format(AValue.c_str());
+    if (!format) {
+        throw std::invalid_argument(Format("Unknown input format: %s", AValue.c_str()));
+    }
+    FForceFormat = format;
+}
+
+void TCustomPlayer::SetBackColor(uint32_t AValue) {
+    FBackColor = AValue & 0xFFFFFF;
+    if (TVideoState* is = FVideoState) {
+        is->no_background = 0;
+        is->force_refresh = 1;
+    }
+}
+
+void TCustomPlayer::SetPlaybackSpeed(double AValue) {
+    FPlaybackSpeed = AValue;
+    if (TVideoState* is = FVideoState) {
+        std::lock_guard lock(is->extclk.lock);
+        is->extclk.speed = AValue;
+    }
+}
+
+void TCustomPlayer::SetSyncType(Tav_sync_type AValue) {
+    Fav_sync_type = AValue;
+    if (TVideoState* is = FVideoState) {
+        is->av_sync_type = AValue;
+        is->av_sync_type_ok = 0;
+    }
+}
+
+void TCustomPlayer::SetStartTime(int64_t AValue) {
+    if (AValue != Fstart_time) {
+        Fstart_time = AValue;
+        if (AValue != AV_NOPTS_VALUE) {
+            Seek(AValue);
+        }
+    }
+}
+
+int TCustomPlayer::AudioStreamIndex() const {
+    TVideoState* is = FVideoState;
+    return is ? is->audio_stream.load() : -1;
+}
+
+int TCustomPlayer::VideoStreamIndex() const {
+    TVideoState* is = FVideoState;
+    return is ? is->video_stream.load() : -1;
+}
+
+int TCustomPlayer::SubtitleStreamIndex() const {
+    TVideoState* is = FVideoState;
+    return is ? is->subtitle_stream.load() : -1;
+}
+
+void TCustomPlayer::SetAudioStreamIndex(int AValue) {
+    if (TVideoState* is = FVideoState; is && AValue != is->audio_stream) {
+        stream_change_channel(is, AVMEDIA_TYPE_AUDIO, AValue);
+    }
+}
+
+void TCustomPlayer::SetVideoStreamIndex(int AValue) {
+    if (TVideoState* is = FVideoState; is && AValue != is->video_stream) {
+        stream_change_channel(is, AVMEDIA_TYPE_VIDEO, AValue);
+    }
+}
+
+void TCustomPlayer::SetSubtitleStreamIndex(int AValue) {
+    if (TVideoState* is = FVideoState; is && AValue != is->subtitle_stream) {
+        stream_change_channel(is, AVMEDIA_TYPE_SUBTITLE, AValue);
+    }
+}

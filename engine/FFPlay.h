@@ -1,0 +1,294 @@
+// The engine's player component: plays one file at a time into a window that its owner gives it, and
+// reports to its owner through events.
+//
+// Open and Stop run on the owner's (main) thread and pump pending synchronised calls while they wait,
+// so that handlers run nested inside them. Every thread of a file is joined before its state is freed.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/FFBaseComponent.h"
+#include "engine/FFDecoder.h"
+#include "engine/Myutils.h"
+#include "engine/VideoState.h"
+#include "platform/Event.h"
+#include "platform/Mutex.h"
+
+struct AVFilterGraph;
+struct AVFormatContext;
+struct AVInputFormat;
+struct AVPacket;
+class TFFOptions;
+class TSDLLoader;
+
+class TCustomPlayer : public TFFBaseComponent {
+public:
+    TCustomPlayer();
+    ~TCustomPlayer() override;
+    TCustomPlayer(const TCustomPlayer&) = delete;
+    TCustomPlayer& operator=(const TCustomPlayer&) = delete;
+
+    // Libraries.
+    bool AVLibLoaded();
+    bool LoadAVLib(const TPathFileName& APath, bool AAutoLoadSDL = true);
+    void UnloadAVLib();
+    bool SDLLibLoaded();
+    bool LoadSDLLib(const TPathFileName& APath, const TPathFileName& AFile);
+    void UnloadSDLLib();
+
+    // Opening and stopping.
+    bool Open(const TPathFileName& AFileName, void* AScreenHandle = nullptr, bool APaused = false);
+    void TryOpen(const TPathFileName& AFileName, void* AScreenHandle = nullptr, bool APaused = false);
+    void Stop(bool AWaitForStop = true);
+
+    // Control operations.
+    void Pause();
+    void Resume();
+    void TogglePause();
+    void ToggleAudioDisplay();
+    void StepToNextFrame();
+    void Seek(const int64_t& APTS, TSeekFlags ASeekFlags = {}, bool AWaitForSeekEnd = false);
+    void Seek(const double& ADelta, TSeekFlags ASeekFlags = {}, bool AWaitForSeekEnd = false);
+    void FlushQueue();
+    bool SendVideoFilterCommand(const std::string& target, const std::string& cmd, const std::string& arg,
+                                int flags);
+    bool SendAudioFilterCommand(const std::string& target, const std::string& cmd, const std::string& arg,
+                                int flags);
+    bool QueueVideoFilterCommand(const std::string& target, const std::string& cmd, const std::string& arg,
+                                 int flags, double pts);
+    bool QueueAudioFilterCommand(const std::string& target, const std::string& cmd, const std::string& arg,
+                                 int flags, double pts);
+    bool opt_default(const std::string& opt, const std::string& arg);
+    bool DefaultOptions(const std::string& AOptions);
+
+    // Properties the owner reads.
+    const std::string& LastErrMsg() const { return FLastErrMsg; }
+    const TPathFileName& FileName() const { return FFileName; }
+    void* ScreenHandle() const { return FScreenHandle; }
+    AVFormatContext* GetAVFormatContext() const { return FAVFormatContext; }
+    TCustomDecoder* Decoder() const { return FDecoder.get(); }
+    TPlayState PlayState() const { return FState; }
+    bool Paused() const;
+    bool Seeking() const { return FSeeking; }
+    int QueueSize() const;
+    int64_t CurrentPTS() const { return FCurrentPTS; }
+    int FrameWidth() const { return FFrameWidth; }
+    int FrameHeight() const { return FFrameHeight; }
+    // The open file's state; null without one. For the engine's own threads and tests.
+    TVideoState* VideoState() const { return FVideoState; }
+
+    // Stream choice while a file plays.
+    int AudioStreamIndex() const;
+    int VideoStreamIndex() const;
+    int SubtitleStreamIndex() const;
+    void SetAudioStreamIndex(int AValue);
+    void SetVideoStreamIndex(int AValue);
+    void SetSubtitleStreamIndex(int AValue);
+
+    // Properties with behaviour on write.
+    float AspectRatio() const { return FAspectRatio; }
+    void SetAspectRatio(float AValue);
+    std::string ForceFormat() const;
+    void SetForceFormat(const std::string& AValue);
+    uint32_t BackColor() const { return FBackColor; }
+    void SetBackColor(uint32_t AValue);
+    double PlaybackSpeed() const { return FPlaybackSpeed; }
+    void SetPlaybackSpeed(double AValue);
+    Tav_sync_type SyncType() const { return Fav_sync_type; }
+    void SetSyncType(Tav_sync_type AValue);
+    TShowMode ShowMode() const { return FShowMode; }
+    void SetShowMode(TShowMode AValue);
+    int64_t StartTime() const { return Fstart_time; }
+    void SetStartTime(int64_t AValue);
+
+    // Properties that only store their value (read by the Part of the engine that uses them).
+    TAudioDriver AudioDriver = adDefault;
+    bool AudioHook = false;
+    TAudioVolume AudioVolume = kMaxAudioVolume;
+    bool DisableAudio = false;
+    bool DisableVideo = false;
+    bool DisableDisplay = false;
+    bool DisableSubtitle = false;
+    bool Mute = false;
+    bool FrameHook = false;
+    int ScreenWidth = 0;
+    int ScreenHeight = 0;
+    bool TriggerEventInMainThread = true;
+    TVideoDriver VideoDriver = vdDefault;
+    bool VideoHook = false;
+    bool HijackWndProc = true;
+    bool HijackCursor = true;
+    uint32_t WaveColor = 0xFFFFFF;
+    bool CheckIOEOF = true;
+    bool CheckIOERR = true;
+    bool CheckReadPause = false;
+    bool NegativeOneAsEOF = true;
+    bool Deinterlace = false;
+    bool DisableAudioFilter = false;
+    bool DisableVideoFilter = false;
+    bool ResetFilterAfterSeeking = false;
+    bool OpenInCallerThread = true;
+    int64_t PlayTime = AV_NOPTS_VALUE;
+    bool EnableAudioSpeed = true;
+    TRepeatType RepeatType = rtRewind;
+    bool UseAudioPosition = false;
+    bool VerticalFlip = false;
+    std::string VideoFilters;
+    std::string AudioFilters;
+    bool is_full_screen = false;
+    int wanted_audio_stream = -1;
+    int wanted_video_stream = -1;
+    int wanted_subtitle_stream = -1;
+    int workaround_bugs = 1;
+    bool fast = false;
+    bool genpts = false;
+    int decoder_reorder_pts = -1;
+    int framedrop = -1;
+    double rdftspeed = 0.02;
+    int lowres = 0;
+    int error_concealment = 3;
+    std::string audio_codec_name;
+    std::string video_codec_name;
+    std::string subtitle_codec_name;
+    // Read settings that belong to the file being opened: reset at every stop.
+    int seek_by_bytes = -1;
+    int infinite_buffer = -1;
+    // The same storage as StartTime, written without the seek.
+    int64_t& start_time() { return Fstart_time; }
+
+    // Events.
+    TFileOpenEvent OnFileOpen;
+    TNotifyEvent OnOpenFailed;
+    TPositionEvent OnPosition;
+    TPlayStateEvent OnState;
+    TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+    TVideoHookEvent OnVideoHook;
+    TFrameHookEvent OnFrameHook;
+    TAudioHookEvent OnAudioHook;
+
+    // The common error path: logs at error level and, with ASetLastError, keeps the text.
+    void DoErrLog(const std::string& AMsg, bool ASetLastError = true);
+    // Sets PlayState and reports it.
+    void DoState(TPlayState AState);
+
+    // Per-file operations shared by the engine's threads.
+    void stream_seek(TVideoState* is, int64_t pos, int64_t rel, TSeekFlags flags, bool wait);
+    void stream_toggle_pause(TVideoState* is);
+    int stream_component_open(TVideoState* is, int stream_index);
+    void stream_component_close(TVideoState* is, int stream_index);
+    bool stream_change_channel(TVideoState* is, int codec_type, int stream_index);
+    void stream_cycle_channel(TVideoState* is, int codec_type);
+    // Asks the play thread to close the file (data: the file's record or any pointer; never read).
+    void PushQuitEvent(void* data);
+    void PushAspectEvent(void* data);
+    // The per-file exit: closes the file's threads and resources, then resets the per-playback settings.
+    void do_exit();
+    // The FFmpeg I/O interrupt callback of every input the player opens.
+    static int player_interrupt_callback(void* opaque);
+    static int input_is_realtime(AVFormatContext* s);
+
+private:
+    void ResetFlags();
+    bool DoOpen(const TPathFileName& AFileName, void* AScreenHandle, bool APaused, bool AWait);
+    void WaitForStop();
+    bool WaitStopEvent(unsigned ATimeoutMs);
+    void DoStreamOpened();
+    void DoFileOpen();
+    void DoOpenFailed();
+    bool DoSDLInit(void* AScreenHandle);
+    void DoSDLQuit();
+    void StartPlayThread();
+    void PlayThreadRoutine();
+    void JoinPlayThread();
+    void ReleaseFailedOpen();
+    void InitOptions();
+    void SleepPumping(unsigned AMilliseconds);
+
+    // Opening and reading (read side).
+    bool stream_open(const TPathFileName& AFileName, const AVInputFormat* AFormat, bool APaused, bool AWait);
+    int do_open_stream(TVideoState* is);
+    int fail_open(TVideoState* is);
+    bool probe_streams(TVideoState* is);
+    void read_file_facts(TVideoState* is);
+    void choose_streams(TVideoState* is, int st_index[]);
+    void do_read_thread(TVideoState* is);
+    int read_loop_pass(TVideoState* is, AVPacket* pkt);
+    void do_seek_request(TVideoState* is);
+    void do_flush_request(TVideoState* is);
+    void restart_queues(TVideoState* is);
+    int queue_attachments(TVideoState* is);
+    bool queues_are_full(TVideoState* is);
+    void queue_end_of_stream(TVideoState* is);
+    void log_end_of_file(TVideoState* is);
+    bool handle_read_error(TVideoState* is, int ret);
+    void route_packet(TVideoState* is, AVPacket* pkt);
+    void read_thread_exit(TVideoState* is, int result);
+    void wait_continue_read(TVideoState* is, int milliseconds);
+    void DoReleaseResourceOnFailed(TVideoState* is);
+    void stream_close(TVideoState* is);
+
+    // Stream decoders.
+    int open_audio_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st, int stream_index);
+    void open_video_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st, int stream_index);
+
+    bool SendFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
+                           const std::string& arg, int flags);
+    bool QueueFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
+                            const std::string& arg, int flags, double pts);
+
+    std::unique_ptr<TSDLLoader> FSDLLoader;
+    std::unique_ptr<TFFOptions> FOptions;
+    std::unique_ptr<TCustomDecoder> FDecoder;
+    platform::TCriticalSection FUpdateRectLock;
+    platform::TCriticalSection FDisplayRectLock;
+    platform::TMutex FDataLock;
+    platform::TEvent FSeekEvent{true, true};
+    platform::TEvent FPictEvent{true, true};
+    platform::TEvent FStopEvent{true, true};
+    // Wakes the play thread when a quit is pushed.
+    platform::TEvent FQuitEvent{false, false};
+    std::atomic<bool> FQuitRequested{false};
+    std::mutex FPlayThreadLock;  // guards FPlayThread
+    std::unique_ptr<platform::TThread> FPlayThread;
+
+    // The record of the file, owned from stream_open until the per-file exit.
+    std::unique_ptr<TVideoState> FState_;  // under FExitLock
+    std::mutex FExitLock;  // one per-file exit at a time
+    std::atomic<TVideoState*> FVideoState{nullptr};
+    std::atomic<TVideoState*> FVideoStateCB{nullptr};
+    void* FScreenHandle = nullptr;
+    std::string FLastErrMsg;
+    std::atomic<int64_t> FLastPTS{AV_NOPTS_VALUE};
+    std::atomic<int64_t> FCurrentPTS{-1};
+    std::atomic<int64_t> FLastRead{0};
+    bool FLoading = false;
+    std::atomic<bool> FTryOpen{false};
+    std::atomic<bool> FLooping{false};
+    std::atomic<TPlayState> FState{psStop};
+    std::atomic<bool> FSeeking{false};
+    bool FAutoLoadSDL = true;
+    int Fsws_flags = 4;
+    int Fdefault_width = 640;
+    int Fdefault_height = 480;
+    int Ffs_screen_width = 0;
+    int Ffs_screen_height = 0;
+    std::atomic<int> FFrameWidth{0};
+    std::atomic<int> FFrameHeight{0};
+    std::atomic<AVFormatContext*> FAVFormatContext{nullptr};
+    TPathFileName FFileName;
+    TPathFileName Finput_filename;  // the name being opened
+    const AVInputFormat* FForceFormat = nullptr;
+    float FAspectRatio = 0.0f;
+    uint32_t FBackColor = 0;
+    std::atomic<double> FPlaybackSpeed{1.0};
+    Tav_sync_type Fav_sync_type = stAudio;
+    TShowMode FShowMode = smDefault;
+    int64_t Fstart_time = AV_NOPTS_VALUE;
+};
+
+// Publishes the owner's properties; adds no code.
+class TFFPlayer : public TCustomPlayer {};

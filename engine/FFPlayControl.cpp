@@ -1,0 +1,243 @@
+// Playback control operations: each checks that a file is open, then sets a request in the file's
+// record for the read thread or the play thread, or reports a state.
+#include <cmath>
+#include <vector>
+
+#include "engine/FFAPI.h"
+#include "engine/FFLoad.h"
+#include "engine/FFLog.h"
+#include "engine/FFOptions.h"
+#include "engine/FFPlay.h"
+
+void TCustomPlayer::Pause() {
+    TVideoState* is = FVideoState;
+    if (is && !is->paused) {
+        stream_toggle_pause(is);
+        is->step = 0;
+        DoState(psPause);
+    }
+}
+
+void TCustomPlayer::Resume() {
+    TVideoState* is = FVideoState;
+    if (is && is->paused) {
+        stream_toggle_pause(is);
+        is->step = 0;
+        DoState(psResume);
+    }
+}
+
+void TCustomPlayer::TogglePause() {
+    TVideoState* is = FVideoState;
+    if (is) {
+        stream_toggle_pause(is);
+        is->step = 0;
+        DoState(is->paused ? psPause : psResume);
+    }
+}
+
+void TCustomPlayer::StepToNextFrame() {
+    TVideoState* is = FVideoState;
+    if (!is) {
+        return;
+    }
+    is->open_paused = 0;
+    is->seek_paused = 0;
+    if (is->paused) {
+        stream_toggle_pause(is);
+    }
+    const bool wasStepping = is->step != 0;
+    is->step = 1;
+    if (!wasStepping) {
+        DoState(psStep);
+    }
+}
+
+void TCustomPlayer::SetShowMode(TShowMode AValue) {
+    FShowMode = AValue;
+    TVideoState* is = FVideoState;
+    if (!is) {
+        return;
+    }
+    int mode = AValue;
+    if (mode == smDefault) {
+        mode = is->video_st.load() ? smVideo : smWaves;
+    }
+    if (mode != is->show_mode) {
+        is->show_mode = mode;
+        // The output area is repainted with BackColor by the video output on the forced refresh.
+        is->no_background = 0;
+        is->force_refresh = 1;
+    }
+}
+
+void TCustomPlayer::ToggleAudioDisplay() {
+    if (TVideoState* is = FVideoState) {
+        SetShowMode(static_cast<TShowMode>(is->show_mode % 4 + 1));
+    }
+}
+
+void TCustomPlayer::Seek(const int64_t& APTS, TSeekFlags ASeekFlags, bool AWaitForSeekEnd) {
+    TVideoState* is = FVideoState;
+    if (!is || APTS == AV_NOPTS_VALUE) {
+        return;
+    }
+    if (ASeekFlags.Contains(sfByte)) {
+        stream_seek(is, APTS, 0, ASeekFlags, AWaitForSeekEnd);
+        return;
+    }
+    const AVFormatContext* ic = is->ic;
+    const int64_t duration = ic ? ic->duration : AV_NOPTS_VALUE;
+    const int64_t start = ic ? ic->start_time : AV_NOPTS_VALUE;
+    int64_t target = (duration > 0 && APTS > duration) ? duration : APTS;
+    if (start != AV_NOPTS_VALUE && start != 0) {
+        target += start;
+        if (APTS == 0) {
+            // Half a frame before the start, so that the first picture is not skipped.
+            target -= std::llround(is->frame_delay / 2 * 1000000);
+        }
+    }
+    stream_seek(is, target, 0, ASeekFlags, AWaitForSeekEnd);
+}
+
+void TCustomPlayer::Seek(const double& ADelta, TSeekFlags ASeekFlags, bool AWaitForSeekEnd) {
+    TVideoState* is = FVideoState;
+    if (!is) {
+        return;
+    }
+    if (ASeekFlags.Contains(sfByte)) {
+        const int64_t bitRate = is->ic ? is->ic->bit_rate : 0;
+        const double increment = bitRate != 0 ? ADelta * static_cast<double>(bitRate) / 8.0 : ADelta * 180000.0;
+        const int64_t here = is->ic && is->ic->pb ? ff::avio_seek(is->ic->pb, 0, SEEK_CUR) : 0;
+        const double position = static_cast<double>(here) + increment;
+        stream_seek(is, std::llround(position), std::llround(increment), ASeekFlags, AWaitForSeekEnd);
+        return;
+    }
+    double position = is->video_stream >= 0 ? clock_value(&is->vidclk) : master_clock_value(is);
+    if (std::isnan(position)) {
+        position = static_cast<double>(is->seek_pos / 1000000);
+    }
+    position += ADelta;
+    stream_seek(is, std::llround(position * 1000000), std::llround(ADelta * 1000000), ASeekFlags,
+                AWaitForSeekEnd);
+}
+
+void TCustomPlayer::FlushQueue() {
+    if (TVideoState* is = FVideoState) {
+        is->flush_req = 1;
+        is->continue_read_thread.notify_all();
+    }
+}
+
+bool TCustomPlayer::SendFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
+                                      const std::string& arg, int flags) {
+    if (!FVideoState || !graph) {
+        DoErrLog("filter is not available");
+        return false;
+    }
+    FFLogger().Log(this, llVerbose,
+                   Format("Sending filter command target:%s cmd:%s arg:%s flags:%d", target.c_str(), cmd.c_str(),
+                          arg.c_str(), flags));
+    std::vector<char> response(4096, '\0');
+    const int ret = ff::avfilter_graph_send_command(graph, target.c_str(), cmd.c_str(),
+                                                    arg.empty() ? nullptr : arg.c_str(), response.data(),
+                                                    static_cast<int>(response.size()), flags);
+    if (ret < 0 || response[0] != '\0') {
+        FFLogger().Log(this, llInfo, Format("Command reply: ret:%d response:%s", ret, response.data()));
+    }
+    if (ret < 0) {
+        DoErrLog(print_error("avfilter_graph_send_command() failed", ret));
+        return false;
+    }
+    return true;
+}
+
+bool TCustomPlayer::QueueFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
+                                       const std::string& arg, int flags, double pts) {
+    if (!FVideoState || !graph) {
+        DoErrLog("filter is not available");
+        return false;
+    }
+    FFLogger().Log(this, llVerbose,
+                   Format("Queueing filter command target:%s cmd:%s arg:%s time:%f flags:%d", target.c_str(),
+                          cmd.c_str(), arg.c_str(), pts, flags));
+    const int ret = ff::avfilter_graph_queue_command(graph, target.c_str(), cmd.c_str(),
+                                                     arg.empty() ? nullptr : arg.c_str(), flags, pts);
+    if (ret < 0) {
+        DoErrLog(print_error("avfilter_graph_queue_command() failed", ret));
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+AVFilterGraph* VideoGraph(TVideoState* is) {
+    return is ? is->FilterGraph.load() : nullptr;
+}
+
+AVFilterGraph* AudioGraph(TVideoState* is) {
+    return is ? is->agraph.load() : nullptr;
+}
+
+}  // namespace
+
+bool TCustomPlayer::SendVideoFilterCommand(const std::string& target, const std::string& cmd,
+                                           const std::string& arg, int flags) {
+    return SendFilterCommand(VideoGraph(FVideoState), target, cmd, arg, flags);
+}
+
+bool TCustomPlayer::SendAudioFilterCommand(const std::string& target, const std::string& cmd,
+                                           const std::string& arg, int flags) {
+    return SendFilterCommand(AudioGraph(FVideoState), target, cmd, arg, flags);
+}
+
+bool TCustomPlayer::QueueVideoFilterCommand(const std::string& target, const std::string& cmd,
+                                            const std::string& arg, int flags, double pts) {
+    return QueueFilterCommand(VideoGraph(FVideoState), target, cmd, arg, flags, pts);
+}
+
+bool TCustomPlayer::QueueAudioFilterCommand(const std::string& target, const std::string& cmd,
+                                            const std::string& arg, int flags, double pts) {
+    return QueueFilterCommand(AudioGraph(FVideoState), target, cmd, arg, flags, pts);
+}
+
+bool TCustomPlayer::opt_default(const std::string& opt, const std::string& arg) {
+    if (!FFLoader().Loaded(CPlayerLibraries)) {
+        DoErrLog("FFmpeg libraries not loaded.");
+        return false;
+    }
+    if (FOptions->opt_default(opt, arg) < 0) {
+        FLastErrMsg = GOptionError.empty() ? print_error(opt, AVERROR_OPTION_NOT_FOUND) : GOptionError;
+        return false;
+    }
+    return true;
+}
+
+bool TCustomPlayer::DefaultOptions(const std::string& AOptions) {
+    if (AOptions.empty()) {
+        return true;
+    }
+    FFLogger().Log(this, llInfo, "ParseOptions: " + AOptions);
+    int numChars = 0;
+    int numArgs = 0;
+    parse_cmdline(AOptions.c_str(), nullptr, nullptr, numChars, numArgs);
+    std::vector<char*> args(static_cast<size_t>(numArgs));
+    std::vector<char> buffer(static_cast<size_t>(numChars) + 1);
+    parse_cmdline(AOptions.c_str(), args.data(), buffer.data(), numChars, numArgs);
+    bool result = true;
+    const int count = numArgs - 1;  // the final entry is the empty terminator
+    for (int i = 0; i < count; ++i) {
+        const std::string word = args[static_cast<size_t>(i)];
+        if (word.size() > 1 && word[0] == '-') {
+            const std::string value = i + 1 < count ? args[static_cast<size_t>(i + 1)] : "";
+            if (!opt_default(word.substr(1), value)) {
+                result = false;
+            }
+            ++i;
+        } else {
+            ff::av_log(nullptr, AV_LOG_ERROR, "Invalid option found while parsing options, ignore\n");
+        }
+    }
+    return result;
+}

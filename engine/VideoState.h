@@ -1,0 +1,185 @@
+// The state of one open file, shared by every engine thread that works on it: the read thread, the
+// decoder threads, the audio callback, the play loop and the player's own methods.
+//
+// A field that more than one thread touches is atomic, or guarded by the lock named beside it. The
+// record owns its threads: they are joined (by the file's close) before the record is freed.
+#pragma once
+
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/Clock.h"
+#include "engine/FFBaseComponent.h"
+#include "engine/PacketQueue.h"
+#include "platform/Thread.h"
+
+extern "C" {
+#include <libavutil/samplefmt.h>
+}
+
+struct AVCodecContext;
+struct AVFilterContext;
+struct AVFilterGraph;
+struct AVFormatContext;
+struct AVInputFormat;
+struct AVStream;
+class TCustomPlayer;
+
+// The per-file record's wanted master clock; ordinals equal Tav_sync_type's.
+enum _Tav_sync_type : int32_t { AV_SYNC_AUDIO_MASTER = 0, AV_SYNC_VIDEO_MASTER = 1, AV_SYNC_EXTERNAL_CLOCK = 2 };
+
+struct TAudioParams {
+    int freq = 0;
+    int channels = 0;
+    int64_t channel_layout = 0;  // FFmpeg channel mask, 0 = unknown
+    AVSampleFormat fmt = AV_SAMPLE_FMT_NONE;
+    int frame_size = 0;     // bytes of one sample in all channels
+    int bytes_per_sec = 0;
+};
+
+// A thread of one file that runs one routine; joined by whoever frees it.
+class TFileThread : public platform::TThread {
+public:
+    TFileThread(std::string AName, std::function<void()> ARoutine);
+    ~TFileThread() override;
+
+protected:
+    void Execute() override;
+
+private:
+    std::function<void()> FRoutine;
+};
+
+// Frees a decoder context through the bound entry point.
+struct TCodecContextDeleter {
+    void operator()(AVCodecContext* ctx) const;
+};
+using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
+
+struct TVideoState {
+    TVideoState() = default;
+    TVideoState(const TVideoState&) = delete;
+    TVideoState& operator=(const TVideoState&) = delete;
+
+    std::unique_ptr<TFileThread> read_tid;
+    std::unique_ptr<TFileThread> video_tid;
+    std::unique_ptr<TFileThread> subtitle_tid;
+    const AVInputFormat* iformat = nullptr;  // forced by the caller; null = probe
+    std::atomic<int> no_background{0};
+    std::atomic<int> abort_request{0};
+    std::atomic<int> force_refresh{0};
+    std::atomic<int> paused{0};
+    int last_paused = 0;  // read thread only
+    std::atomic<int> queue_attachments_req{0};
+    // A seek request: the requester writes seek_flags, seek_pos and seek_rel, then raises seek_req.
+    std::atomic<int> seek_req{0};
+    int seek_flags = 0;
+    int64_t seek_pos = 0;
+    int64_t seek_rel = 0;
+    std::atomic<int> read_pause_return{0};
+    AVFormatContext* ic = nullptr;
+    int realtime = 0;
+    std::atomic<int> audio_finished{0};
+    std::atomic<int> video_finished{0};
+    TClock audclk;
+    TClock vidclk;
+    TClock extclk;
+    std::atomic<int> av_sync_type{AV_SYNC_AUDIO_MASTER};
+
+    // Audio (its decoding and output belong to the audio pipeline).
+    std::atomic<int> audio_stream{-1};
+    std::atomic<AVStream*> audio_st{nullptr};
+    TCodecContextPtr audio_avctx;
+    TPacketQueue audioq;
+    double audio_clock = NAN;
+    int audio_clock_serial = -1;
+    double audio_diff_cum = 0.0;
+    double audio_diff_avg_coef = 0.0;
+    double audio_diff_threshold = 0.0;
+    int audio_diff_avg_count = 0;
+    int audio_hw_buf_size = 0;
+    unsigned audio_buf_size = 0;
+    int audio_buf_index = 0;
+    int audio_last_serial = -1;
+    TAudioParams audio_src;
+    TAudioParams audio_filter_src;
+    TAudioParams audio_tgt;
+    std::atomic<int> audio_frame_available{0};
+    std::atomic<AVFilterGraph*> agraph{nullptr};
+
+    std::atomic<int> show_mode{SHOW_MODE_AUTO};
+
+    // Subtitles.
+    std::atomic<int> subtitle_stream{-1};
+    std::atomic<AVStream*> subtitle_st{nullptr};
+    TCodecContextPtr subtitle_avctx;
+    TPacketQueue subtitleq;
+    std::mutex subpq_mutex;
+    std::condition_variable subpq_cond;
+
+    // Video.
+    std::atomic<int> video_stream{-1};
+    std::atomic<AVStream*> video_st{nullptr};
+    TCodecContextPtr video_avctx;
+    TPacketQueue videoq;
+    std::atomic<double> frame_timer{0.0};
+    double max_frame_duration = 3600.0;
+    std::mutex pictq_mutex;
+    std::condition_variable pictq_cond;
+    int pictq_cindex = 0;
+    std::atomic<AVFilterGraph*> FilterGraph{nullptr};
+    double frame_delay = 0.0;
+    std::atomic<int> pictq_total_size{0};
+
+    std::string filename;  // the name given to stream_open
+    int width = 0;
+    int height = 0;
+    int xleft = 0;
+    int ytop = 0;
+    std::atomic<int> step{0};
+    int last_video_stream = -1;
+    int last_audio_stream = -1;
+    int last_subtitle_stream = -1;
+    // Wakes the read thread early; it waits on it for at most 10 ms under its own wait mutex.
+    std::condition_variable continue_read_thread;
+    std::mutex continue_read_mutex;
+    TCustomPlayer* Owner = nullptr;
+    // 0 opening, 1 opened, -1 failed and being cleaned up, -2 failed and cleaned up.
+    std::atomic<int> FileOpened{0};
+    int64_t StartTime = 0;      // microseconds; 0 when the input has none
+    int64_t FileDuration = -1;  // microseconds; -1 when unknown
+    std::atomic<int64_t> AudioDuration{-1};
+    int IsImage2 = 0;
+    int IsDevice = 0;
+    int IOEOFLog = 0;
+    int IOERRLog = 0;
+    std::atomic<int> EndEventDone{0};
+    std::atomic<int> ReachEOF{0};
+    std::atomic<int> Reading{0};
+    std::atomic<int> open_paused{0};
+    std::atomic<int> seek_paused{0};
+    std::atomic<int> seek_done{0};
+    std::atomic<int> seek_flushed{0};
+    std::atomic<int> flush_req{0};
+    // The effective master clock, chosen at the first request and kept until the setting changes.
+    std::atomic<int> master_sync_type{AV_SYNC_AUDIO_MASTER};
+    std::atomic<int> av_sync_type_ok{0};
+    int wait_for_stream_opened = 0;
+    int open_in_caller_thread = 0;
+    int eof = 0;  // the read thread's end-of-input mark
+    // Read settings of this file: the player's values at open, resolved when automatic (-1).
+    int seek_by_bytes = -1;
+    std::atomic<int> infinite_buffer{-1};
+};
+
+// The effective master clock of the file.
+int master_sync_kind(TVideoState* is);
+double master_clock_value(TVideoState* is);
+// Steers the external clock's speed by how full the queues are (real-time inputs).
+void adjust_external_clock_speed(TVideoState* is);

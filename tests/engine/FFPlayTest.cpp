@@ -1,0 +1,339 @@
+#include "engine/FFPlay.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/FFAPI.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/engine/PlayerTestSupport.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestEnv.h"
+
+namespace {
+
+using testsupport::Clip;
+using testsupport::MakeClip;
+
+class FFPlayTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        playertest::WireMainThread();
+        enginetest::LoadPlayerLibraries();
+        player = std::make_unique<TFFPlayer>();
+        ASSERT_TRUE(player->LoadAVLib("")) << player->LastErrMsg();
+        player->OnFileOpen = [this](TObject*, const int64_t& ADuration, int AWidth, int AHeight, int&, int&) {
+            events.push_back("open " + std::to_string(AWidth) + "x" + std::to_string(AHeight));
+            duration = ADuration;
+        };
+        player->OnState = [this](TObject*, TPlayState AState) {
+            events.push_back("state " + std::to_string(static_cast<int>(AState)));
+        };
+    }
+    void TearDown() override { player.reset(); }
+
+    std::unique_ptr<TFFPlayer> player;
+    std::vector<std::string> events;
+    int64_t duration = -2;
+};
+
+// Takes packets from a queue until the first real packet after the flush marker; false when none came.
+bool FirstPacketAfterFlush(TPacketQueue& q, AVPacket* pkt, int& serial) {
+    bool sawFlush = false;
+    bool got = false;
+    playertest::WaitUntil([&] {
+        bool flush = false;
+        while (packet_queue_get(&q, pkt, 0, &serial, &flush) == 1) {
+            if (flush) {
+                sawFlush = true;
+            } else if (sawFlush) {
+                got = true;
+                return true;
+            }
+        }
+        return false;
+    });
+    return got;
+}
+
+TEST_F(FFPlayTest, OpenWithoutSDLIsRefused) {
+    player.reset();
+    TFFPlayer bare;
+    EXPECT_FALSE(bare.Open(MakeClip(Clip::AudioOnly).string()));
+    EXPECT_EQ(bare.LastErrMsg(), "SDL not loaded.");
+}
+
+TEST_F(FFPlayTest, OpensAFileFillsTheQueuesAndStops) {
+    const std::string clip = MakeClip(Clip::VideoAudio).string();
+    ASSERT_TRUE(player->Open(clip)) << player->LastErrMsg();
+    EXPECT_EQ(player->FileName(), clip);
+    EXPECT_EQ(player->PlayState(), psPlay);
+    EXPECT_EQ(player->VideoStreamIndex(), 0);
+    EXPECT_EQ(player->AudioStreamIndex(), 1);
+    EXPECT_NEAR(static_cast<double>(duration), 2000000.0, 100000.0);
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[0], "open 320x240");
+    EXPECT_EQ(events[1], "state 0");
+
+    TVideoState* is = player->VideoState();
+    ASSERT_NE(is, nullptr);
+    EXPECT_TRUE(playertest::WaitUntil([&] { return is->videoq.nb_packets > 5 && is->audioq.nb_packets > 5; }));
+    EXPECT_GT(player->QueueSize(), 0);
+    EXPECT_EQ(player->Decoder()->VideoStreamCount(), 1);
+    EXPECT_EQ(player->Decoder()->AudioStreamCount(), 1);
+    EXPECT_THROW(player->Decoder()->CheckHandle(), std::runtime_error);
+
+    player->Stop(true);
+    EXPECT_EQ(events.back(), "state 4");
+    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(player->PlayState(), psStop);
+    EXPECT_EQ(player->QueueSize(), -1);
+    EXPECT_EQ(player->Decoder()->StreamCount(), -1);
+    EXPECT_EQ(player->GetAVFormatContext(), nullptr);
+}
+
+TEST_F(FFPlayTest, AudioOnlyFileReportsNoFrameSizeAndShowsWaves) {
+    ASSERT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string())) << player->LastErrMsg();
+    EXPECT_EQ(events.at(0), "open -1x-1");
+    EXPECT_EQ(player->VideoState()->show_mode, SHOW_MODE_WAVES);
+    EXPECT_EQ(player->VideoStreamIndex(), -1);
+}
+
+TEST_F(FFPlayTest, SecondOpenStopsTheFirstBeforeTheNewFileReports) {
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string()));
+    player->PlayTime = 5000000;
+    player->RepeatType = rtLoop;
+    events.clear();
+    ASSERT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string())) << player->LastErrMsg();
+    const std::vector<std::string> expected{"state 4", "open -1x-1", "state 0"};
+    EXPECT_EQ(events, expected);
+    // Settings made before an open survive the stop of the previous file...
+    EXPECT_EQ(player->PlayTime, 5000000);
+    EXPECT_EQ(player->RepeatType, rtLoop);
+    // ...and are back to their defaults once the playback has ended.
+    player->Stop(true);
+    EXPECT_EQ(player->PlayTime, AV_NOPTS_VALUE);
+    EXPECT_EQ(player->RepeatType, rtRewind);
+}
+
+TEST_F(FFPlayTest, FileWithoutAudioOrVideoFails) {
+    const std::string clip = MakeClip(Clip::NoStreams).string();
+    EXPECT_FALSE(player->Open(clip));
+    EXPECT_EQ(player->LastErrMsg(), "Failed to open file \"" + clip + "\" or configure filtergraph");
+    EXPECT_EQ(player->VideoState(), nullptr);
+}
+
+TEST_F(FFPlayTest, VideoDecoderThatCannotOpenLeavesTheAudio) {
+    playertest::LogCapture log;
+    player->video_codec_name = "no_such_decoder";
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string())) << player->LastErrMsg();
+    EXPECT_EQ(player->VideoStreamIndex(), -1);
+    EXPECT_EQ(player->AudioStreamIndex(), 1);
+    EXPECT_TRUE(log.Contains("No codec could be found with name \"no_such_decoder\""));
+    EXPECT_EQ(events.at(0), "open -1x-1");
+}
+
+TEST_F(FFPlayTest, BadInputsFailWithAClearMessage) {
+    testsupport::TempDir dir;
+    testsupport::WriteFile(dir / "empty.mp4", "");
+    std::string noise(64 * 1024, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) {
+        noise[i] = static_cast<char>((i * 7919u + 13u) % 251u);
+    }
+    testsupport::WriteFile(dir / "corrupt.mkv", noise);
+    std::filesystem::create_directory(dir / "folder.mp4");
+    const std::vector<std::string> inputs{
+        MakeClip(Clip::Truncated).string(), (dir / "corrupt.mkv").string(), (dir / "folder.mp4").string(),
+        (dir / "empty.mp4").string(), (dir / "missing.mp4").string()};
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input);
+        EXPECT_FALSE(player->Open(input));
+        EXPECT_FALSE(player->LastErrMsg().empty());
+        EXPECT_NE(player->LastErrMsg().find(input), std::string::npos) << player->LastErrMsg();
+        EXPECT_EQ(player->VideoState(), nullptr);
+    }
+    EXPECT_EQ(player->LastErrMsg(), (dir / "missing.mp4").string() + ": No such file or directory");
+    // Nothing is left half-open: the next file opens.
+    EXPECT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string())) << player->LastErrMsg();
+}
+
+TEST_F(FFPlayTest, UnknownForcedFormatIsRefused) {
+    try {
+        player->SetForceFormat("no_such_format");
+        ADD_FAILURE() << "an unknown format must be refused";
+    } catch (const std::invalid_argument& e) {
+        EXPECT_STREQ(e.what(), "Unknown input format: no_such_format");
+    }
+    EXPECT_EQ(player->ForceFormat(), "");
+    player->SetForceFormat("mp3");
+    EXPECT_EQ(player->ForceFormat(), "mp3");
+    EXPECT_FALSE(player->Open(MakeClip(Clip::VideoOnly).string()));  // Matroska read as MP3
+    EXPECT_EQ(player->ForceFormat(), "");  // a forced format applies to one open
+}
+
+TEST_F(FFPlayTest, ReadTimeoutAbortsASilentServer) {
+    playertest::SilentServer server;
+    playertest::LogCapture log;
+    player->SetReadTimeout(1000);
+    const std::string url = "tcp://127.0.0.1:" + std::to_string(server.Port());
+    EXPECT_FALSE(player->Open(url));
+    EXPECT_TRUE(log.Contains("connecting/reading timeout")) << log.All();
+    EXPECT_EQ(player->LastErrMsg(), url + ": Immediate exit requested");
+    EXPECT_EQ(player->VideoState(), nullptr);
+}
+
+TEST_F(FFPlayTest, StopCancelsAnOpenInProgressAndASecondOpenIsRefused) {
+    playertest::SilentServer server;
+    playertest::LogCapture log;
+    int failed = 0;
+    player->OnOpenFailed = [&](TObject*) { ++failed; };
+    player->OpenInCallerThread = false;
+    player->SetReadTimeout(30000);
+    player->TryOpen("tcp://127.0.0.1:" + std::to_string(server.Port()));
+    ASSERT_TRUE(playertest::WaitUntil([&] { return server.Accepted() > 0; }));
+
+    EXPECT_FALSE(player->Open(MakeClip(Clip::AudioOnly).string()));
+    EXPECT_EQ(player->LastErrMsg(), "Current trying open is not completed.");
+
+    player->Stop(true);
+    EXPECT_TRUE(playertest::WaitUntil([&] { return failed == 1; }));
+    EXPECT_TRUE(log.Contains("connecting/reading broken")) << log.All();
+    EXPECT_FALSE(log.Contains("connecting/reading timeout"));
+    EXPECT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string())) << player->LastErrMsg();
+}
+
+TEST_F(FFPlayTest, AsynchronousOpenReportsTheFileFromTheReadThread) {
+    player->OpenInCallerThread = false;
+    player->TryOpen(MakeClip(Clip::VideoAudio).string());
+    EXPECT_TRUE(playertest::WaitUntil([&] { return events.size() >= 2; }));
+    ASSERT_NE(player->VideoState(), nullptr);
+    EXPECT_EQ(events.at(0), "open 320x240");
+    player->Stop(true);
+    EXPECT_EQ(events.back(), "state 4");
+}
+
+TEST_F(FFPlayTest, SeekRestartsTheQueuesAtTheAskedPosition) {
+    ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string())) << player->LastErrMsg();
+    TVideoState* is = player->VideoState();
+    ASSERT_TRUE(playertest::WaitUntil([&] { return is->videoq.nb_packets > 5; }));
+    const int videoSerial = is->videoq.serial;
+    const int audioSerial = is->audioq.serial;
+
+    player->Seek(int64_t{6000000});
+    ASSERT_TRUE(playertest::WaitUntil([&] { return is->seek_req == 0 && is->seek_done == 1; }));
+    EXPECT_EQ(is->videoq.serial, videoSerial + 1);
+    EXPECT_EQ(is->audioq.serial, audioSerial + 1);
+
+    AVPacket* pkt = ff::av_packet_alloc();
+    int serial = 0;
+    ASSERT_TRUE(FirstPacketAfterFlush(is->videoq, pkt, serial));
+    EXPECT_EQ(serial, videoSerial + 1);
+    const AVRational tb = is->video_st.load()->time_base;
+    EXPECT_NEAR(static_cast<double>(pkt->pts) * tb.num / tb.den, 6.0, 0.04);
+    ff::av_packet_free(&pkt);
+}
+
+TEST_F(FFPlayTest, FlushRestartsTheQueuesWithANewSerial) {
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string()));
+    TVideoState* is = player->VideoState();
+    ASSERT_TRUE(playertest::WaitUntil([&] { return is->videoq.nb_packets > 5; }));
+    const int serial = is->videoq.serial;
+    player->FlushQueue();
+    EXPECT_TRUE(playertest::WaitUntil([&] { return is->flush_req == 0 && is->videoq.serial == serial + 1; }));
+    EXPECT_EQ(is->audio_frame_available, -1);
+}
+
+TEST_F(FFPlayTest, PauseResumeAndStepReportTheirStatesOnce) {
+    ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string()));
+    TVideoState* is = player->VideoState();
+    events.clear();
+    player->Pause();
+    player->Pause();
+    EXPECT_TRUE(player->Paused());
+    EXPECT_EQ(player->PlayState(), psPause);
+    EXPECT_EQ(is->extclk.paused, 1);
+    player->Resume();
+    player->Resume();
+    EXPECT_FALSE(player->Paused());
+    player->StepToNextFrame();
+    player->StepToNextFrame();
+    EXPECT_EQ(is->step, 1);
+    const std::vector<std::string> expected{"state 1", "state 2", "state 3"};
+    EXPECT_EQ(events, expected);
+
+    // Reading goes on after a resume: taking packets out lets new ones in.
+    player->TogglePause();
+    EXPECT_EQ(events.back(), "state 1");
+    player->TogglePause();
+    EXPECT_EQ(events.back(), "state 2");
+    AVPacket* pkt = ff::av_packet_alloc();
+    int64_t lastPts = AV_NOPTS_VALUE;
+    EXPECT_TRUE(playertest::WaitUntil([&] {
+        while (packet_queue_get(&is->videoq, pkt, 0, nullptr) == 1) {
+            lastPts = pkt->pts;
+        }
+        return lastPts != AV_NOPTS_VALUE && lastPts > 100;
+    }));
+    ff::av_packet_free(&pkt);
+}
+
+TEST_F(FFPlayTest, StreamSwitchingChecksIndexAndType) {
+    playertest::LogCapture log;
+    ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string())) << player->LastErrMsg();
+    EXPECT_EQ(player->AudioStreamIndex(), 1);
+    EXPECT_EQ(player->SubtitleStreamIndex(), -1);  // text subtitles are never chosen
+    player->SetAudioStreamIndex(3);
+    EXPECT_EQ(player->AudioStreamIndex(), 3);
+    player->SetAudioStreamIndex(2);
+    EXPECT_EQ(player->LastErrMsg(), "the stream type is not matched.");
+    player->SetAudioStreamIndex(9);
+    EXPECT_EQ(player->LastErrMsg(), "the stream index is invalid.");
+    EXPECT_EQ(player->AudioStreamIndex(), 3);
+    player->SetSubtitleStreamIndex(2);
+    EXPECT_TRUE(log.Contains("Only bitmap based sutitles supported."));
+    EXPECT_EQ(player->SubtitleStreamIndex(), -1);
+    EXPECT_FALSE(player->SendVideoFilterCommand("scale", "w", "100", 0));
+    EXPECT_EQ(player->LastErrMsg(), "filter is not available");
+}
+
+TEST_F(FFPlayTest, ControlsWithoutAFileDoNothing) {
+    player->Pause();
+    player->Seek(int64_t{1000000});
+    player->StepToNextFrame();
+    player->FlushQueue();
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(player->Paused());
+    EXPECT_EQ(player->QueueSize(), -1);
+    EXPECT_EQ(player->AudioStreamIndex(), -1);
+    EXPECT_FALSE(player->QueueAudioFilterCommand("volume", "volume", "0.5", 0, 0.0));
+    EXPECT_TRUE(player->DefaultOptions("-threads 2"));
+    EXPECT_FALSE(player->DefaultOptions("-threads 2 -no_such_option"));
+}
+
+int ThreadCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(FFPlayTest, ManyOpenStopCyclesLeaveNoThreadBehind) {
+    const std::string clip = MakeClip(Clip::VideoAudio).string();
+    ASSERT_TRUE(player->Open(clip));
+    player->Stop(true);
+    const int threads = ThreadCount();
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_TRUE(player->Open(clip)) << "cycle " << i << ": " << player->LastErrMsg();
+        player->Stop(i % 2 == 0);
+    }
+    player->Stop(true);
+    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_TRUE(playertest::WaitUntil([&] { return ThreadCount() <= threads; }));
+}
+
+}  // namespace

@@ -1,0 +1,58 @@
+// Helpers of the player and decoder tests: the clips they need beyond the shared ones, the main-thread
+// wiring that the engine's synchronised calls use, bounded waits and a silent TCP server.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/FFLog.h"
+
+namespace playertest {
+
+// 0 video (MPEG-4, every frame a key frame, 160x120, 25 fps, 10 s), 1 audio 440 Hz, 2 text subtitles,
+// 3 audio 880 Hz, in Matroska.
+std::filesystem::path TwoAudioSubtitleClip();
+
+// Routes the engine's synchronised calls and its message pump to the platform's dispatcher, with the
+// test thread as the main thread. Safe to call more than once.
+void WireMainThread();
+
+// Pumps the main thread's pending calls until done() holds or timeoutMs passes; returns done().
+bool WaitUntil(const std::function<bool()>& done, unsigned timeoutMs = 10000);
+
+// Collects the engine logger's lines for the life of the object.
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    bool Contains(const std::string& AText) const;
+    std::string All() const;
+
+private:
+    mutable std::mutex fLock;
+    std::vector<std::string> fLines;
+};
+
+// A TCP server on 127.0.0.1 (port 0) that accepts connections and never sends a byte.
+class SilentServer {
+public:
+    SilentServer();
+    ~SilentServer();
+    int Port() const { return fPort; }
+    int Accepted() const { return fAccepted; }
+
+private:
+    int fListen = -1;
+    int fPort = 0;
+    std::atomic<bool> fStop{false};
+    std::atomic<int> fAccepted{0};
+    std::vector<int> fClients;
+    std::thread fThread;
+};
+
+}  // namespace playertest
