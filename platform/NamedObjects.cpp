@@ -189,7 +189,7 @@ void NamedObjectHold::LetGo() {
 }
 
 std::optional<NamedObjectHold> NamedObjectHold::Acquire(Kind kind, const std::string& name, bool mustExist,
-                                                        Initialiser initialise, const void* context,
+                                                        const Initialiser& initialise,
                                                         std::error_code& error) {
     error.clear();
     std::string fileName = FileNameFor(kind, name);
@@ -225,7 +225,7 @@ std::optional<NamedObjectHold> NamedObjectHold::Acquire(Kind kind, const std::st
             error = std::make_error_code(std::errc::no_such_file_or_directory);
             return std::nullopt;
         }
-        if (ftruncate(fd.Get(), 0) != 0 || (initialise != nullptr && !initialise(fd.Get(), context))) {
+        if (ftruncate(fd.Get(), 0) != 0 || (initialise && !initialise(fd.Get()))) {
             error = errno != 0 ? LastError() : std::make_error_code(std::errc::io_error);
             unlink(file.c_str());
             return std::nullopt;
@@ -265,8 +265,7 @@ std::optional<MappedBytes> MapWhole(int fd, std::size_t minimumSize, std::error_
     return MappedBytes(static_cast<std::byte*>(address), Unmapper{size});
 }
 
-bool InitialiseMapping(int fd, const void* context) {
-    auto size = *static_cast<const std::size_t*>(context);
+bool InitialiseMapping(int fd, std::size_t size) {
     errno = 0;
     return ftruncate(fd, static_cast<off_t>(size)) == 0;  // a grown file reads as zero bytes
 }
@@ -279,8 +278,9 @@ std::optional<NamedFileMapping> NamedFileMapping::Create(const std::string& name
         error = std::make_error_code(std::errc::invalid_argument);
         return std::nullopt;
     }
-    auto hold = NamedObjectHold::Acquire(NamedObjectHold::Kind::Mapping, name, false, InitialiseMapping,
-                                         &size, error);
+    auto hold = NamedObjectHold::Acquire(
+        NamedObjectHold::Kind::Mapping, name, false, [size](int fd) { return InitialiseMapping(fd, size); },
+        error);
     if (!hold) {
         return std::nullopt;
     }
@@ -298,15 +298,6 @@ struct NamedSemaphore::Block {
     sem_t semaphore;
 };
 
-namespace {
-
-struct SemaphoreCounts {
-    int initial;
-    int maximum;
-};
-
-}  // namespace
-
 std::optional<NamedSemaphore> NamedSemaphore::Create(const std::string& name, int initialCount,
                                                      int maximumCount, std::error_code& error) {
     if (maximumCount < 1 || initialCount < 0 || initialCount > maximumCount ||
@@ -314,9 +305,7 @@ std::optional<NamedSemaphore> NamedSemaphore::Create(const std::string& name, in
         error = std::make_error_code(std::errc::invalid_argument);
         return std::nullopt;
     }
-    SemaphoreCounts counts{initialCount, maximumCount};
-    auto initialise = [](int fd, const void* context) {
-        const auto& c = *static_cast<const SemaphoreCounts*>(context);
+    auto initialise = [initialCount, maximumCount](int fd) {
         errno = 0;
         if (ftruncate(fd, sizeof(Block)) != 0) {
             return false;
@@ -327,13 +316,12 @@ std::optional<NamedSemaphore> NamedSemaphore::Create(const std::string& name, in
         }
         MappedBytes bytes(static_cast<std::byte*>(address), Unmapper{sizeof(Block)});
         auto* block = new (address) Block{};
-        block->maximum = c.maximum;
-        bool ok = sem_init(&block->semaphore, 1, static_cast<unsigned>(c.initial)) == 0;
+        block->maximum = maximumCount;
+        bool ok = sem_init(&block->semaphore, 1, static_cast<unsigned>(initialCount)) == 0;
         block->magic = Block::kMagic;
         return ok;
     };
-    auto hold =
-        NamedObjectHold::Acquire(NamedObjectHold::Kind::Semaphore, name, false, initialise, &counts, error);
+    auto hold = NamedObjectHold::Acquire(NamedObjectHold::Kind::Semaphore, name, false, initialise, error);
     if (!hold) {
         return std::nullopt;
     }
@@ -341,8 +329,7 @@ std::optional<NamedSemaphore> NamedSemaphore::Create(const std::string& name, in
 }
 
 std::optional<NamedSemaphore> NamedSemaphore::Open(const std::string& name, std::error_code& error) {
-    auto hold =
-        NamedObjectHold::Acquire(NamedObjectHold::Kind::Semaphore, name, true, nullptr, nullptr, error);
+    auto hold = NamedObjectHold::Acquire(NamedObjectHold::Kind::Semaphore, name, true, nullptr, error);
     if (!hold) {
         return std::nullopt;
     }
@@ -456,7 +443,7 @@ int NamedSemaphore::Count() const {
 }
 
 std::optional<NamedMutex> NamedMutex::Create(const std::string& name, std::error_code& error) {
-    auto hold = NamedObjectHold::Acquire(NamedObjectHold::Kind::Mutex, name, false, nullptr, nullptr, error);
+    auto hold = NamedObjectHold::Acquire(NamedObjectHold::Kind::Mutex, name, false, nullptr, error);
     if (!hold) {
         return std::nullopt;
     }

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -73,13 +74,12 @@ public:
 
     // Called under the folder's lock when the object is new, with its file emptied; false when the
     // object could not be set up (the object is then not made).
-    using Initialiser = bool (*)(int fd, const void* context);
+    using Initialiser = std::function<bool(int fd)>;
 
     // Creates the object, or holds the existing one of that name. With mustExist, a missing object is
     // not made: error is no_such_file_or_directory.
     static std::optional<NamedObjectHold> Acquire(Kind kind, const std::string& name, bool mustExist,
-                                                  Initialiser initialise, const void* context,
-                                                  std::error_code& error);
+                                                  const Initialiser& initialise, std::error_code& error);
 
     NamedObjectHold(NamedObjectHold&&) noexcept = default;
     NamedObjectHold& operator=(NamedObjectHold&&) noexcept;
