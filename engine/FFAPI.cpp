@@ -37,12 +37,14 @@ void CheckMajorVersion(const TPathFileName& AFileName, void* AHandle, const char
 #define STREVIO_CLEAR_FF_REQ(name) ff::name = nullptr;
 #define STREVIO_CLEAR_FF_OPT(name, type) ff::name = nullptr;
 
-#define STREVIO_FF_FIXUP_PAIR(Suffix, LIST, versionFunction, headerMajor)     \
-    void Fixup##Suffix(const TPathFileName& AFileName, void* AHandle) {       \
-        CheckMajorVersion(AFileName, AHandle, versionFunction, headerMajor);  \
-        LIST(STREVIO_BIND_FF_REQ, STREVIO_BIND_FF_OPT)                        \
-    }                                                                         \
-    void Unfix##Suffix() { LIST(STREVIO_CLEAR_FF_REQ, STREVIO_CLEAR_FF_OPT) }
+#define STREVIO_FF_FIXUP_PAIR(Suffix, LIST, versionFunction, headerMajor)    \
+    void Fixup##Suffix(const TPathFileName& AFileName, void* AHandle) {      \
+        CheckMajorVersion(AFileName, AHandle, versionFunction, headerMajor); \
+        LIST(STREVIO_BIND_FF_REQ, STREVIO_BIND_FF_OPT)                       \
+    }                                                                        \
+    void Unfix##Suffix() {                                                   \
+        LIST(STREVIO_CLEAR_FF_REQ, STREVIO_CLEAR_FF_OPT)                     \
+    }
 
 STREVIO_FF_FIXUP_PAIR(AVCodec, STREVIO_AVCODEC_API, "avcodec_version", LIBAVCODEC_VERSION_MAJOR)
 STREVIO_FF_FIXUP_PAIR(AVDevice, STREVIO_AVDEVICE_API, "avdevice_version", LIBAVDEVICE_VERSION_MAJOR)

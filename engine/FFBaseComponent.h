@@ -108,7 +108,7 @@ using TVideoHookEvent =
     std::function<void(TObject* Sender, TObject* ABitmap, const int64_t& APTS, bool& AUpdate)>;
 // The picture as FFmpeg planes (data[4], linesize[4]).
 using TFrameHookEvent =
-    std::function<void(TObject* Sender, uint8_t* const AData[4], const int ALinesize[4], AVPixelFormat APixFmt,
-                       int AWidth, int AHeight, const int64_t& APTS)>;
+    std::function<void(TObject* Sender, uint8_t* const AData[4], const int ALinesize[4],
+                       AVPixelFormat APixFmt, int AWidth, int AHeight, const int64_t& APTS)>;
 using TPositionEvent = std::function<void(TObject* Sender, const int64_t& APTS)>;
 using TPlayStateEvent = std::function<void(TObject* Sender, TPlayState APlayState)>;

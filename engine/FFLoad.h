@@ -40,10 +40,10 @@ private:
     uint16_t FBits = 0;
 };
 
-inline constexpr TLibraries CAllLibraries{avCodec,  avDevice,   avFilter, avFormat,     avUtil,
-                                          swResample, swScale, myUtil,   libSoundTouch};
-inline constexpr TLibraries CPlayerLibraries{avCodec, avDevice, avFilter, avFormat,
-                                             avUtil,  swResample, swScale, myUtil};
+inline constexpr TLibraries CAllLibraries{avCodec,    avDevice, avFilter, avFormat,     avUtil,
+                                          swResample, swScale,  myUtil,   libSoundTouch};
+inline constexpr TLibraries CPlayerLibraries{avCodec, avDevice,   avFilter, avFormat,
+                                             avUtil,  swResample, swScale,  myUtil};
 inline constexpr TLibraries CEncoderLibraries = CPlayerLibraries;
 inline constexpr TLibraries CDecoderLibraries{avCodec, avFormat, avUtil, swResample, swScale, myUtil};
 

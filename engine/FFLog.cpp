@@ -289,8 +289,8 @@ std::string ContextPrefix(void* AContext) {
     }
     std::string prefix;
     if (avc->parent_log_context_offset) {
-        auto** parent = reinterpret_cast<AVClass**>(*reinterpret_cast<void**>(static_cast<uint8_t*>(AContext) +
-                                                                              avc->parent_log_context_offset));
+        auto** parent = reinterpret_cast<AVClass**>(
+            *reinterpret_cast<void**>(static_cast<uint8_t*>(AContext) + avc->parent_log_context_offset));
         if (parent && *parent && (*parent)->item_name) {
             prefix += Format("[%s @ %p] ", (*parent)->item_name(parent), static_cast<void*>(parent));
         }

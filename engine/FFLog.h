@@ -60,8 +60,8 @@ public:
 
     void Log(TObject* Sender, TLogLevel ALogLevel, const std::string& ALogMsg);
     template <typename... TArgs>
-        requires(sizeof...(TArgs) > 0)
-    void Log(TObject* Sender, TLogLevel ALogLevel, const char* AFormat, TArgs... AArgs) {
+    requires(sizeof...(TArgs) > 0) void Log(TObject* Sender, TLogLevel ALogLevel, const char* AFormat,
+                                            TArgs... AArgs) {
         if (!FSkip && ALogLevel <= FLogLevel) {
             Log(Sender, ALogLevel, Format(AFormat, AArgs...));
         }

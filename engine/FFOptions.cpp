@@ -33,7 +33,8 @@ const TErrorText kErrorTable[] = {
     {-1330794744, "Protocol not found"},
     {-1381258232, "Stream not found"},
     {-1313558101, "Unknown error occurred"},
-    {-733130664, "Requested feature is flagged experimental. Set strict_std_compliance if you really want to use it."},
+    {-733130664,
+     "Requested feature is flagged experimental. Set strict_std_compliance if you really want to use it."},
     {-2, "No such file or directory"},
     {-3, "No such process"},
     {-4, "Interrupted function call"},
@@ -233,7 +234,8 @@ const AVOption* FindOption(const AVClass* AClass, const char* AName, int ASearch
 }
 
 int DictFlags(const AVOption* AOption, const std::string& AValue) {
-    const bool append = AOption->type == AV_OPT_TYPE_FLAGS && !AValue.empty() && (AValue[0] == '+' || AValue[0] == '-');
+    const bool append =
+        AOption->type == AV_OPT_TYPE_FLAGS && !AValue.empty() && (AValue[0] == '+' || AValue[0] == '-');
     return append ? AV_DICT_APPEND : 0;
 }
 
@@ -337,11 +339,13 @@ int TFFOptions::opt_default(const std::string& AName, const std::string& AValue)
         ff::av_dict_set(&Fcodec_opts, AName.c_str(), AValue.c_str(), DictFlags(option, AValue));
         consumed = true;
     }
-    option = FindOption(ff::avformat_get_class(), AName.c_str(), AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ);
+    option =
+        FindOption(ff::avformat_get_class(), AName.c_str(), AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ);
     if (option) {
         ff::av_dict_set(&Fformat_opts, AName.c_str(), AValue.c_str(), DictFlags(option, AValue));
         if (consumed) {
-            ff::av_log(nullptr, AV_LOG_VERBOSE, "Routing option %s to both codec and muxer layer\n", AName.c_str());
+            ff::av_log(nullptr, AV_LOG_VERBOSE, "Routing option %s to both codec and muxer layer\n",
+                       AName.c_str());
         }
         consumed = true;
     }

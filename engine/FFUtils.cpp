@@ -13,7 +13,8 @@ bool isprint(uint8_t AByte) {
 std::string GetTimeZoneAbbreviation() {
     tzset();
     const long biasMinutes = timezone / 60;  // UTC minus local time, standard time
-    const auto seconds = static_cast<int64_t>(std::nearbyint(static_cast<double>(biasMinutes) / 1440.0 * 86400.0));
+    const auto seconds =
+        static_cast<int64_t>(std::nearbyint(static_cast<double>(biasMinutes) / 1440.0 * 86400.0));
     if (seconds == 0) {
         return "UTC";
     }
@@ -78,8 +79,8 @@ std::string TrimSpaces(const std::string& AText) {
 }  // namespace
 
 std::string GetCodecName(const AVCodecContext* AContext, bool AEncoder) {
-    const AVCodec* codec =
-        AEncoder ? ff::avcodec_find_encoder(AContext->codec_id) : ff::avcodec_find_decoder(AContext->codec_id);
+    const AVCodec* codec = AEncoder ? ff::avcodec_find_encoder(AContext->codec_id)
+                                    : ff::avcodec_find_decoder(AContext->codec_id);
     if (codec) {
         const std::string longName = TrimSpaces(codec->long_name ? codec->long_name : "");
         return longName.empty() ? std::string(codec->name) : Format("%s(%s)", codec->name, longName.c_str());
@@ -102,9 +103,9 @@ std::string AVMediaTypeCaption(int AMediaType) {
 }
 
 std::string AVPictureTypeCaption(int APictureType) {
-    static const char* const kCaptions[] = {"Intra",         "Predicted",           "Bi-dir predicted",
-                                            "S(GMC)-VOP MPEG4", "Switching Intra", "Switching Predicted",
-                                            "BI type"};
+    static const char* const kCaptions[] = {
+        "Intra",           "Predicted",           "Bi-dir predicted", "S(GMC)-VOP MPEG4",
+        "Switching Intra", "Switching Predicted", "BI type"};
     return APictureType >= 1 && APictureType <= 7 ? kCaptions[APictureType - 1] : "Unknown";
 }
 

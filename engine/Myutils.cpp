@@ -258,9 +258,9 @@ std::string LogDateTime(TDateTime ADateTime, const std::string& AFormat) {
         int value;
         const char* format;
     };
-    const Token tokens[] = {{"yyyy", d.year, "%04d"}, {"zzz", d.msec, "%03d"},   {"yy", d.year % 100, "%02d"},
-                            {"mm", d.month, "%02d"},   {"dd", d.day, "%02d"},     {"hh", d.hour, "%02d"},
-                            {"nn", d.minute, "%02d"},  {"ss", d.second, "%02d"}};
+    const Token tokens[] = {{"yyyy", d.year, "%04d"}, {"zzz", d.msec, "%03d"}, {"yy", d.year % 100, "%02d"},
+                            {"mm", d.month, "%02d"},  {"dd", d.day, "%02d"},   {"hh", d.hour, "%02d"},
+                            {"nn", d.minute, "%02d"}, {"ss", d.second, "%02d"}};
     std::string result;
     size_t i = 0;
     while (i < AFormat.size()) {

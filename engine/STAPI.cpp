@@ -9,8 +9,8 @@
 
 namespace st {
 
-#define STREVIO_DEFINE_ST(name, type)                                           \
-    static_assert(std::is_same_v<type, decltype(&::name)>, "type of " #name);   \
+#define STREVIO_DEFINE_ST(name, type)                                         \
+    static_assert(std::is_same_v<type, decltype(&::name)>, "type of " #name); \
     std::type_identity_t<type> name = nullptr;
 STREVIO_SOUNDTOUCH_API(STREVIO_DEFINE_ST)
 #undef STREVIO_DEFINE_ST

@@ -9,6 +9,7 @@ namespace st {
 
 using HANDLE = void*;
 
+// clang-format off
 #define STREVIO_SOUNDTOUCH_API(REQ)                                                       \
     REQ(soundtouch_createInstance, HANDLE (*)())                                          \
     REQ(soundtouch_destroyInstance, void (*)(HANDLE))                                     \
@@ -27,6 +28,7 @@ using HANDLE = void*;
     REQ(soundtouch_numUnprocessedSamples, unsigned int (*)(HANDLE))                       \
     REQ(soundtouch_numSamples, unsigned int (*)(HANDLE))                                  \
     REQ(soundtouch_isEmpty, int (*)(HANDLE))
+// clang-format on
 
 #define STREVIO_DECLARE_ST(name, type) extern std::type_identity_t<type> name;
 STREVIO_SOUNDTOUCH_API(STREVIO_DECLARE_ST)

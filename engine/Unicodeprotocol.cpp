@@ -22,10 +22,11 @@ constexpr int kIOBufferSize = 32768;
 std::atomic<bool> gRegistered{false};
 
 const char* const kImageExtensions[] = {
-    "jpeg", "jpg",    "jps",    "ljpg", "jls",  "png",  "pns",  "mng",      "ppm",      "pnm",      "pgm",      "pgmyuv",
-    "pbm",  "pam",    "mpg1-img", "mpg2-img", "mpg4-img", "ffv1-img", "y", "raw", "bmp", "gif", "tga", "tiff",
-    "tif",  "sgi",    "ptx",    "pcx",  "pix",  "sun",  "ras",  "rs",       "im1",      "im8",      "im24",     "im32",
-    "sunras", "j2c",  "j2k",    "jp2",  "jpc",  "dpx",  "exr",  "pic",      "yuv10",    "xbm",      "xface",    "xwd"};
+    "jpeg", "jpg",    "jps", "ljpg", "jls",      "png",      "pns",      "mng",      "ppm", "pnm",
+    "pgm",  "pgmyuv", "pbm", "pam",  "mpg1-img", "mpg2-img", "mpg4-img", "ffv1-img", "y",   "raw",
+    "bmp",  "gif",    "tga", "tiff", "tif",      "sgi",      "ptx",      "pcx",      "pix", "sun",
+    "ras",  "rs",     "im1", "im8",  "im24",     "im32",     "sunras",   "j2c",      "j2k", "jp2",
+    "jpc",  "dpx",    "exr", "pic",  "yuv10",    "xbm",      "xface",    "xwd"};
 
 int CaseCompare(const char* a, const char* b) {
     return ff::av_strcasecmp ? ff::av_strcasecmp(a, b) : strcasecmp(a, b);
@@ -78,7 +79,11 @@ std::string ToCodePage(const std::string& AText) {
     for (size_t i = 0; i < AText.size(); ++i) {
         const auto c = static_cast<unsigned char>(AText[i]);
         // Keep a well-formed sequence, replace anything else byte by byte.
-        size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        size_t length = c < 0x80             ? 1
+                        : (c & 0xE0) == 0xC0 ? 2
+                        : (c & 0xF0) == 0xE0 ? 3
+                        : (c & 0xF8) == 0xF0 ? 4
+                                             : 0;
         if (length > 0 && i + length <= AText.size() && IsValidUtf8(AText.substr(i, length))) {
             result.append(AText, i, length);
             i += length - 1;
@@ -110,7 +115,7 @@ std::string StripTwoFields(const std::string& AUrl) {
     return next == std::string::npos ? AUrl.substr(start) : AUrl.substr(next + 1);
 }
 
-const TURLProtocol kUnicodeProtocol = {"unicode",   unicode_open, unicode_read,
+const TURLProtocol kUnicodeProtocol = {"unicode",     unicode_open, unicode_read,
                                        unicode_write, unicode_seek, unicode_close};
 
 // The opaque state of a custom AVIOContext: the file it reads and the buffer FFmpeg fills.
@@ -133,7 +138,8 @@ int IOWrite(void* AOpaque, uint8_t* ABuffer, int ASize) {
 }
 
 int64_t IOSeek(void* AOpaque, int64_t AOffset, int AWhence) {
-    const int64_t pos = unicode_seek(&static_cast<TUnicodeIO*>(AOpaque)->Context, AOffset, AWhence & ~AVSEEK_FORCE);
+    const int64_t pos =
+        unicode_seek(&static_cast<TUnicodeIO*>(AOpaque)->Context, AOffset, AWhence & ~AVSEEK_FORCE);
     return pos < 0 ? AVERROR(EIO) : pos;
 }
 
@@ -251,8 +257,8 @@ AVIOContext* unicode_avio_open(const std::string& AUrl, int AFlags, int& AError)
     }
     auto* buffer = static_cast<unsigned char*>(ff::av_malloc(kIOBufferSize));
     const bool writable = (AFlags & AVIO_FLAG_WRITE) != 0;
-    AVIOContext* pb = buffer ? ff::avio_alloc_context(buffer, kIOBufferSize, writable ? 1 : 0, io.get(), IORead,
-                                                      writable ? IOWrite : nullptr, IOSeek)
+    AVIOContext* pb = buffer ? ff::avio_alloc_context(buffer, kIOBufferSize, writable ? 1 : 0, io.get(),
+                                                      IORead, writable ? IOWrite : nullptr, IOSeek)
                              : nullptr;
     if (!pb) {
         ff::av_free(buffer);

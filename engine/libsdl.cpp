@@ -98,8 +98,11 @@ bool TSDLLoader::Load(const TPathFileName& APath, const TPathFileName& AFile) {
 void TSDLLoader::Fixup(const std::string& AFileName) {
     FixupStub(AFileName, FHandle, "SDL_Linked_Version", false, SDL_Linked_Version);
     // SDL_getenv and SDL_putenv are exported only where SDL does not use the C library's environment.
-    const auto optional = [](std::string_view AName) { return AName == "SDL_getenv" || AName == "SDL_putenv"; };
-#define STREVIO_SDL_BIND(name, exported, type) FixupStub(AFileName, FHandle, exported, optional(exported), name);
+    const auto optional = [](std::string_view AName) {
+        return AName == "SDL_getenv" || AName == "SDL_putenv";
+    };
+#define STREVIO_SDL_BIND(name, exported, type) \
+    FixupStub(AFileName, FHandle, exported, optional(exported), name);
     STREVIO_SDL_PLAYER_API(STREVIO_SDL_BIND)
 #undef STREVIO_SDL_BIND
     if (!SDL_getenv || !SDL_putenv) {

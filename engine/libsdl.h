@@ -24,6 +24,7 @@ std::recursive_mutex& SDLLock();
 
 // The 37 entry points that a player calls (all of the loader's but SDL_Linked_Version), in the loader's
 // order. X(name, exported name, type).
+// clang-format off
 #define STREVIO_SDL_PLAYER_API(X)                                                           \
     X(SDL_Init, "SDL_Init", int (*)(Uint32))                                                \
     X(SDL_Quit, "SDL_Quit", void (*)())                                                     \
@@ -62,6 +63,7 @@ std::recursive_mutex& SDLLock();
     X(SDL_WaitThread, "SDL_WaitThread", decltype(&::SDL_WaitThread))                                          \
     X(SDL_AudioDriverName, "SDL_AudioDriverName", decltype(&::SDL_AudioDriverName))                                \
     X(SDL_VideoDriverName, "SDL_VideoDriverName", decltype(&::SDL_VideoDriverName))
+// clang-format on
 
 // A player's own copy of the 37 entry points, through which it calls SDL.
 struct TSDLEntries {

@@ -15,7 +15,8 @@ void LoadPlayerLibraries() {
 std::filesystem::path SystemLibraryPath(const std::string& AFile) {
     // Looked up in the usual folders rather than by loading it: a library loaded and freed here would
     // leave its dependencies' allocations behind.
-    for (const char* folder : {"/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib64", "/usr/lib"}) {
+    for (const char* folder :
+         {"/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib64", "/usr/lib"}) {
         const std::filesystem::path candidate = std::filesystem::path(folder) / AFile;
         std::error_code error;
         if (std::filesystem::exists(candidate, error)) {

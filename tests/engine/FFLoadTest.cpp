@@ -14,14 +14,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kPlayerFiles[] = {"libavcodec.so.59",   "libavdevice.so.59", "libavfilter.so.8",
-                                    "libavformat.so.59",  "libavutil.so.57",   "libswresample.so.4",
+const char* const kPlayerFiles[] = {"libavcodec.so.59",  "libavdevice.so.59", "libavfilter.so.8",
+                                    "libavformat.so.59", "libavutil.so.57",   "libswresample.so.4",
                                     "libswscale.so.6"};
 
 // Every library of the set is unloaded and its entry points cleared.
 void ExpectNoneLoaded() {
     for (int i = 0; i < kLibraryCount; ++i) {
-        EXPECT_FALSE(FFLoader().Loaded(static_cast<TLibrary>(i))) << LibraryItem(static_cast<TLibrary>(i)).Name;
+        EXPECT_FALSE(FFLoader().Loaded(static_cast<TLibrary>(i)))
+            << LibraryItem(static_cast<TLibrary>(i)).Name;
     }
     EXPECT_EQ(ff::avcodec_version, nullptr);
     EXPECT_EQ(ff::sws_getContext, nullptr);
@@ -123,7 +124,8 @@ TEST(FFLoad, FolderWithoutAFileFallsBackToTheSystemSearch) {
     // A file the system does not know either fails with the folder and file in the text.
     FFLoader().SetLibraryNames(swScale, "libswscale-absent.so.6");
     EXPECT_FALSE(FFLoader().Load(CPlayerLibraries));
-    EXPECT_EQ(FFLoader().LastErrMsg().rfind("Load library " + (dir / "libswscale-absent.so.6").string() + " error: ", 0),
+    EXPECT_EQ(FFLoader().LastErrMsg().rfind(
+                  "Load library " + (dir / "libswscale-absent.so.6").string() + " error: ", 0),
               0u)
         << FFLoader().LastErrMsg();
     ExpectNoneLoaded();
@@ -149,9 +151,8 @@ TEST(FFLoad, LibraryOfAnotherMajorVersionIsRefused) {
 TEST(FFLoad, MissingEntryPointLeavesTheLibraryUnloaded) {
     FFLoader().SetLibraryNames(swScale, STREVIO_FAKE_SWSCALE);
     EXPECT_FALSE(FFLoader().Load(CPlayerLibraries));
-    EXPECT_EQ(FFLoader().LastErrMsg().rfind(std::string("Load function sws_get_class@") + STREVIO_FAKE_SWSCALE +
-                                                " error: ",
-                                            0),
+    EXPECT_EQ(FFLoader().LastErrMsg().rfind(
+                  std::string("Load function sws_get_class@") + STREVIO_FAKE_SWSCALE + " error: ", 0),
               0u)
         << FFLoader().LastErrMsg();
     ExpectNoneLoaded();

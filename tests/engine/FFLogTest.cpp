@@ -134,7 +134,8 @@ TEST(FFLog, FileLinesCarryTimeThreadLevelAndText) {
     const std::regex line(R"(\d\d:\d\d:\d\d \d\d\d \[[0-9A-F]{8}\] (Info: first|Error: second)\r\n)");
     const std::regex whole(R"((\d\d:\d\d:\d\d \d\d\d \[[0-9A-F]{8}\] \w+: \w+\r\n){2})");
     EXPECT_TRUE(std::regex_match(content, whole)) << content;
-    EXPECT_NE(content.find(Format("[%.8X] Info: first\r\n", static_cast<unsigned>(gettid()))), std::string::npos);
+    EXPECT_NE(content.find(Format("[%.8X] Info: first\r\n", static_cast<unsigned>(gettid()))),
+              std::string::npos);
 
     FFLogger().ClearLogFile();
     EXPECT_EQ(testsupport::ReadFile(file), "");

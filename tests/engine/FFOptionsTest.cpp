@@ -89,8 +89,9 @@ TEST_F(FFOptionsTest, OptionKnownToBothLayersGoesToBothAndIsLogged) {
     FFLogger().SetLogLevel(llInfo);
     EXPECT_EQ(DictValue(options.codec_opts(), "err_detect"), "crccheck");
     EXPECT_EQ(DictValue(options.format_opts(), "err_detect"), "crccheck");
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Routing option err_detect to both codec and muxer layer"),
-              lines.end());
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), "Routing option err_detect to both codec and muxer layer"),
+        lines.end());
 }
 
 TEST_F(FFOptionsTest, DebugAlsoRaisesTheEngineLogLevel) {

@@ -95,18 +95,22 @@ TEST(FFUtils, MixingSigned16And32) {
     std::vector<int16_t> dst16 = {0, 30000, -30000, 5};
     const std::vector<int16_t> src16 = {-3, 10000, -10000, 5};
     std::vector<int16_t> scaled = dst16;
-    MixAudioS16(reinterpret_cast<const uint8_t*>(src16.data()), reinterpret_cast<uint8_t*>(scaled.data()), 8, 64);
+    MixAudioS16(reinterpret_cast<const uint8_t*>(src16.data()), reinterpret_cast<uint8_t*>(scaled.data()), 8,
+                64);
     EXPECT_EQ(scaled[0], -1);
-    MixAudioS16(reinterpret_cast<const uint8_t*>(src16.data()), reinterpret_cast<uint8_t*>(dst16.data()), 8, 128);
+    MixAudioS16(reinterpret_cast<const uint8_t*>(src16.data()), reinterpret_cast<uint8_t*>(dst16.data()), 8,
+                128);
     EXPECT_EQ(dst16, (std::vector<int16_t>{-3, 32767, -32768, 10}));
 
     std::vector<int32_t> dst32 = {2000000000, -2000000000, 1};
     const std::vector<int32_t> src32 = {2000000000, -2000000000, -3};
-    MixAudioS32(reinterpret_cast<const uint8_t*>(src32.data()), reinterpret_cast<uint8_t*>(dst32.data()), 12, 128);
+    MixAudioS32(reinterpret_cast<const uint8_t*>(src32.data()), reinterpret_cast<uint8_t*>(dst32.data()), 12,
+                128);
     EXPECT_EQ(dst32, (std::vector<int32_t>{INT32_MAX, INT32_MIN, -2}));
     // A length that is not a whole number of samples leaves the partial sample alone.
     std::vector<int32_t> partial = {1, 1};
-    MixAudioS32(reinterpret_cast<const uint8_t*>(src32.data()), reinterpret_cast<uint8_t*>(partial.data()), 6, 128);
+    MixAudioS32(reinterpret_cast<const uint8_t*>(src32.data()), reinterpret_cast<uint8_t*>(partial.data()), 6,
+                128);
     EXPECT_EQ(partial[1], 1);
 }
 

@@ -34,9 +34,9 @@ TEST(Myutils, ParseCmdlineSplitsLikeTheCRuntime) {
     };
     const Case cases[] = {
         {R"(-i "a b" c)", {"-i", "a b", "c"}},
-        {R"(\\"x y")", {R"(\x y)"}},           // two backslashes and a quote: one backslash, quoting on
-        {R"(\"x y)", {R"("x)", "y"}},          // a backslash and a quote: a literal quote
-        {R"(a\\b)", {R"(a\\b)"}},              // backslashes without a quote stay
+        {R"(\\"x y")", {R"(\x y)"}},   // two backslashes and a quote: one backslash, quoting on
+        {R"(\"x y)", {R"("x)", "y"}},  // a backslash and a quote: a literal quote
+        {R"(a\\b)", {R"(a\\b)"}},      // backslashes without a quote stay
         {R"("say ""hi""" x)", {R"(say "hi")", "x"}},
         {"  \t lead\ttrail  ", {"lead", "trail"}},
         {"", {}},
@@ -158,7 +158,8 @@ TEST(Myutils, MissingLibraryAndEntryPointGiveTexts) {
         FixupStub("libc.so.6", libc, "no_such_function_here", false, proc);
         ADD_FAILURE() << "a missing entry point must raise";
     } catch (const ELoadError& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("Load function no_such_function_here@libc.so.6 error: ", 0), 0u);
+        EXPECT_EQ(std::string(e.what()).rfind("Load function no_such_function_here@libc.so.6 error: ", 0),
+                  0u);
     }
     FixupStub("libc.so.6", libc, "no_such_function_here", true, proc);
     EXPECT_EQ(proc, nullptr);

@@ -41,7 +41,10 @@ TEST(Unicodeprotocol, FileNamesForFFmpeg) {
         // Not an image sequence: the bytes as they are, whatever they hold.
         {"/music/caf\xc3\xa9 " + kBadByte + ".mp3", "/music/caf\xc3\xa9 " + kBadByte + ".mp3"},
         // An image sequence the code page holds goes as code-page text.
-        {"/pics/\xce\xb1" "frame%03d.jpg", "/pics/\xce\xb1" "frame%03d.jpg"},
+        {"/pics/\xce\xb1"
+         "frame%03d.jpg",
+         "/pics/\xce\xb1"
+         "frame%03d.jpg"},
         // One it cannot hold goes through the protocol.
         {"/pics/" + kBadByte + "%03d.jpg", "unicode:utf8:/pics/" + kBadByte + "%03d.jpg"},
         // A listed scheme goes as (lossy) code-page text.
@@ -120,7 +123,8 @@ TEST(Unicodeprotocol, FFmpegReadsAFileThroughTheCustomInput) {
     unicode_avio_close(pb);
     EXPECT_EQ(pb, nullptr);
 
-    AVIOContext* missing = unicode_avio_open("unicode:utf8:" + (dir / "absent.mp3").string(), AVIO_FLAG_READ, error);
+    AVIOContext* missing =
+        unicode_avio_open("unicode:utf8:" + (dir / "absent.mp3").string(), AVIO_FLAG_READ, error);
     EXPECT_EQ(missing, nullptr);
     EXPECT_EQ(error, AVERROR(ENOENT));
 }

@@ -128,7 +128,8 @@ TEST(AVLibLoader, FailedSetLoadLeavesTheLoaderText) {
     TAVLibLoader player(options);
     FFLoader().SetLibraryNames(avFilter, "libavfilter-absent.so.8");
     EXPECT_FALSE(player.LoadAVLib("/nonexistent-folder"));
-    EXPECT_EQ(player.LastErrMsg().rfind("Load library /nonexistent-folder/libavfilter-absent.so.8 error: ", 0), 0u)
+    EXPECT_EQ(
+        player.LastErrMsg().rfind("Load library /nonexistent-folder/libavfilter-absent.so.8 error: ", 0), 0u)
         << player.LastErrMsg();
     EXPECT_FALSE(player.SDLLibLoaded());  // SDL is not tried
     EXPECT_FALSE(FFLoader().Loaded(avCodec));
