@@ -151,6 +151,7 @@ void TCustomPlayer::ResetFlags() {
 
 void TCustomPlayer::InitOptions() {
     if (FFLoader().Loaded(CPlayerLibraries)) {
+        std::lock_guard lock(FOptionsLock);
         FOptions->init_opts();
     }
 }
@@ -185,14 +186,18 @@ bool TCustomPlayer::DoOpen(const TPathFileName& AFileName, void* AScreenHandle, 
         DoErrLog("SDL not loaded.");
         return false;
     }
-    int64_t flags = 0;
-    if (FOptions->sws_opts() && ff::av_opt_get_int(FOptions->sws_opts(), "sws_flags", 0, &flags) >= 0) {
-        Fsws_flags = static_cast<int>(flags);
-    }
+    // The previous file is stopped before the options are read: its exit may renew them.
     FLoading = true;
     Stop(true);
     ReleaseFailedOpen();
     FLoading = false;
+    {
+        std::lock_guard lock(FOptionsLock);
+        int64_t flags = 0;
+        if (FOptions->sws_opts() && ff::av_opt_get_int(FOptions->sws_opts(), "sws_flags", 0, &flags) >= 0) {
+            Fsws_flags = static_cast<int>(flags);
+        }
+    }
     JoinPlayThread();
     FLastPTS = AV_NOPTS_VALUE;
     if (IsMainThread()) {

@@ -241,6 +241,7 @@ private:
                             const std::string& arg, int flags, double pts);
 
     std::unique_ptr<TSDLLoader> FSDLLoader;
+    std::mutex FOptionsLock;  // guards FOptions: the owner sets options while a file's exit renews them
     std::unique_ptr<TFFOptions> FOptions;
     std::unique_ptr<TCustomDecoder> FDecoder;
     platform::TCriticalSection FUpdateRectLock;
@@ -265,7 +266,7 @@ private:
     std::atomic<int64_t> FLastPTS{AV_NOPTS_VALUE};
     std::atomic<int64_t> FCurrentPTS{-1};
     std::atomic<int64_t> FLastRead{0};
-    bool FLoading = false;
+    std::atomic<bool> FLoading{false};
     std::atomic<bool> FTryOpen{false};
     std::atomic<bool> FLooping{false};
     std::atomic<TPlayState> FState{psStop};

@@ -207,6 +207,7 @@ bool TCustomPlayer::opt_default(const std::string& opt, const std::string& arg) 
         DoErrLog("FFmpeg libraries not loaded.");
         return false;
     }
+    std::lock_guard lock(FOptionsLock);
     if (FOptions->opt_default(opt, arg) < 0) {
         FLastErrMsg = GOptionError.empty() ? print_error(opt, AVERROR_OPTION_NOT_FOUND) : GOptionError;
         return false;

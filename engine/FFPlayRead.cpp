@@ -112,6 +112,15 @@ bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFor
     is->wait_for_stream_opened = AWait ? 1 : 0;
     is->open_in_caller_thread = OpenInCallerThread ? 1 : 0;
     is->seek_by_bytes = seek_by_bytes;
+    {
+        std::lock_guard lock(FOptionsLock);
+        AVDictionary* copy = nullptr;
+        ff::av_dict_copy(&copy, FOptions->format_opts(), 0);
+        is->format_opts.reset(copy);
+        copy = nullptr;
+        ff::av_dict_copy(&copy, FOptions->codec_opts(), 0);
+        is->codec_opts.reset(copy);
+    }
     is->infinite_buffer = infinite_buffer;
     {
         std::lock_guard lock(FExitLock);
@@ -170,13 +179,15 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
     FVideoStateCB = is;
     FLastRead = ff::av_gettime_relative();
     const std::string name = ffmpeg_filename(is->filename);
-    int err = ff::avformat_open_input(&ic, name.c_str(), is->iformat, &FOptions->format_opts());
+    AVDictionary* formatOpts = is->format_opts.release();
+    int err = ff::avformat_open_input(&ic, name.c_str(), is->iformat, &formatOpts);
+    is->format_opts.reset(formatOpts);
     if (err < 0) {
         DoErrLog(print_error(is->filename, err));
         return fail_open(is);
     }
     const AVDictionaryEntry* left = nullptr;
-    while ((left = ff::av_dict_get(FOptions->format_opts(), "", left, AV_DICT_IGNORE_SUFFIX))) {
+    while ((left = ff::av_dict_get(is->format_opts.get(), "", left, AV_DICT_IGNORE_SUFFIX))) {
         DoErrLog(Format("Option %s not found, ignored.", left->key), false);
     }
     is->ic = ic;
@@ -241,7 +252,7 @@ int TCustomPlayer::fail_open(TVideoState* is) {
 bool TCustomPlayer::probe_streams(TVideoState* is) {
     AVFormatContext* ic = is->ic;
     const unsigned streams = ic->nb_streams;
-    AVDictionary** opts = setup_find_stream_info_opts(ic, FOptions->codec_opts());
+    AVDictionary** opts = setup_find_stream_info_opts(ic, is->codec_opts.get());
     FLastRead = ff::av_gettime_relative();
     const int err = ff::avformat_find_stream_info(ic, opts);
     if (opts) {

@@ -82,7 +82,7 @@ int TCustomPlayer::stream_component_open(TVideoState* is, int stream_index) {
     if (fast) {
         avctx->flags2 |= AV_CODEC_FLAG2_FAST;
     }
-    AVDictionary* rawOpts = filter_codec_opts(FOptions->codec_opts(), codec->id, ic, st, codec);
+    AVDictionary* rawOpts = filter_codec_opts(is->codec_opts.get(), codec->id, ic, st, codec);
     if (!ff::av_dict_get(rawOpts, "threads", nullptr, 0)) {
         ff::av_dict_set(&rawOpts, "threads", "auto", 0);
     }

@@ -38,6 +38,12 @@ void TFileThread::Execute() {
     FRoutine();
 }
 
+void TDictionaryDeleter::operator()(AVDictionary* dict) const {
+    if (dict && ff::av_dict_free) {
+        ff::av_dict_free(&dict);
+    }
+}
+
 void TCodecContextDeleter::operator()(AVCodecContext* ctx) const {
     if (ctx && ff::avcodec_free_context) {
         ff::avcodec_free_context(&ctx);

@@ -24,6 +24,7 @@ extern "C" {
 }
 
 struct AVCodecContext;
+struct AVDictionary;
 struct AVFilterContext;
 struct AVFilterGraph;
 struct AVFormatContext;
@@ -55,6 +56,12 @@ protected:
 private:
     std::function<void()> FRoutine;
 };
+
+// Frees an option dictionary through the bound entry point.
+struct TDictionaryDeleter {
+    void operator()(AVDictionary* dict) const;
+};
+using TDictionaryPtr = std::unique_ptr<AVDictionary, TDictionaryDeleter>;
 
 // Frees a decoder context through the bound entry point.
 struct TCodecContextDeleter {
@@ -175,6 +182,9 @@ struct TVideoState {
     int eof = 0;  // the read thread's end-of-input mark
     // Read settings of this file: the player's values at open, resolved when automatic (-1).
     int seek_by_bytes = -1;
+    // The player's options at open, so that the owner may set options for the next open meanwhile.
+    TDictionaryPtr format_opts;
+    TDictionaryPtr codec_opts;
     std::atomic<int> infinite_buffer{-1};
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "engine/VideoState.h"
 #include "tests/engine/EngineTestSupport.h"
@@ -99,7 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MasterCase{AV_SYNC_VIDEO_MASTER, true, true, AV_SYNC_VIDEO_MASTER},
                       MasterCase{AV_SYNC_VIDEO_MASTER, false, true, AV_SYNC_AUDIO_MASTER},
                       MasterCase{AV_SYNC_VIDEO_MASTER, false, false, AV_SYNC_EXTERNAL_CLOCK},
-                      MasterCase{AV_SYNC_EXTERNAL_CLOCK, true, true, AV_SYNC_EXTERNAL_CLOCK}));
+                      MasterCase{AV_SYNC_EXTERNAL_CLOCK, true, true, AV_SYNC_EXTERNAL_CLOCK}),
+    [](const ::testing::TestParamInfo<MasterCase>& info) { return "case" + std::to_string(info.index); });
 
 TEST(MasterClockCacheTest, KeepsTheChoiceUntilTheSettingChanges) {
     TVideoState is;
@@ -143,6 +145,9 @@ INSTANTIATE_TEST_SUITE_P(Table, ExternalClockSpeedTest,
                          ::testing::Values(SpeedCase{2, 20, 1.0, 0.999}, SpeedCase{20, 1, 0.9, 0.9},
                                            SpeedCase{20, 20, 1.0, 1.001}, SpeedCase{20, 20, 1.01, 1.01},
                                            SpeedCase{5, 5, 1.0, 1.0}, SpeedCase{5, 5, 0.95, 0.951},
-                                           SpeedCase{5, 5, 1.005, 1.004}));
+                                           SpeedCase{5, 5, 1.005, 1.004}),
+                         [](const ::testing::TestParamInfo<SpeedCase>& info) {
+                             return "case" + std::to_string(info.index);
+                         });
 
 }  // namespace

@@ -314,6 +314,73 @@ TEST_F(FFPlayTest, ControlsWithoutAFileDoNothing) {
     EXPECT_FALSE(player->DefaultOptions("-threads 2 -no_such_option"));
 }
 
+TEST_F(FFPlayTest, SeekTargetsFollowTheFileStartAndDuration) {
+    // 4 s of 25 fps pictures whose time stamps start at 1.4 s.
+    const auto clip = testsupport::MakeFixture(
+        "h8_start_offset.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=4", "-c:v", "mpeg4",
+                                "-g", "1", "-output_ts_offset", "1.4", "{out}"});
+    ASSERT_TRUE(player->Open(clip.string())) << player->LastErrMsg();
+    TVideoState* is = player->VideoState();
+    ASSERT_EQ(is->ic->start_time, 1400000);
+    const int64_t duration = is->ic->duration;
+    // To 0: half a frame before the first picture.
+    player->Seek(int64_t{0});
+    EXPECT_EQ(is->seek_pos, 1380000);
+    ASSERT_TRUE(playertest::WaitUntil([&] { return is->seek_req == 0; }));
+    // Beyond the end: the end.
+    player->Seek(int64_t{99000000});
+    EXPECT_EQ(is->seek_pos, duration + 1400000);
+    ASSERT_TRUE(playertest::WaitUntil([&] { return is->seek_req == 0; }));
+}
+
+TEST_F(FFPlayTest, StartTimeIsReachedWhenTheFileOpens) {
+    player->start_time() = 3000000;
+    ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string())) << player->LastErrMsg();
+    TVideoState* is = player->VideoState();
+    AVPacket* pkt = ff::av_packet_alloc();
+    int serial = 0;
+    ASSERT_TRUE(FirstPacketAfterFlush(is->videoq, pkt, serial));
+    const AVRational tb = is->video_st.load()->time_base;
+    EXPECT_NEAR(static_cast<double>(pkt->pts) * tb.num / tb.den, 3.0, 0.04);
+    ff::av_packet_free(&pkt);
+    player->Stop(true);
+    EXPECT_EQ(player->StartTime(), AV_NOPTS_VALUE);
+}
+
+TEST_F(FFPlayTest, PausedOpenStartsPaused) {
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string(), nullptr, true));
+    EXPECT_TRUE(player->Paused());
+    EXPECT_EQ(player->VideoState()->open_paused, 1);
+    player->Resume();
+    EXPECT_FALSE(player->Paused());
+    EXPECT_EQ(events.back(), "state 2");
+}
+
+TEST_F(FFPlayTest, ShowModeCyclesThroughTheViews) {
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string()));
+    TVideoState* is = player->VideoState();
+    EXPECT_EQ(is->show_mode, SHOW_MODE_VIDEO);
+    player->SetShowMode(smRDFT);
+    EXPECT_EQ(is->show_mode, SHOW_MODE_RDFT);
+    player->ToggleAudioDisplay();
+    EXPECT_EQ(is->show_mode, SHOW_MODE_NONE);
+    player->ToggleAudioDisplay();
+    EXPECT_EQ(is->show_mode, SHOW_MODE_VIDEO);
+    player->SetShowMode(smWaves);
+    player->SetShowMode(smDefault);  // automatic stands for the video of a file that has one
+    EXPECT_EQ(is->show_mode, SHOW_MODE_VIDEO);
+}
+
+TEST_F(FFPlayTest, SyncTypeChangeChoosesTheMasterAgain) {
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string()));
+    TVideoState* is = player->VideoState();
+    EXPECT_EQ(master_sync_kind(is), AV_SYNC_AUDIO_MASTER);
+    player->SetSyncType(stVideo);
+    EXPECT_EQ(master_sync_kind(is), AV_SYNC_VIDEO_MASTER);
+    player->SetPlaybackSpeed(2.0);
+    EXPECT_DOUBLE_EQ(clock_speed(&is->extclk), 2.0);
+}
+
 int ThreadCount() {
     int count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
