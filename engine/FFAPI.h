@@ -15,9 +15,11 @@ extern "C" {
 #include <libavutil/avstring.h>
 #include <libavutil/avutil.h>
 #include <libavutil/dict.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/time.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -137,7 +139,10 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_opt_get_int)              \
     REQ(av_reduce)                   \
     REQ(av_gettime_relative)         \
-    REQ(av_get_media_type_string)
+    REQ(av_get_media_type_string)    \
+    REQ(av_image_get_buffer_size)    \
+    REQ(av_image_fill_arrays)        \
+    REQ(av_get_pix_fmt)
 
 #define STREVIO_SWRESAMPLE_API(REQ, OPT) \
     REQ(swresample_version)              \
@@ -149,7 +154,9 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(swscale_version)              \
     REQ(sws_get_class)                \
     REQ(sws_getContext)               \
-    REQ(sws_freeContext)
+    REQ(sws_freeContext)              \
+    REQ(sws_getCachedContext)         \
+    REQ(sws_scale)
 
 // The C run-time functions that the engine's FFmpeg glue calls through the loader.
 #define STREVIO_CRT_API(REQ, OPT) \
