@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/FFAPI.h"
+#include "platform/Dispatcher.h"
 
 namespace {
 
@@ -207,10 +208,15 @@ void TFFLogger::Deliver(TObject* Sender, int AThreadID, TLogLevel ALevel, const 
         return;
     }
     const auto call = [&] { handler(Sender, AThreadID, ALevel, AMsg); };
-    if (FTriggerEventInMainThread) {
-        MySynchronize(call);
-    } else {
+    if (!FTriggerEventInMainThread) {
         call();
+        return;
+    }
+    try {
+        MySynchronize(call);
+    } catch (const platform::ESynchronizeFailed&) {
+        // The main thread no longer takes calls (it is shutting down): the line is dropped, the
+        // logging thread goes on.
     }
 }
 

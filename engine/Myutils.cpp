@@ -1,5 +1,7 @@
 #include "engine/Myutils.h"
 
+#include "platform/Dispatcher.h"
+
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,55 +19,34 @@ std::atomic<bool> GEnabledSynchronize{true};
 
 namespace {
 
-std::mutex gHandlersLock;
-TSynchronizeHandler gSynchronize;
-TProcessMessagesHandler gProcessMessages;
-std::thread::id gMainThread = std::this_thread::get_id();  // set while the process starts
 std::mutex gTickLock;
 int64_t gLastTick = 0;
 
 }  // namespace
 
 void SetMainThread() {
-    std::lock_guard lock(gHandlersLock);
-    gMainThread = std::this_thread::get_id();
+    platform::SetMainThread();
 }
 
 bool IsMainThread() {
-    std::lock_guard lock(gHandlersLock);
-    return std::this_thread::get_id() == gMainThread;
-}
-
-void SetSynchronizeHandler(TSynchronizeHandler AHandler) {
-    std::lock_guard lock(gHandlersLock);
-    gSynchronize = std::move(AHandler);
-}
-
-void SetProcessMessagesHandler(TProcessMessagesHandler AHandler) {
-    std::lock_guard lock(gHandlersLock);
-    gProcessMessages = std::move(AHandler);
+    return platform::IsMainThread();
 }
 
 void MySynchronize(const std::function<void()>& AMethod) {
-    TSynchronizeHandler handler;
-    {
-        std::lock_guard lock(gHandlersLock);
-        handler = gSynchronize;
-    }
-    if (GEnabledSynchronize && handler && !IsMainThread()) {
-        handler(AMethod);
+    if (GEnabledSynchronize && !platform::IsMainThread()) {
+        platform::Synchronize(AMethod);
     } else {
         AMethod();
     }
 }
 
 bool MyProcessMessages() {
-    TProcessMessagesHandler handler;
-    {
-        std::lock_guard lock(gHandlersLock);
-        handler = gProcessMessages;
+    if (!platform::IsMainThread()) {
+        return false;
     }
-    return handler ? handler() : false;
+    const bool ran = platform::CheckSynchronize();
+    platform::ProcessMessages();
+    return ran;
 }
 
 namespace {

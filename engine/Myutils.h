@@ -17,20 +17,17 @@ inline constexpr double kUnixDateDelta = 25569.0;
 // When false, MySynchronize always calls directly.
 extern std::atomic<bool> GEnabledSynchronize;
 
-// The owner's way of running a call on its main thread and waiting for it (the platform's dispatcher).
-using TSynchronizeHandler = std::function<void(const std::function<void()>&)>;
-// The owner's pump of pending main-thread work; returns false when nothing was pending.
-using TProcessMessagesHandler = std::function<bool()>;
-// The main thread is the one that starts the process, unless the owner names another.
+// The main thread is the platform dispatcher's (the process's first thread unless the owner names
+// another).
 void SetMainThread();
 bool IsMainThread();
-void SetSynchronizeHandler(TSynchronizeHandler AHandler);
-void SetProcessMessagesHandler(TProcessMessagesHandler AHandler);
 
-// Runs AMethod on the main thread and waits, or directly when already there, when disabled or when the
-// owner installed no synchronisation.
+// Runs AMethod on the main thread through the platform dispatcher and waits; directly when already on
+// the main thread or when GEnabledSynchronize is false. Throws platform::ESynchronizeFailed when the
+// main thread no longer serves such calls.
 void MySynchronize(const std::function<void()>& AMethod);
-// Runs the pending main-thread work; false when there was none.
+// Runs the calls queued for the main thread and the host's pending events; false when no call was
+// queued (and always on another thread).
 bool MyProcessMessages();
 
 // Splits Source as the classic C run-time start-up splits a command line. Called once without Args and

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <deque>
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -104,39 +104,29 @@ TEST(Myutils, CountTimeTickExMeasuresFromThePreviousCall) {
 }
 
 TEST(Myutils, MySynchronizeOnTheMainThreadRunsAtOnce) {
+    ASSERT_TRUE(IsMainThread());
     bool ran = false;
-    SetSynchronizeHandler([](const std::function<void()>&) { FAIL() << "must not be queued"; });
     MySynchronize([&] { ran = true; });
-    SetSynchronizeHandler(nullptr);
     EXPECT_TRUE(ran);
+    EXPECT_FALSE(MyProcessMessages());  // nothing was queued
 }
 
 TEST(Myutils, MySynchronizeFromAWorkerRunsOnTheMainThread) {
-    std::mutex lock;
-    std::condition_variable wake;
-    std::deque<std::function<void()>> queue;
-    // A minimal main-thread dispatcher: the worker queues and waits; the test thread runs the queue.
-    SetSynchronizeHandler([&](const std::function<void()>& AMethod) {
-        bool done = false;
-        std::unique_lock guard(lock);
-        queue.push_back([&] {
-            AMethod();
-            done = true;
-        });
-        wake.notify_all();
-        wake.wait_for(guard, std::chrono::seconds(10), [&] { return done; });
-    });
     std::thread::id ranOn;
-    std::thread worker([&] { MySynchronize([&] { ranOn = std::this_thread::get_id(); }); });
-    {
-        std::unique_lock guard(lock);
-        ASSERT_TRUE(wake.wait_for(guard, std::chrono::seconds(10), [&] { return !queue.empty(); }));
-        queue.front()();
-        queue.pop_front();
-        wake.notify_all();
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        EXPECT_FALSE(IsMainThread());
+        EXPECT_FALSE(MyProcessMessages());
+        MySynchronize([&] { ranOn = std::this_thread::get_id(); });
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done && std::chrono::steady_clock::now() < deadline) {
+        MyProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     worker.join();
-    SetSynchronizeHandler(nullptr);
+    EXPECT_TRUE(done);
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 
     GEnabledSynchronize = false;
