@@ -55,7 +55,7 @@ bool TCustomPlayer::AVLibLoaded() {
 bool TCustomPlayer::LoadAVLib(const TPathFileName& APath, bool AAutoLoadSDL) {
     FFLoader().SetLibraryPath(APath);
     if (!FFLoader().Load(CPlayerLibraries)) {
-        FLastErrMsg = FFLoader().LastErrMsg();
+        SetLastErrMsg(FFLoader().LastErrMsg());
         return false;
     }
     InitOptions();
@@ -86,7 +86,7 @@ bool TCustomPlayer::LoadSDLLib(const TPathFileName& APath, const TPathFileName& 
     if (FSDLLoader->Load(APath, AFile)) {
         return true;
     }
-    FLastErrMsg = FSDLLoader->LastErrMsg();
+    SetLastErrMsg(FSDLLoader->LastErrMsg());
     return false;
 }
 
@@ -96,10 +96,20 @@ void TCustomPlayer::UnloadSDLLib() {
 
 // Errors and states.
 
+std::string TCustomPlayer::LastErrMsg() const {
+    std::lock_guard lock(FErrLock);
+    return FLastErrMsg;
+}
+
+void TCustomPlayer::SetLastErrMsg(const std::string& AMsg) {
+    std::lock_guard lock(FErrLock);
+    FLastErrMsg = AMsg;
+}
+
 void TCustomPlayer::DoErrLog(const std::string& AMsg, bool ASetLastError) {
     FFLogger().Log(this, llError, AMsg);
     if (ASetLastError) {
-        FLastErrMsg = AMsg;
+        SetLastErrMsg(AMsg);
     }
 }
 
@@ -441,6 +451,18 @@ void TCustomPlayer::ReleaseFailedOpen() {
     }
 }
 
+bool TCustomPlayer::ReleaseState() {
+    std::lock_guard lock(FExitLock);
+    if (!FState_) {
+        return false;
+    }
+    stream_close(FState_.get());
+    FVideoState = nullptr;
+    FVideoStateCB = nullptr;
+    FState_.reset();
+    return true;
+}
+
 // The per-file exit.
 
 void TCustomPlayer::stream_close(TVideoState* is) {
@@ -456,12 +478,7 @@ void TCustomPlayer::stream_close(TVideoState* is) {
 }
 
 void TCustomPlayer::do_exit() {
-    std::lock_guard lock(FExitLock);
-    if (FState_) {
-        stream_close(FState_.get());
-        FVideoState = nullptr;
-        FVideoStateCB = nullptr;
-        FState_.reset();
+    if (ReleaseState()) {
         DoSDLQuit();
     }
     ResetFlags();

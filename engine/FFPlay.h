@@ -66,7 +66,7 @@ public:
     bool DefaultOptions(const std::string& AOptions);
 
     // Properties the owner reads.
-    const std::string& LastErrMsg() const { return FLastErrMsg; }
+    std::string LastErrMsg() const;
     const TPathFileName& FileName() const { return FFileName; }
     void* ScreenHandle() const { return FScreenHandle; }
     AVFormatContext* GetAVFormatContext() const { return FAVFormatContext; }
@@ -100,6 +100,8 @@ public:
     void SetPlaybackSpeed(double AValue);
     Tav_sync_type SyncType() const { return Fav_sync_type; }
     void SetSyncType(Tav_sync_type AValue);
+    Tav_sync_type av_sync_type() const { return Fav_sync_type; }
+    void set_av_sync_type(Tav_sync_type AValue) { SetSyncType(AValue); }
     TShowMode ShowMode() const { return FShowMode; }
     void SetShowMode(TShowMode AValue);
     int64_t StartTime() const { return Fstart_time; }
@@ -205,6 +207,9 @@ private:
     void PlayThreadRoutine();
     void JoinPlayThread();
     void ReleaseFailedOpen();
+    // Closes and frees the held record, if any; true when there was one.
+    bool ReleaseState();
+    void SetLastErrMsg(const std::string& AMsg);
     void InitOptions();
     void SleepPumping(unsigned AMilliseconds);
 
@@ -262,6 +267,7 @@ private:
     std::atomic<TVideoState*> FVideoState{nullptr};
     std::atomic<TVideoState*> FVideoStateCB{nullptr};
     void* FScreenHandle = nullptr;
+    mutable std::mutex FErrLock;  // guards FLastErrMsg: the read thread reports open errors
     std::string FLastErrMsg;
     std::atomic<int64_t> FLastPTS{AV_NOPTS_VALUE};
     std::atomic<int64_t> FCurrentPTS{-1};

@@ -209,7 +209,7 @@ bool TCustomPlayer::opt_default(const std::string& opt, const std::string& arg) 
     }
     std::lock_guard lock(FOptionsLock);
     if (FOptions->opt_default(opt, arg) < 0) {
-        FLastErrMsg = GOptionError.empty() ? print_error(opt, AVERROR_OPTION_NOT_FOUND) : GOptionError;
+        SetLastErrMsg(GOptionError.empty() ? print_error(opt, AVERROR_OPTION_NOT_FOUND) : GOptionError);
         return false;
     }
     return true;

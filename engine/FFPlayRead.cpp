@@ -81,7 +81,8 @@ int TCustomPlayer::input_is_realtime(AVFormatContext* s) {
 
 bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFormat* AFormat, bool APaused,
                                 bool AWait) {
-    ReleaseFailedOpen();
+    // A record still held (a failed or cancelled open) is closed and freed before the new one.
+    ReleaseState();
     std::unique_ptr<TVideoState> state;
     try {
         state = std::make_unique<TVideoState>();
@@ -225,8 +226,10 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
         stream_component_open(is, st_index[AVMEDIA_TYPE_SUBTITLE]);
     }
     if (is->video_stream < 0 && is->audio_stream < 0) {
-        FLastErrMsg = Format("Failed to open file \"%s\" or configure filtergraph", is->filename.c_str());
-        FFLogger().Log(this, llFatal, FLastErrMsg);
+        const std::string msg =
+            Format("Failed to open file \"%s\" or configure filtergraph", is->filename.c_str());
+        SetLastErrMsg(msg);
+        FFLogger().Log(this, llFatal, msg);
         return fail_open(is);
     }
     if (is->infinite_buffer < 0 && is->realtime) {

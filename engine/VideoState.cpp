@@ -50,6 +50,17 @@ void TCodecContextDeleter::operator()(AVCodecContext* ctx) const {
     }
 }
 
+TVideoState::~TVideoState() {
+    abort_request = 1;
+    packet_queue_abort(&videoq);
+    packet_queue_abort(&audioq);
+    packet_queue_abort(&subtitleq);
+    continue_read_thread.notify_all();
+    video_tid.reset();
+    subtitle_tid.reset();
+    read_tid.reset();
+}
+
 int master_sync_kind(TVideoState* is) {
     if (!is->av_sync_type_ok) {
         is->master_sync_type = ChooseMaster(is);

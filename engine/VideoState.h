@@ -71,6 +71,8 @@ using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
 
 struct TVideoState {
     TVideoState() = default;
+    // Joins any thread still running before the members it uses go.
+    ~TVideoState();
     TVideoState(const TVideoState&) = delete;
     TVideoState& operator=(const TVideoState&) = delete;
 

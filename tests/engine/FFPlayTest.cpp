@@ -22,7 +22,6 @@ using testsupport::MakeClip;
 class FFPlayTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        playertest::WireMainThread();
         enginetest::LoadPlayerLibraries();
         player = std::make_unique<TFFPlayer>();
         ASSERT_TRUE(player->LoadAVLib("")) << player->LastErrMsg();

@@ -10,7 +10,6 @@
 #include <stdexcept>
 
 #include "engine/Myutils.h"
-#include "platform/Dispatcher.h"
 #include "tests/support/Fixtures.h"
 
 namespace playertest {
@@ -24,11 +23,6 @@ std::filesystem::path TwoAudioSubtitleClip() {
          "sine=frequency=440:sample_rate=44100:duration=10", "-i", srt, "-f", "lavfi", "-i",
          "sine=frequency=880:sample_rate=44100:duration=10", "-map", "0:v", "-map", "1:a", "-map", "2:s", "-map",
          "3:a", "-c:v", "mpeg4", "-g", "1", "-q:v", "8", "-c:a", "aac", "-c:s", "srt", "{out}"});
-}
-
-void WireMainThread() {
-    SetSynchronizeHandler([](const std::function<void()>& fn) { platform::Synchronize(fn); });
-    SetProcessMessagesHandler([] { return platform::CheckSynchronize(); });
 }
 
 bool WaitUntil(const std::function<bool()>& done, unsigned timeoutMs) {

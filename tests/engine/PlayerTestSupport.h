@@ -1,5 +1,5 @@
-// Helpers of the player and decoder tests: the clips they need beyond the shared ones, the main-thread
-// wiring that the engine's synchronised calls use, bounded waits and a silent TCP server.
+// Helpers of the player and decoder tests: the clips they need beyond the shared ones, bounded waits that
+// pump the main thread's synchronised calls, the engine log, and a silent TCP server.
 #pragma once
 
 #include <atomic>
@@ -17,10 +17,6 @@ namespace playertest {
 // 0 video (MPEG-4, every frame a key frame, 160x120, 25 fps, 10 s), 1 audio 440 Hz, 2 text subtitles,
 // 3 audio 880 Hz, in Matroska.
 std::filesystem::path TwoAudioSubtitleClip();
-
-// Routes the engine's synchronised calls and its message pump to the platform's dispatcher, with the
-// test thread as the main thread. Safe to call more than once.
-void WireMainThread();
 
 // Pumps the main thread's pending calls until done() holds or timeoutMs passes; returns done().
 bool WaitUntil(const std::function<bool()>& done, unsigned timeoutMs = 10000);
