@@ -15,7 +15,6 @@ namespace {
 
 constexpr int kLevelError = AV_LOG_ERROR;
 constexpr int kLevelWarning = AV_LOG_WARNING;
-constexpr int kLevelInfo = AV_LOG_INFO;
 const char* const kNotLoaded = "file not loaded.";
 const char* const kReadOnly = "file cannot be seeked, handle is readonly.";
 

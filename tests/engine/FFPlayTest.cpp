@@ -380,6 +380,30 @@ TEST_F(FFPlayTest, SyncTypeChangeChoosesTheMasterAgain) {
     EXPECT_DOUBLE_EQ(clock_speed(&is->extclk), 2.0);
 }
 
+TEST_F(FFPlayTest, EndOfFileIsReportedOncePerSeek) {
+    playertest::LogCapture log;
+    const std::string clip = MakeClip(Clip::AudioOnly).string();
+    ASSERT_TRUE(player->Open(clip));
+    TVideoState* is = player->VideoState();
+    AVPacket* pkt = ff::av_packet_alloc();
+    bool sawEndPacket = false;
+    // A consumer that keeps the queue short lets the read thread reach the end of the input.
+    auto drainUntil = [&](const std::function<bool()>& done) {
+        return playertest::WaitUntil([&] {
+            while (packet_queue_get(&is->audioq, pkt, 0, nullptr) == 1) {
+                sawEndPacket = sawEndPacket || (pkt->data == nullptr && pkt->size == 0);
+            }
+            return done();
+        });
+    };
+    EXPECT_TRUE(drainUntil([&] { return is->ReachEOF == 1; }));
+    EXPECT_TRUE(sawEndPacket);
+    EXPECT_EQ(log.Count("reach end of file: " + clip), 1);
+    player->Seek(int64_t{0});
+    EXPECT_TRUE(drainUntil([&] { return log.Count("reach end of file: " + clip) == 2; }));
+    ff::av_packet_free(&pkt);
+}
+
 int ThreadCount() {
     int count = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {

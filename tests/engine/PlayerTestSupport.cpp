@@ -59,6 +59,15 @@ bool LogCapture::Contains(const std::string& AText) const {
     return false;
 }
 
+int LogCapture::Count(const std::string& AText) const {
+    std::lock_guard lock(fLock);
+    int count = 0;
+    for (const std::string& line : fLines) {
+        count += line.find(AText) != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
 std::string LogCapture::All() const {
     std::lock_guard lock(fLock);
     std::string all;

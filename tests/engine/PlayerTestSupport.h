@@ -27,6 +27,7 @@ public:
     LogCapture();
     ~LogCapture();
     bool Contains(const std::string& AText) const;
+    int Count(const std::string& AText) const;
     std::string All() const;
 
 private:
