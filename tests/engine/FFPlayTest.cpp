@@ -380,6 +380,33 @@ TEST_F(FFPlayTest, SyncTypeChangeChoosesTheMasterAgain) {
     EXPECT_DOUBLE_EQ(clock_speed(&is->extclk), 2.0);
 }
 
+TEST_F(FFPlayTest, BeforeFindStreamInfoSeesTheOpenedInput) {
+    AVFormatContext* seen = nullptr;
+    player->OnBeforeFindStreamInfo = [&](TObject*, AVFormatContext* AContext) { seen = AContext; };
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string()));
+    EXPECT_NE(seen, nullptr);
+    EXPECT_EQ(seen, player->GetAVFormatContext());
+}
+
+TEST_F(FFPlayTest, TryOpenInTheCallersThreadOpensBeforeItReturns) {
+    player->TryOpen(MakeClip(Clip::VideoOnly).string());
+    ASSERT_NE(player->VideoState(), nullptr);
+    EXPECT_EQ(events.at(0), "open 320x240");
+    EXPECT_EQ(player->AudioStreamIndex(), -1);
+}
+
+TEST_F(FFPlayTest, RelativeSeekStartsFromTheLastTargetWithoutAClock) {
+    ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string()));
+    TVideoState* is = player->VideoState();
+    player->Seek(int64_t{2000000});
+    ASSERT_TRUE(playertest::WaitUntil([&] { return is->seek_req == 0; }));
+    // No picture has been shown, so the video clock has no value: whole seconds of the last target.
+    player->Seek(1.5);
+    EXPECT_EQ(is->seek_pos, 3500000);
+    EXPECT_EQ(is->seek_rel, 1500000);
+    ASSERT_TRUE(playertest::WaitUntil([&] { return is->seek_req == 0; }));
+}
+
 TEST_F(FFPlayTest, EndOfFileIsReportedOncePerSeek) {
     playertest::LogCapture log;
     const std::string clip = MakeClip(Clip::AudioOnly).string();
