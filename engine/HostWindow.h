@@ -32,8 +32,9 @@ public:
     // The owner's CM_INVALIDATE (0xB034), posted when its window was resized or entered full screen.
     // True: the owner goes on with its own handling (repaint), which reaches Paint.
     virtual bool Invalidate() = 0;
-    // The native window is about to be destroyed. The engine stops drawing into it and ends the file;
-    // it does not wait for its threads here.
+    // The native window (or the host object) is about to be destroyed. The engine stops drawing into it
+    // and ends the file without waiting for its threads here. Once this returns the engine makes no
+    // more calls to the host, and the host forgets the sink.
     virtual void Destroying() = 0;
 };
 

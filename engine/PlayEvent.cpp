@@ -1,0 +1,255 @@
+// The event ring, the event thread and the position rules.
+#include "engine/PlayEvent.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+#include "engine/FFLog.h"
+#include "engine/Myutils.h"
+#include "engine/VideoState.h"
+
+namespace {
+
+int NextSlot(int ASlot) {
+    return (ASlot + 1) % TPlayEvent::kSlots;
+}
+
+int PrevSlot(int ASlot) {
+    return (ASlot + TPlayEvent::kSlots - 1) % TPlayEvent::kSlots;
+}
+
+// Event thread: how long one wait for the ring lasts before it looks at its terminate flag again.
+constexpr unsigned kEventWaitStepMs = 100;
+
+}  // namespace
+
+// The ring.
+
+void TPlayEvent::PushEvent(const TEventItem& AItem) {
+    std::lock_guard lock(FLock);
+    if (FHeader == FTailer || FEvents[PrevSlot(FTailer)].EventType != AItem.EventType) {
+        FTailer = NextSlot(FTailer);
+        if (FTailer == FHeader) {
+            FHeader = NextSlot(FHeader);
+        }
+    }
+    FEvents[PrevSlot(FTailer)] = AItem;
+    FEvent.SetEvent();
+}
+
+TEventItem TPlayEvent::PopupEvent() {
+    std::lock_guard lock(FLock);
+    TEventItem item;
+    if (FHeader != FTailer) {
+        item = FEvents[FHeader];
+        FEvents[FHeader] = TEventItem();
+        FHeader = NextSlot(FHeader);
+    }
+    if (FHeader == FTailer) {
+        FEvent.ResetEvent();
+    }
+    return item;
+}
+
+void TPlayEvent::ClearEvents() {
+    std::lock_guard lock(FLock);
+    FHeader = 0;
+    FTailer = 0;
+    for (TEventItem& item : FEvents) {
+        item = TEventItem();
+    }
+    FEvent.SetEvent();
+}
+
+// The event thread.
+
+TEventThread::TEventThread(TPlayEvent& ARing, TEventDelivery ADelivery)
+    : platform::TThread("event"), FRing(ARing), FDelivery(std::move(ADelivery)) {}
+
+TEventThread::~TEventThread() {
+    TerminateAndWait();
+}
+
+void TEventThread::Execute() {
+    bool finalState = false;
+    while (!Terminated()) {
+        const TEventItem item = FRing.PopupEvent();
+        if (item.EventType == etPosition) {
+            const int64_t pts = item.Position;
+            if (FDelivery.Position) {
+                Deliver([this, pts] { FDelivery.Position(pts); }, "OnPosition");
+            }
+        } else if (item.EventType == etState) {
+            const TPlayState state = item.State;
+            if (FDelivery.State) {
+                Deliver([this, state] { FDelivery.State(state); }, "OnState");
+            }
+            if (state == psStop) {
+                finalState = true;
+                break;
+            }
+        } else if (item.EventType == etStop) {
+            break;
+        }
+        WaitForItem();
+    }
+    if (!finalState && FDelivery.State) {
+        Deliver([this] { FDelivery.State(psStop); }, "OnState");
+    }
+}
+
+void TEventThread::WaitForItem() {
+    while (!Terminated() && FRing.Event().WaitFor(kEventWaitStepMs) != platform::wrSignaled) {
+    }
+}
+
+// A handler's exception (or a main thread that no longer serves synchronised calls) is logged; the
+// thread goes on delivering.
+void TEventThread::Deliver(const std::function<void()>& ACall, const char* AWhat) {
+    const bool inMainThread = !FDelivery.TriggerEventInMainThread || FDelivery.TriggerEventInMainThread();
+    try {
+        if (inMainThread) {
+            MySynchronize(ACall);
+        } else {
+            ACall();
+        }
+    } catch (const std::exception& e) {
+        FFLogger().Log(FDelivery.Sender, llError, std::string("Error occurs ") + AWhat + ": " + e.what());
+    }
+}
+
+// The position rules.
+
+namespace {
+
+bool UseVideoClock(const TPositionFacts& f) {
+    if (!f.HasVideo) {
+        return false;
+    }
+    if (!f.HasAudio) {
+        return true;
+    }
+    return f.PictqTotalSize >= 2 &&
+           (!f.UseAudioPosition || (f.MasterIsExternal && f.ExternalSpeed != 1.0));
+}
+
+}  // namespace
+
+TPositionStep ComputePosition(const TPositionFacts& f, int64_t ALastReported) {
+    TPositionStep step;
+    step.LastReported = ALastReported;
+    if (!f.HasFile || f.IsImage2) {
+        return step;
+    }
+    double value = 0.0;
+    const bool useVideo = UseVideoClock(f);
+    if (useVideo) {
+        value = f.VideoClock;
+    } else {
+        if (!f.HasAudio || !f.AudioFrameAvailable) {
+            return step;
+        }
+        value = f.AudioClock;
+    }
+    step.Checked = true;
+    int64_t p = std::isnan(value) ? 0 : std::llround(value * 1000000.0) - f.StartTime;
+    // An audio track that ends before the file reports the file's end.
+    if (!useVideo && f.AudioDuration > 0 && p >= f.AudioDuration && f.FileDuration > p) {
+        p = f.FileDuration;
+    }
+    step.CurrentPTS = p;
+    bool force = ALastReported == AV_NOPTS_VALUE;
+    if (f.FileDuration > 0 && p >= f.FileDuration) {
+        p = f.FileDuration;
+        // The end is reported once, however close the last report was.
+        force = force || p != ALastReported;
+    }
+    step.Position = p;
+    if (force || std::llabs(p - ALastReported) > kPositionReportStep) {
+        step.Report = true;
+        step.LastReported = p;
+    }
+    if (!f.IsDevice && f.ReachEOF && !f.EndEventDone) {
+        step.SetEndEventDone = f.HasVideo;
+        step.End = true;
+    }
+    return step;
+}
+
+TPlayTimeAction PlayTimeAction(int64_t APosition, int64_t AStartTime, int64_t APlayTime, TRepeatType ARepeat) {
+    TPlayTimeAction action;
+    if (APlayTime == AV_NOPTS_VALUE) {
+        return action;
+    }
+    const bool hasStart = AStartTime != AV_NOPTS_VALUE;
+    const int64_t limit = hasStart ? AStartTime + APlayTime : APlayTime;
+    if (APosition < limit) {
+        return action;
+    }
+    const auto seekBack = [&] {
+        action.Seek = true;
+        action.SeekTo = hasStart ? AStartTime : 0;
+        action.SeekFlags = hasStart ? TSeekFlags{} : TSeekFlags{sfAny};
+    };
+    switch (ARepeat) {
+        case rtNone:
+            break;
+        case rtStop:
+            action.Stop = true;
+            break;
+        case rtLoop:
+            seekBack();
+            break;
+        case rtPause:
+            action.Pause = true;
+            break;
+        case rtRewind:
+            action.Pause = true;
+            seekBack();
+            break;
+    }
+    return action;
+}
+
+namespace {
+
+double ClockWithoutSerialCheck(TClock* c) {
+    bool previous = true;
+    {
+        std::lock_guard lock(c->lock);
+        previous = c->check_serial;
+    }
+    clock_set_check_serial(c, false);
+    const double value = clock_value(c);
+    clock_set_check_serial(c, previous);
+    return value;
+}
+
+}  // namespace
+
+TPositionFacts GatherPositionFacts(TVideoState* is, bool AUseAudioPosition) {
+    TPositionFacts f;
+    if (!is) {
+        return f;
+    }
+    f.HasFile = true;
+    f.IsImage2 = is->IsImage2 != 0;
+    f.IsDevice = is->IsDevice != 0;
+    f.HasVideo = is->video_st != nullptr;
+    f.HasAudio = is->audio_st != nullptr;
+    f.PictqTotalSize = is->pictq_total_size;
+    f.UseAudioPosition = AUseAudioPosition;
+    f.MasterIsExternal = master_sync_kind(is) == AV_SYNC_EXTERNAL_CLOCK;
+    f.ExternalSpeed = clock_speed(&is->extclk);
+    f.AudioFrameAvailable = is->audio_frame_available == 1;
+    f.VideoClock = ClockWithoutSerialCheck(&is->vidclk);
+    f.AudioClock = ClockWithoutSerialCheck(&is->audclk);
+    f.StartTime = is->StartTime;
+    f.FileDuration = is->FileDuration;
+    f.AudioDuration = is->AudioDuration;
+    f.ReachEOF = is->ReachEOF != 0;
+    f.EndEventDone = is->EndEventDone != 0;
+    return f;
+}
