@@ -20,6 +20,7 @@ Route keys (all optional; a path without a route serves the file of that name un
   extra_headers: raw header lines added as they are
   break_after: close after this many body bytes, for the first break_times requests (default all)
   stall_after / stall_seconds: pause the body after this many bytes; rate: bytes per second
+  status_unless_query: {"contains": text, "status": s}: a request whose query lacks the text answers s
 
 Log format, one line per request, fields separated by TAB:
   method, target, HTTP version, connection id, tls (0/1), in-flight high-water mark, then "name=value"
@@ -150,6 +151,9 @@ class Handler(BaseHTTPRequestHandler):
             return
         statuses = route.get("statuses")
         status = statuses[min(count, len(statuses) - 1)] if statuses else 200
+        unless = route.get("status_unless_query")
+        if unless and unless["contains"] not in urlsplit(self.path).query:
+            status = unless["status"]
         if status != 200:
             self.send_simple(status, route.get("error_body", "").encode("latin-1"), send_body)
             return

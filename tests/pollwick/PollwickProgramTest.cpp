@@ -1,0 +1,202 @@
+// The pollwick program as a process: a copy of it in a private program folder with "updates.cfg",
+// run against the local server.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <optional>
+#include <thread>
+
+#include "platform/MessageEndpoint.h"
+#include "platform/WindowsMessages.h"
+#include "tests/pollwick/UpdateCheckTestSupport.h"
+
+extern char** environ;
+
+namespace pollwick {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BodyScript;
+using testing::PollwickHome;
+using testing::TaggedAnswer;
+using testing::UpdatesCfg;
+
+// A started program, killed and reaped when it is still running at the end.
+class Process {
+public:
+    explicit Process(const std::vector<std::string>& argv) {
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        if (posix_spawn(&pid_, args[0], nullptr, nullptr, args.data(), environ) != 0) {
+            pid_ = -1;
+        }
+    }
+    ~Process() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool started() const { return pid_ > 0; }
+
+    // The exit code once the program has ended within timeout; nothing while it still runs.
+    std::optional<int> waitExit(std::chrono::milliseconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (pid_ > 0) {
+            int status = 0;
+            const pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            if (std::chrono::steady_clock::now() > end) {
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return std::nullopt;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+constexpr auto kRunBound = std::chrono::seconds(60);
+
+class PollwickProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program_ = home_.programFolder() / "pollwick";
+        fs::copy_file(POLLWICK_PROGRAM, program_);
+    }
+
+    void startServer(const std::string& answer) {
+        server_ = std::make_unique<testsupport::HttpServer>(
+            testing::ScriptOptions(BodyScript("/check", answer)));
+        UpdatesCfg cfg;
+        cfg.url = server_->url("/check");
+        home_.writeUpdatesCfg(cfg);
+    }
+
+    // Runs the program to its end (bounded); its exit code, or -1 when it had to be killed.
+    int run(const std::vector<std::string>& args = {}) {
+        std::vector<std::string> argv{program_.string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        Process process(argv);
+        EXPECT_TRUE(process.started());
+        return process.waitExit(kRunBound).value_or(-1);
+    }
+
+    size_t requests() const { return server_ ? server_->requestsFor("/check").size() : 0; }
+
+    PollwickHome home_;
+    testsupport::ScopedEnv qpa_{"QT_QPA_PLATFORM", "offscreen"};
+    fs::path program_;
+    std::unique_ptr<testsupport::HttpServer> server_;
+};
+
+TEST_F(PollwickProgram, WithoutSettingsFileExitsAtOnceAndTouchesNothing) {
+    EXPECT_EQ(run({"--debug"}), 0);
+    EXPECT_FALSE(fs::exists(home_.home().configHome() / "Foo"));
+}
+
+TEST_F(PollwickProgram, FirstRunAsksOnceSecondRunWithinTheDayAsksNothing) {
+    startServer(TaggedAnswer({{"data", "N"}}));
+    home_.writeState("delay_min_after_startup=0\ndays_between_checks=1\n");
+    const auto before = static_cast<int64_t>(std::time(nullptr));
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(requests(), 1u);
+    Configuration& cfg = home_.loadConfiguration();
+    EXPECT_GE(cfg.last_check_time, before);
+    const std::string state = testsupport::ReadFile(home_.stateFile());
+
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(requests(), 1u);
+    EXPECT_EQ(testsupport::ReadFile(home_.stateFile()), state);
+}
+
+TEST_F(PollwickProgram, IgnoredVersionInAnotherLetterCaseShowsNothing) {
+    startServer(TaggedAnswer({{"data", "Y"}, {"ver", "2.0-Beta"}, {"fc", "x"}}));
+    home_.writeState("delay_min_after_startup=0\nignore_version=2.0-BETA\n");
+    EXPECT_EQ(run(), 0);  // no window: the program ends by itself
+    EXPECT_EQ(requests(), 1u);
+}
+
+TEST_F(PollwickProgram, DebugArgumentWritesTheLog) {
+    startServer(TaggedAnswer({{"data", "N"}}));
+    home_.writeState("delay_min_after_startup=0\n");
+    EXPECT_EQ(run({"--debug"}), 0);
+    const std::string log = testsupport::ReadFile(home_.home().configHome() / "Foo" / "log.txt");
+    EXPECT_NE(log.find("CheckForUpdates: BEGIN"), std::string::npos);
+    EXPECT_NE(log.find("CheckForUpdates: END - display? no"), std::string::npos);
+}
+
+TEST_F(PollwickProgram, DebugArgumentIsCaseSensitive) {
+    startServer(TaggedAnswer({{"data", "N"}}));
+    home_.writeState("delay_min_after_startup=0\n");
+    EXPECT_EQ(run({"--DEBUG"}), 0);
+    EXPECT_FALSE(fs::exists(home_.home().configHome() / "Foo" / "log.txt"));
+}
+
+TEST_F(PollwickProgram, ShutdownFileDuringTheDelayEndsWithoutRequestOrSaving) {
+    startServer(TaggedAnswer({{"data", "Y"}, {"ver", "2.0"}}));
+    home_.writeState("delay_min_after_startup=2\n");
+    const std::string before = testsupport::ReadFile(home_.stateFile());
+    testsupport::WriteFile(home_.programFolder() / "shutdown", "");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(requests(), 0u);
+    EXPECT_EQ(testsupport::ReadFile(home_.stateFile()), before);
+}
+
+TEST_F(PollwickProgram, CloseMessageToTheHiddenWindowEndsWithoutRequestOrSaving) {
+    startServer(TaggedAnswer({{"data", "Y"}, {"ver", "2.0"}}));
+    home_.writeState("delay_min_after_startup=1\n");
+    const std::string before = testsupport::ReadFile(home_.stateFile());
+    Process process({program_.string()});
+    ASSERT_TRUE(process.started());
+    bool posted = false;
+    for (int i = 0; i < 400 && !posted; ++i) {
+        if (auto window = platform::FindWindow("FooPollwick")) {
+            posted = platform::PostMessageTo(*window, platform::WM_CLOSE, 0, 0);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(process.waitExit(kRunBound), 0);
+    EXPECT_EQ(requests(), 0u);
+    EXPECT_EQ(testsupport::ReadFile(home_.stateFile()), before);
+}
+
+TEST_F(PollwickProgram, SecondInstanceDuringTheFirstsDelayRunsToo) {
+    startServer(TaggedAnswer({{"data", "N"}}));
+    home_.writeState("delay_min_after_startup=1\n");
+    Process first({program_.string()});
+    ASSERT_TRUE(first.started());
+    for (int i = 0; i < 400 && !platform::FindWindow("FooPollwick"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    // The second one has no delay left to wait: it asks at once although the first holds the mutex.
+    home_.writeState("delay_min_after_startup=0\n");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(requests(), 1u);
+    testsupport::WriteFile(home_.programFolder() / "shutdown", "");
+    EXPECT_EQ(first.waitExit(kRunBound), 0);
+    EXPECT_EQ(requests(), 1u);
+}
+
+}  // namespace
+}  // namespace pollwick
