@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
@@ -72,6 +74,37 @@ TEST_F(FFDecoderTest, CountsAndFirstIndexesOfTwoAudioStreamsAndASubtitle) {
 
     d.CloseFile();
     ExpectNoFile(d);
+}
+
+TEST_F(FFDecoderTest, FileFactsMetadataAndPrograms) {
+    const std::vector<std::string> tags{"-metadata", "title=\u00dcn\u00efcode title", "-metadata", "year=2012",
+                                        "-metadata", "track=7",  "-metadata", "genre=Test"};
+    std::vector<std::string> mkvArgs{"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "mp2"};
+    mkvArgs.insert(mkvArgs.end(), tags.begin(), tags.end());
+    std::vector<std::string> tsArgs = mkvArgs;
+    mkvArgs.push_back("{out}");
+    tsArgs.push_back("{out}");
+    TCustomDecoder d;
+    ASSERT_TRUE(d.LoadFile(testsupport::MakeFixture("h8_tags.mkv", mkvArgs).string()));
+    const TFileStreamInfo info = d.GetFileStreamInfo();
+    EXPECT_STREQ(info.Title, "\u00dcn\u00efcode title");
+    EXPECT_STREQ(info.Genre, "Test");
+    EXPECT_EQ(info.Year, 2012);
+    EXPECT_EQ(info.Track, 7);
+    EXPECT_STREQ(info.Album, "");
+    EXPECT_NEAR(static_cast<double>(info.Duration), 1000000.0, 50000.0);
+    EXPECT_EQ(d.ProgramCount(), 0);
+    EXPECT_EQ(d.GetProgrames(0).id, -1);
+    EXPECT_EQ(d.LastErrMsg(), "no program found.");
+
+    ASSERT_TRUE(d.LoadFile(testsupport::MakeFixture("h8_tags.ts", tsArgs).string()));
+    EXPECT_EQ(d.ProgramCount(), 1);
+    const AVProgram program = d.GetProgrames(0);
+    EXPECT_EQ(program.id, 1);
+    EXPECT_EQ(program.nb_stream_indexes, 1u);
+    EXPECT_EQ(d.GetProgrames(1).id, -1);
+    EXPECT_EQ(d.LastErrMsg(), "program index #1 is invalid.");
+    EXPECT_EQ(d.GetAudioStreamInfos(-1).StartTimeScaled, d.GetFileStreamInfo().StartTime);
 }
 
 TEST_F(FFDecoderTest, UnknownFormatNameIsRefused) {
