@@ -250,7 +250,7 @@ bool Configuration::MayWritePreference(int index) const {
     return stored_[i] != Stored::Unknown || PreferenceValue(index) != valueAtLoad_[i];
 }
 
-void Configuration::SavePreferences() {
+bool Configuration::SavePreferences() {
     DebugLog(DEBUG_GENERAL, "Configuration::SavePreferences: BEGIN");
     bool anyToWrite = false;
     for (int i = 0; i < kPreferenceCount; ++i) {
@@ -275,8 +275,10 @@ void Configuration::SavePreferences() {
         }
     } catch (const std::exception& e) {
         DebugLog(DEBUG_GENERAL, "Configuration::SavePreferences: EXCEPTION %s", e.what());
+        return false;
     }
     DebugLog(DEBUG_GENERAL, "Configuration::SavePreferences: END");
+    return true;
 }
 
 bool Configuration::DeletePreferenceKeys() {
@@ -331,7 +333,7 @@ std::string Configuration::getDataFile() {
 
 void Configuration::LoadPersonalConfigFile() {
     DebugLog(DEBUG_GENERAL, "Configuration::LoadPersonalConfigFile: BEGIN");
-    dataFileUnreadable_ = false;
+    dataFileRead_ = false;
     const std::string path = getDataFile();
     if (path.empty()) {
         return;
@@ -340,7 +342,7 @@ void Configuration::LoadPersonalConfigFile() {
     if (!file) {
         // A file that is there but cannot be read must not be replaced by defaults later.
         std::error_code ec;
-        dataFileUnreadable_ = fs::exists(path, ec) || ec;
+        dataFileRead_ = !fs::exists(path, ec) && !ec;
         DebugLog(DEBUG_GENERAL, "Configuration::LoadPersonalConfigFile: END - cannot open file");
         return;
     }
@@ -370,9 +372,7 @@ void Configuration::LoadPersonalConfigFile() {
             code_x = ReadDecimal(ValueText(line.substr(7)).c_str());
         }
     }
-    if (std::ferror(file.get())) {
-        dataFileUnreadable_ = true;
-    }
+    dataFileRead_ = std::ferror(file.get()) == 0;
     DebugLog(DEBUG_GENERAL, "Configuration::LoadPersonalConfigFile: END");
 }
 
@@ -382,15 +382,17 @@ void Configuration::SavePersonalConfigFile() {
     if (path.empty()) {
         return;
     }
-    if (dataFileUnreadable_) {
+    std::error_code ec;
+    if (!dataFileRead_ && (fs::exists(path, ec) || ec)) {
         DebugLog(DEBUG_GENERAL,
-                 "Configuration::SavePersonalConfigFile: END - keeping the file that could not be read");
+                 "Configuration::SavePersonalConfigFile: END - keeping the file that was not read");
         return;
     }
     if (!ReplaceFileAtomically(path, RenderDataFile(show_donate, code_x, show_info))) {
         DebugLog(DEBUG_GENERAL, "Configuration::SavePersonalConfigFile: END - cannot create file");
         return;
     }
+    dataFileRead_ = true;
     DebugLog(DEBUG_GENERAL, "Configuration::SavePersonalConfigFile: END");
 }
 

@@ -35,8 +35,9 @@ public:
     // (logged); the values read before it keep their new values.
     void LoadPreferences();
     // Writes the six preferences. A value that is stored but could not be read is left as it is unless
-    // the program changed it since, so defaults never replace what the user had stored.
-    void SavePreferences();
+    // the program changed it since, so defaults never replace what the user had stored. False when the
+    // registry store failed.
+    bool SavePreferences();
     // Removes the player's keys; false when the registry store failed.
     bool DeletePreferenceKeys();
 
@@ -44,8 +45,8 @@ public:
     std::string getDataFile();
     // Reads the counters; lines that are missing leave their counters unchanged.
     void LoadPersonalConfigFile();
-    // Replaces the data file with the current counters (never half written). A file that exists but
-    // could not be read when it was loaded is left alone.
+    // Replaces the data file with the current counters (never half written). A file that exists but was
+    // not read (no load yet, or the load failed) is left alone.
     void SavePersonalConfigFile();
 
     player::Preferences Preferences;
@@ -68,7 +69,7 @@ private:
     // What the store held for each preference at the last load or save, and the value then in memory.
     std::array<Stored, kPreferenceCount> stored_{};
     std::array<int32_t, kPreferenceCount> valueAtLoad_{};
-    bool dataFileUnreadable_ = false;
+    bool dataFileRead_ = false;  // the counters stand for what the data file holds
 };
 
 // The program's one Configuration, set while the program runs.

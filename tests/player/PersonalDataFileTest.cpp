@@ -127,3 +127,20 @@ TEST_F(PersonalDataFileTest, LastOfARepeatedKeyWinsAndLongLinesAreSplit) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PersonalDataFileTest, FileThatWasNotReadIsNeverReplacedByDefaults) {
+    const std::string stored = "code_x=77\r\n";
+    WriteFile(LocalFile(), stored);
+    player::Configuration config(programFolder_.path());
+    // Saving before the file was read would put the defaults over the user's counters.
+    config.SavePersonalConfigFile();
+    EXPECT_EQ(ReadFile(LocalFile()), stored);
+
+    config.LoadPersonalConfigFile();
+    config.SavePersonalConfigFile();
+    EXPECT_NE(ReadFile(LocalFile()).find("code_x=77\r\n"), std::string::npos);
+}
+
+}  // namespace

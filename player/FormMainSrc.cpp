@@ -1,0 +1,803 @@
+#include "player/FormMainSrc.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+
+#include "engine/FFPlay.h"
+#include "platform/SpecialFolders.h"
+#include "player/Configuration.h"
+#include "player/Skin.h"
+#include "player/VideoPanel.h"
+#include "winutils/Winutils.h"
+#include "winutils/Winutils_debug.h"
+#include "winutils/Winutils_foreground.h"
+#include "winutils/Winutils_screen.h"
+
+namespace player {
+
+const char* const kOpenDialogFilter =
+    "All supported "
+    "files|*.3G2;*.3GP;*.AMR;*.ASF;*.AVI;*.FLV;*.M4V;*.MP4;*.MPG;*.MPEG;*.MKV;*.MOV;*.RM;*.RMVB;*.VOB;*.OGM;*"
+    "."
+    "DIVX;*.WMV;*.AAC;*.AC3;*.APE;*.DTS;*.FLAC;*.M4A;*.MKA;*.MP2;*.MP3;*.MPA;*.MPC;*.OFR;*.OGG;*.RA;*.SPX;*."
+    "TTA;*.WAV;*.WMA;*.XVID|Video "
+    "files|*.3G2;*.3GP;*.ASF;*.AVI;*.FLV;*.M4V;*.MP4;*.MPG;*.MPEG;*.MKV;*.MOV;*.RM;*.VOB;*.OGM;*.DIVX;*.WMV;*"
+    "."
+    "XVID|Audio "
+    "files|*.AAC;*.AC3;*.AMR;*.APE;*.DTS;*.FLAC;*.M4A;*.MKA;*.MP2;*.MP3;*.MPA;*.MPC;*.OFR;*.OGG;*.RA;*.SPX;*."
+    "TTA;*.WAV;*.WMA|All files|*.*";
+
+namespace {
+
+using winutils::DEBUG_GENERAL;
+using winutils::DebugLog;
+
+constexpr int kClientWidth = 586;
+constexpr int kClientHeight = 347;
+constexpr int kMinimumWidth = 268;
+constexpr int kMinimumHeight = 150;
+constexpr int kBarHeight = 36;
+constexpr int kBitmapButtonSize = 34;
+constexpr int kTextButtonWidth = 44;
+constexpr int kVolumeMaximum = 127;
+constexpr int64_t kProgressUnit = 100000;  // tenths of a second
+constexpr uint32_t kDirectDrawVersion = 0x500;
+constexpr const char* kImageProperty = "imageIndex";
+
+// Lets the engine place its picture in the resized panel; the call is made once the engine offers it.
+template <typename Player>
+void UpdateScreenPositionOf(Player& player) {
+    if constexpr (requires { player.UpdateScreenPosition(); }) {
+        player.UpdateScreenPosition();
+    }
+}
+
+QToolButton* MakeBitmapButton(QWidget* parent, const char* name) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setFixedSize(kBitmapButtonSize, kBitmapButtonSize);
+    button->setIconSize(QSize(24, 24));
+    button->setFocusPolicy(Qt::TabFocus);
+    return button;
+}
+
+QPushButton* MakeTextButton(QWidget* parent, const char* name, const char* caption) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setFixedSize(kTextButtonWidth, kBitmapButtonSize);
+    button->setFocusPolicy(Qt::TabFocus);
+    return button;
+}
+
+QSlider* MakeTrackBar(QWidget* parent, const char* name, int maximum) {
+    auto* bar = new QSlider(Qt::Horizontal, parent);
+    bar->setObjectName(QString::fromLatin1(name));
+    bar->setRange(0, maximum);
+    bar->setTickPosition(QSlider::NoTicks);
+    SetSkinSection(bar, "TRACKBAR");
+    return bar;
+}
+
+}  // namespace
+
+QStringList OpenDialogNameFilters() {
+    const QStringList parts = QString::fromLatin1(kOpenDialogFilter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'))) {
+            patterns << pattern;
+            if (pattern.toLower() != pattern) {
+                patterns << pattern.toLower();
+            }
+        }
+        filters << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return filters;
+}
+
+std::string FormatPlayTime(int64_t microseconds) {
+    const int64_t seconds = microseconds / 1000000;
+    char text[29];
+    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>((seconds / 60) % 60), static_cast<long long>(seconds % 60));
+    return text;
+}
+
+std::string TFormMain::CodecFolder() {
+    const auto folder = platform::ProgramFolder();
+    return ((folder ? *folder : std::filesystem::path(".")) / "3rdparty" / "ffmpeg").string();
+}
+
+TFormMain::TFormMain(Configuration& configuration, QStringList arguments, QWidget* parent)
+    : QWidget(parent), config_(configuration), arguments_(std::move(arguments)) {
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(QStringLiteral("Strevio"));
+    BuildControls();
+    ConnectControls();
+    resize(kClientWidth, kClientHeight);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    receiver_ = std::make_unique<platform::WindowMessageReceiver>(
+        this, [this](const platform::WindowMessage& message) { HandleMessage(message); });
+
+    winutils::StartDebugLog();
+    DebugLog(DEBUG_GENERAL, "TFormMain::TFormMain: Posting init message");
+    platform::PostMessage(this, WM_INIT_PLAYER);
+}
+
+TFormMain::~TFormMain() {
+    if (MyPlayer_) {
+        // The player's events must not reach a window that is going away.
+        MyPlayer_->OnFileOpen = nullptr;
+        MyPlayer_->OnPosition = nullptr;
+        MyPlayer_->OnState = nullptr;
+        MyPlayer_->OnVideoHook = nullptr;
+        try {
+            MyPlayer_->Stop(true);
+        } catch (const std::exception& e) {
+            DebugLog(DEBUG_GENERAL, "TFormMain::~TFormMain: EXCEPTION %s", e.what());
+        }
+        MyPlayer_.reset();
+    }
+}
+
+void TFormMain::BuildControls() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    Panel1 = new VideoPanel(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    SetSkinSection(Panel1, "BAR");
+    layout->addWidget(Panel1, 1);
+
+    PanelControls = new QFrame(this);
+    PanelControls->setObjectName(QStringLiteral("PanelControls"));
+    PanelControls->setFixedHeight(kBarHeight);
+    SetSkinSection(PanelControls, "BARPANEL");
+    layout->addWidget(PanelControls);
+
+    auto* bar = new QHBoxLayout(PanelControls);
+    bar->setContentsMargins(1, 1, 1, 1);
+    bar->setSpacing(1);
+
+    ButtonStop = MakeBitmapButton(PanelControls, "ButtonStop");
+    SetButtonImage(ButtonStop, kImageStop);
+    ButtonPlayOrPause = MakeBitmapButton(PanelControls, "ButtonPlayOrPause");
+    SetButtonImage(ButtonPlayOrPause, kImagePlay);
+
+    PanelDuration = new QFrame(PanelControls);
+    PanelDuration->setObjectName(QStringLiteral("PanelDuration"));
+    PanelDuration->setMinimumWidth(56);
+    PanelDuration->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    PanelDuration->setFixedHeight(kBitmapButtonSize);
+    SetSkinSection(PanelDuration, "BUTTON");
+    auto* durationLayout = new QHBoxLayout(PanelDuration);
+    durationLayout->setContentsMargins(4, 0, 4, 0);
+    durationLayout->setSpacing(4);
+    LabelCurrDuration = new QLabel(QStringLiteral("00:00:00"), PanelDuration);
+    LabelCurrDuration->setObjectName(QStringLiteral("LabelCurrDuration"));
+    TrackBarProgress = MakeTrackBar(PanelDuration, "TrackBarProgress", 100);
+    TrackBarProgress->setFocusPolicy(Qt::StrongFocus);
+    LabelTotalDuration = new QLabel(QStringLiteral("00:00:00"), PanelDuration);
+    LabelTotalDuration->setObjectName(QStringLiteral("LabelTotalDuration"));
+    LabelTotalDuration->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    durationLayout->addWidget(LabelCurrDuration);
+    durationLayout->addWidget(TrackBarProgress, 1);
+    durationLayout->addWidget(LabelTotalDuration);
+
+    ButtonOpen = MakeTextButton(PanelControls, "ButtonOpen", "Open");
+    ButtonSetup = MakeTextButton(PanelControls, "ButtonSetup", "Setup");
+    ButtonAbout = MakeTextButton(PanelControls, "ButtonAbout", "About");
+    ButtonSound = MakeBitmapButton(PanelControls, "ButtonSound");
+    SetButtonImage(ButtonSound, kImageSoundOn);
+
+    PanelVolume = new QFrame(PanelControls);
+    PanelVolume->setObjectName(QStringLiteral("PanelVolume"));
+    PanelVolume->setFixedSize(50, kBitmapButtonSize);
+    auto* volumeLayout = new QHBoxLayout(PanelVolume);
+    volumeLayout->setContentsMargins(2, 0, 2, 0);
+    TrackBarVolume = MakeTrackBar(PanelVolume, "TrackBarVolume", kVolumeMaximum);
+    TrackBarVolume->setValue(kVolumeMaximum);
+    volumeLayout->addWidget(TrackBarVolume);
+
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ButtonStop, ButtonPlayOrPause, PanelDuration, ButtonOpen,
+                                         ButtonSetup, ButtonAbout, ButtonSound, PanelVolume}) {
+        bar->addWidget(w);
+    }
+    setTabOrder(ButtonStop, ButtonPlayOrPause);
+
+    FullscreenTimer = new QTimer(this);
+    FullscreenTimer->setObjectName(QStringLiteral("FullscreenTimer"));
+    FullscreenTimer->setInterval(2000);
+}
+
+void TFormMain::ConnectControls() {
+    connect(ButtonPlayOrPause, &QToolButton::clicked, this, [this] { ButtonPlayOrPauseClick(); });
+    connect(ButtonStop, &QToolButton::clicked, this, [this] { ButtonStopClick(); });
+    connect(ButtonOpen, &QPushButton::clicked, this, [this] { ButtonOpenClick(); });
+    connect(ButtonSound, &QToolButton::clicked, this, [this] { ButtonSoundClick(); });
+    connect(ButtonAbout, &QPushButton::clicked, this, [this] { ButtonAboutClick(); });
+    connect(ButtonSetup, &QPushButton::clicked, this, [this] { ButtonSetupClick(); });
+    connect(TrackBarVolume, &QSlider::valueChanged, this, [this] { TrackBarVolumeChange(); });
+    connect(TrackBarProgress, &QSlider::valueChanged, this, [this] { TrackBarProgressChange(); });
+    TrackBarProgress->installEventFilter(this);
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == TrackBarProgress) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+                TrackBarProgressMouseDown();
+                break;
+            case QEvent::MouseButtonRelease:
+                // After the bar has taken the release: the position it ends at is then sought once,
+                // since its changes while the button was down sought nothing.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        TrackBarProgressMouseUp();
+                        TrackBarProgressChange();
+                    },
+                    Qt::QueuedConnection);
+                break;
+            case QEvent::FocusIn:
+                TrackBarProgressEnter();
+                break;
+            case QEvent::FocusOut:
+                TrackBarProgressExit();
+                break;
+            default:
+                break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFormMain::HandleMessage(const platform::WindowMessage& message) {
+    switch (message.msg) {
+        case WM_INIT_PLAYER:
+            InitHandler();
+            break;
+        case WM_NEW_INSTANCE_ARGS:
+            NewInstanceStartedHandler();
+            break;
+        default:
+            DebugLog(DEBUG_GENERAL, "TFormMain: message %u not handled", message.msg);
+            break;
+    }
+}
+
+std::optional<int> TFormMain::ShowMainForm() {
+    if (arguments_.size() == 1 &&
+        (arguments_[0] == QStringLiteral("-install") || arguments_[0] == QStringLiteral("-uninstall"))) {
+        return RunSetupMode(arguments_[0] == QStringLiteral("-uninstall"));
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
+    }
+    show();
+    return std::nullopt;
+}
+
+int TFormMain::RunSetupMode(bool uninstall) {
+    DebugLog(DEBUG_GENERAL, "TFormMain::FormShow: %s", uninstall ? "-uninstall" : "-install");
+    config_.LoadPreferences();
+    if (uninstall) {
+        config_.Preferences.CheckForUpdates = false;
+    }
+    bool ok = config_.SavePreferences();
+    if (uninstall) {
+        ok = config_.DeletePreferenceKeys() && ok;
+    }
+    if (!ok) {
+        std::fprintf(stderr, "Strevio: %s failed: the preferences could not be written\n",
+                     uninstall ? "-uninstall" : "-install");
+    }
+    return ok ? 0 : 1;
+}
+
+void TFormMain::InitHandler() {
+    if (initialised_) {
+        return;
+    }
+    initialised_ = true;
+    winutils::StartDebugLog();
+    DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: BEGIN");
+    DebugLog(DEBUG_GENERAL, "TFormMain::TFormMain: Loading preferences");
+    config_.LoadPreferences();
+    config_.LoadPersonalConfigFile();
+
+    DebugLog(DEBUG_GENERAL, "TFormMain::TFormMain: Initializing states");
+    player_ok = false;
+    playing = false;
+    ButtonStop->setEnabled(false);
+    TrackBarProgress->setEnabled(false);
+
+    if (config_.Preferences.Volume > TrackBarVolume->maximum()) {
+        config_.Preferences.Volume = TrackBarVolume->maximum();
+    }
+    TrackBarVolume->setValue(config_.Preferences.Volume);
+    if (config_.Preferences.Mute) {
+        SetButtonImage(ButtonSound, kImageMuted);
+    }
+
+    try {
+        directx_version = winutils::GetDirectXVersion();
+    } catch (const std::exception&) {
+        directx_version = 0;
+    }
+    DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: DirectX version: %x", directx_version);
+    UpdateMonitorLimits();
+    CreatePlayer();
+
+    DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: ParamCount=%d", static_cast<int>(arguments_.size()));
+    if (!arguments_.isEmpty()) {
+        const std::string first = arguments_[0].toStdString();
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(first, ec)) {
+            current_video = first;
+            DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: Current video [%s]", current_video.c_str());
+            PlayCurrentVideo();
+        } else {
+            DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: Not a file to play [%s]", first.c_str());
+        }
+    }
+    DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler END");
+}
+
+void TFormMain::CreatePlayer() {
+    try {
+        MyPlayer_ = std::make_unique<TFFPlayer>();
+        MyPlayer_->OnFileOpen = [this](TObject* sender, const int64_t& d, int w, int h, int& sw, int& sh) {
+            FFPlayerFileOpen(sender, d, w, h, sw, sh);
+        };
+        MyPlayer_->OnPosition = [this](TObject* sender, const int64_t& pts) {
+            FFPlayerPosition(sender, pts);
+        };
+        MyPlayer_->OnState = [this](TObject* sender, TPlayState state) { FFPlayerState(sender, state); };
+    } catch (const std::exception& e) {
+        DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: cannot create the player: %s", e.what());
+        MyPlayer_.reset();
+    }
+}
+
+void TFormMain::UpdateMonitorLimits() {
+    // The window is kept inside the primary monitor only in full-screen handling, which sets these.
+    keep_inside_primary = false;
+    primary_left = primary_top = primary_width = primary_height = 0;
+}
+
+void TFormMain::PlayCurrentVideo() {
+    DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: BEGIN");
+    if (config_.show_info[0] != 0 && winutils::MonitorRects().size() > 1 &&
+        config_.Preferences.UseDirectDraw && !notice_shown) {
+        if (ShowMultiMonitorNotice && ShowMultiMonitorNotice()) {
+            config_.show_info[0] = 0;
+        }
+        notice_shown = true;
+    }
+    UpdateMonitorLimits();
+    if (!MyPlayer_) {
+        winutils::ShowErrorMessage("%s", "Cannot play video - player not allocated");
+        return;
+    }
+    if (!MyPlayer_->AVLibLoaded()) {
+        DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: AVLibs not loaded");
+        const std::string folder = CodecFolder();
+        DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: Load from [%s]", folder.c_str());
+        if (MyPlayer_->LoadAVLib(folder, true)) {
+            DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: Seems to have loaded OK");
+            player_ok = MyPlayer_->AVLibLoaded();
+            DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: Status: %s", player_ok ? "OK" : "Failed");
+        } else {
+            DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: Loading failed, cannot play");
+            std::fprintf(stderr, "Strevio: cannot load the codec libraries: %s\n",
+                         MyPlayer_->LastErrMsg().c_str());
+            player_ok = false;
+        }
+    }
+    if (!player_ok) {
+        DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: END - player not ok");
+        return;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(current_video, ec)) {
+        DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: END - video does not exist [%s]",
+                 current_video.c_str());
+        return;
+    }
+    DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: Start playing");
+    MyPlayer_->Stop(true);
+
+    MyPlayer_->AudioVolume = static_cast<TAudioVolume>(TrackBarVolume->value());
+    SetProgressFromCode(0);
+    MyPlayer_->Seek(int64_t{0}, TSeekFlags{}, false);
+    frame_width = frame_height = -1;
+    const QRect frame = frameGeometry();
+    last_width = frame.width();
+    last_height = frame.height();
+    last_top = frame.top();
+    last_left = frame.left();
+
+    MyPlayer_->DisableAudio = false;
+    MyPlayer_->DisableVideo = false;
+    MyPlayer_->DisableDisplay = false;
+    MyPlayer_->Mute = config_.Preferences.Mute;
+    MyPlayer_->SetAspectRatio(0.0f);
+    winutils::ForceForegroundWindow(this);
+
+    TVideoDriver driver = vdGDI;
+    if (directx_version >= kDirectDrawVersion && config_.Preferences.UseDirectDraw) {
+        DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: Enabling DirectDraw");
+        driver = vdDirectDraw;
+    }
+    SetPanelPlaying(true);
+    MyPlayer_->VideoDriver = driver;
+    ::setenv("SDL_ENABLEGLOBALFOCUS", "1", 1);
+
+    const bool opened = MyPlayer_->Open(current_video, static_cast<HostWindow*>(Panel1), false);
+    if (!opened) {
+        // The window goes back to idle and says why, rather than showing a playing state for nothing.
+        const std::string reason = MyPlayer_->LastErrMsg();
+        DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: END - cannot open [%s]: %s",
+                 current_video.c_str(), reason.c_str());
+        std::fprintf(stderr, "Strevio: cannot play %s: %s\n", current_video.c_str(), reason.c_str());
+        StopPlayback();
+        return;
+    }
+    playing = true;
+    SetButtonImage(ButtonPlayOrPause, kImagePause);
+    DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: END");
+}
+
+void TFormMain::StopPlayback() {
+    try {
+        if (MyPlayer_) {
+            MyPlayer_->Stop(true);
+        }
+        playing = false;
+        ButtonStop->setEnabled(false);
+        SetButtonImage(ButtonPlayOrPause, kImagePlay);
+        SetPanelPlaying(false);
+    } catch (const std::exception& e) {
+        DebugLog(DEBUG_GENERAL, "StopPlayback: EXCEPTION %s", e.what());
+    }
+}
+
+void TFormMain::FFPlayerFileOpen(TObject* /*Sender*/, const int64_t& ADuration, int AFrameWidth,
+                                 int AFrameHeight, int& AScreenWidth, int& AScreenHeight) {
+    if (ADuration > 0) {
+        LabelTotalDuration->setText(QString::fromStdString(FormatPlayTime(ADuration)));
+        ButtonStop->setEnabled(true);
+    }
+    frame_width = AFrameWidth;
+    frame_height = AFrameHeight;
+    if (config_.Preferences.ResizeToVideoSize && !isMaximized()) {
+        ResizeToVideo();
+    }
+    AScreenWidth = Panel1->width();
+    AScreenHeight = Panel1->height();
+
+    duration = ADuration;
+    progress_held = false;
+    TrackBarProgress->setMaximum(static_cast<int>(std::max<int64_t>(0, ADuration / kProgressUnit)));
+    SetProgressFromCode(0);
+    TrackBarProgress->setEnabled(true);
+    if (player_ok) {
+        try {
+            UpdateScreenPositionOf(*MyPlayer_);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void TFormMain::ResizeToVideo() {
+    int newWidth = frame_width;
+    int videoHeight = frame_height;
+    const int barHeight = PanelControls->isVisible() ? PanelControls->height() : 0;
+    const QRect frame = frameGeometry();
+    const int borderWidth = frame.width() - width();
+    const int borderHeight = frame.height() - height();
+    auto limit = [&](int monitorWidth, int monitorHeight) {
+        if (borderWidth + frame_width > monitorWidth) {
+            newWidth = monitorWidth;
+        }
+        if (borderHeight + frame_height > monitorHeight) {
+            videoHeight = monitorHeight - barHeight;
+        }
+    };
+    if (keep_inside_primary) {
+        limit(primary_width, primary_height);
+    } else {
+        const std::vector<winutils::ScreenRect> monitors = winutils::MonitorRects();
+        for (size_t i = 0; i < monitors.size(); ++i) {
+            const winutils::ScreenRect& m = monitors[i];
+            DebugLog(DEBUG_GENERAL, "FFPlayerFileOpen: Monitor %d: Left=%d, Top=%d, Width=%d, Height=%d",
+                     static_cast<int>(i), m.Left, m.Top, m.Width, m.Height);
+            if (m.Top < frame.top() && frame.top() < m.Top + m.Height && m.Left < frame.left() &&
+                frame.left() < m.Left + m.Width) {
+                DebugLog(DEBUG_GENERAL, "FFPlayerFileOpen: This is our active monitor");
+                limit(m.Width, m.Height);
+                break;
+            }
+        }
+    }
+    const QSize client(std::max(minimumWidth(), newWidth),
+                       std::max(minimumHeight(), videoHeight + barHeight));
+    resize(client);
+    // The panel takes the whole client area above the bar; lay it out now so the engine sees its size.
+    if (layout() != nullptr) {
+        layout()->setGeometry(QRect(QPoint(0, 0), client));
+    }
+}
+
+void TFormMain::FFPlayerPosition(TObject* /*Sender*/, const int64_t& APTS) {
+    if (APTS >= 0 && duration > 0) {
+        if (APTS > 0) {
+            LabelCurrDuration->setText(QString::fromStdString(FormatPlayTime(APTS)));
+        }
+        if (!progress_held) {
+            SetProgressFromCode(static_cast<int>(APTS / kProgressUnit));
+            TrackBarProgress->repaint();
+        }
+    }
+    if (APTS == duration) {
+        ButtonStop->setEnabled(false);
+        SetButtonImage(ButtonPlayOrPause, kImagePlay);
+        playing = false;
+    }
+}
+
+void TFormMain::FFPlayerState(TObject* /*Sender*/, TPlayState APlayState) {
+    switch (APlayState) {
+        case psPlay:
+            ++config_.code_x;
+            break;
+        case psEnd:
+            StopPlayback();
+            if (ShowDonateIfDue) {
+                ShowDonateIfDue();
+            }
+            break;
+        case psStop:
+            if (ShowDonateIfDue) {
+                ShowDonateIfDue();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void TFormMain::SetProgressFromCode(int position) {
+    progress_from_code = true;
+    TrackBarProgress->setValue(position);
+    progress_from_code = false;
+}
+
+void TFormMain::ButtonPlayOrPauseClick() {
+    if (!playing) {
+        PlayCurrentVideo();
+    } else if (ImageIndex(ButtonPlayOrPause) != kImagePlay) {
+        MyPlayer_->Pause();
+        SetButtonImage(ButtonPlayOrPause, kImagePlay);
+    } else {
+        MyPlayer_->Resume();
+        SetButtonImage(ButtonPlayOrPause, kImagePause);
+    }
+    FocusVideoPanel();
+}
+
+void TFormMain::ButtonStopClick() {
+    StopPlayback();
+    SetButtonImage(ButtonPlayOrPause, kImagePlay);
+    FocusVideoPanel();
+}
+
+bool TFormMain::PauseIfPlaying() {
+    if (ImageIndex(ButtonPlayOrPause) == kImagePause && MyPlayer_) {
+        MyPlayer_->Pause();
+        SetButtonImage(ButtonPlayOrPause, kImagePlay);
+        return true;
+    }
+    return false;
+}
+
+void TFormMain::ResumeIfPausedHere(bool pausedHere) {
+    if (pausedHere && MyPlayer_) {
+        MyPlayer_->Resume();
+        SetButtonImage(ButtonPlayOrPause, kImagePause);
+    }
+}
+
+void TFormMain::ButtonOpenClick() {
+    const QStringList filters = OpenDialogNameFilters();
+    const bool pausedHere = PauseIfPlaying();
+    std::optional<QString> chosen;
+    if (RunOpenDialog) {
+        chosen = RunOpenDialog(filters);
+    } else {
+        QFileDialog dialog(this);
+        dialog.setNameFilters(filters);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setSizeGripEnabled(true);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            chosen = dialog.selectedFiles().first();
+        }
+    }
+    if (chosen) {
+        SetPanelPlaying(false);
+        const std::string file = chosen->toStdString();
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(file, ec)) {
+            current_video = file;
+            PlayCurrentVideo();
+        }
+    } else {
+        ResumeIfPausedHere(pausedHere);
+    }
+    FocusVideoPanel();
+}
+
+void TFormMain::ButtonSoundClick() {
+    if (ImageIndex(ButtonSound) == kImageSoundOn) {
+        SetButtonImage(ButtonSound, kImageMuted);
+        config_.Preferences.Mute = true;
+    } else {
+        SetButtonImage(ButtonSound, kImageSoundOn);
+        config_.Preferences.Mute = false;
+    }
+    if (player_ok) {
+        MyPlayer_->Mute = config_.Preferences.Mute;
+    }
+    FocusVideoPanel();
+}
+
+void TFormMain::ButtonAboutClick() {
+    const bool pausedHere = PauseIfPlaying();
+    try {
+        if (ShowAboutDialog) {
+            ShowAboutDialog();
+        }
+    } catch (const std::exception&) {
+    }
+    ResumeIfPausedHere(pausedHere);
+    FocusVideoPanel();
+}
+
+void TFormMain::ButtonSetupClick() {
+    const bool pausedHere = PauseIfPlaying();
+    try {
+        if (ShowSettingsDialog) {
+            ShowSettingsDialog();
+        }
+    } catch (const std::exception&) {
+    }
+    ResumeIfPausedHere(pausedHere);
+    if (!playing) {
+        UpdateMonitorLimits();
+    }
+    FocusVideoPanel();
+}
+
+void TFormMain::TrackBarVolumeChange() {
+    if (player_ok) {
+        MyPlayer_->AudioVolume = static_cast<TAudioVolume>(TrackBarVolume->value());
+        config_.Preferences.Volume = TrackBarVolume->value();
+    }
+}
+
+bool TFormMain::IsPrimaryMouseButtonDown() const {
+    // Qt reports the buttons as the user sees them, so swapped buttons need no extra care.
+    return (QGuiApplication::mouseButtons() & Qt::LeftButton) != 0;
+}
+
+void TFormMain::TrackBarProgressChange() {
+    if (progress_from_code || IsPrimaryMouseButtonDown()) {
+        return;
+    }
+    const int maximum = TrackBarProgress->maximum();
+    if (maximum <= 0 || !MyPlayer_) {
+        return;
+    }
+    try {
+        const int64_t target = duration * TrackBarProgress->value() / maximum;
+        MyPlayer_->Seek(target, TSeekFlags{}, false);
+    } catch (const std::exception&) {
+    }
+}
+
+void TFormMain::TrackBarProgressMouseDown() {
+    progress_held = true;
+}
+
+void TFormMain::TrackBarProgressMouseUp() {
+    progress_held = false;
+}
+
+void TFormMain::TrackBarProgressEnter() {
+    progress_held = true;
+}
+
+void TFormMain::TrackBarProgressExit() {
+    progress_held = false;
+}
+
+void TFormMain::NewInstanceStartedHandler() {
+    DebugLog(DEBUG_GENERAL, "TFormMain::NewInstanceStartedHandler: BEGIN");
+    DebugLog(DEBUG_GENERAL, "TFormMain::NewInstanceStartedHandler: cmdline_args->Count=%d",
+             static_cast<int>(cmdline_args.size()));
+    if (!cmdline_args.isEmpty()) {
+        current_video = cmdline_args.first().toStdString();
+        DebugLog(DEBUG_GENERAL, "TFormMain::NewInstanceStartedHandler: current_video [%s]",
+                 current_video.c_str());
+        PlayCurrentVideo();
+    }
+    cmdline_args.clear();
+    DebugLog(DEBUG_GENERAL, "TFormMain::NewInstanceStartedHandler: END");
+}
+
+void TFormMain::EndSessionHandler() {
+    DebugLog(DEBUG_GENERAL, "TFormMain::EndSessionHandler");
+    close();
+    QCoreApplication::quit();
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    if (!closed_) {
+        closed_ = true;
+        config_.SavePreferences();
+        config_.SavePersonalConfigFile();
+        // A file still playing is ended here, so its threads are joined before the program exits.
+        if (MyPlayer_) {
+            try {
+                MyPlayer_->Stop(true);
+            } catch (const std::exception&) {
+            }
+        }
+    }
+    event->accept();
+}
+
+int TFormMain::ImageIndex(const QToolButton* button) {
+    return button->property(kImageProperty).toInt();
+}
+
+void TFormMain::SetButtonImage(QToolButton* button, int index) {
+    button->setProperty(kImageProperty, index);
+    button->setIcon(SkinImage(index));
+}
+
+void TFormMain::SetPanelPlaying(bool playingLook) {
+    SetSkinSection(Panel1, playingLook ? "ICOLINE" : "BAR");
+    Panel1->SetEngineDrawing(playingLook);
+    Panel1->repaint();
+}
+
+void TFormMain::FocusVideoPanel() {
+    try {
+        Panel1->setFocus(Qt::OtherFocusReason);
+    } catch (const std::exception&) {
+    }
+}
+
+}  // namespace player

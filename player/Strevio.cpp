@@ -1,0 +1,77 @@
+// The player program: builds the configuration, the application and the main window, and runs the
+// window until it closes.
+#include <QApplication>
+#include <QStringList>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include "platform/qt/QtDispatcher.h"
+#include "player/Configuration.h"
+#include "player/FormMainSrc.h"
+#include "player/SessionEnd.h"
+#include "player/Skin.h"
+#include "winutils/Winutils.h"
+
+// Last: Xlib's macros would break the Qt headers.
+#include <X11/Xlib.h>
+
+namespace {
+
+// The engine's threads draw through SDL into the video panel, so Xlib must be thread-safe before any
+// connection is opened. Qt's X11 platform is the one the video output embeds into.
+void PrepareDisplay() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform == nullptr || *platform == '\0') {
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        platform = "xcb";
+    }
+    if (std::string_view(platform).starts_with("xcb")) {
+        XInitThreads();
+    }
+}
+
+int RunPlayer(int argc, char** argv) {
+    player::Configuration configuration;
+    player::config = &configuration;
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Strevio"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Strevio"));
+    app.setStyleSheet(player::SkinStyleSheet());
+    platform::InstallQtDispatcher();
+    if (winutils::ApplicationTerminated()) {
+        platform::UninstallQtDispatcher();
+        player::config = nullptr;
+        return 1;
+    }
+
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    int code = 0;
+    {
+        player::TFormMain form(configuration, arguments);
+        player::SessionEnd sessionEnd([&form] { form.EndSessionHandler(); });
+        if (const std::optional<int> setupCode = form.ShowMainForm()) {
+            code = *setupCode;
+        } else {
+            code = app.exec();
+        }
+    }
+    platform::UninstallQtDispatcher();
+    player::config = nullptr;
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    PrepareDisplay();
+    try {
+        return RunPlayer(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "Strevio: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "Strevio: unexpected failure\n");
+    }
+    return 1;
+}

@@ -1,0 +1,52 @@
+// The black video surface of the main window: a native child window that the engine's SDL output draws
+// into while a file plays. It forwards its paint, resize, mouse-down and close messages to the sink the
+// engine attaches.
+#pragma once
+
+#include <QWidget>
+
+#include <atomic>
+#include <mutex>
+
+#include "engine/HostWindow.h"
+
+namespace player {
+
+class VideoPanel : public QWidget, public HostWindow {
+    Q_OBJECT
+public:
+    explicit VideoPanel(QWidget* parent = nullptr);
+    ~VideoPanel() override;
+
+    // HostWindow.
+    unsigned long NativeWindow() const override;
+    HostSize ClientSize() const override;
+    void SetSink(HostWindowSink* ASink) override;
+    void SetFocus() override;
+
+    // The engine draws here while true; otherwise the panel paints itself (black).
+    void SetEngineDrawing(bool drawing);
+    bool EngineDrawing() const { return engineDrawing_; }
+
+    // Forwards the owner's invalidate request to the sink; true when the owner should repaint.
+    bool Invalidate();
+
+    QPaintEngine* paintEngine() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    std::atomic<unsigned long> nativeWindow_{0};
+    std::atomic<int> width_{0};
+    std::atomic<int> height_{0};
+    // Held while a sink call runs, so SetSink from another thread waits until none is running.
+    mutable std::recursive_mutex sinkLock_;
+    HostWindowSink* sink_ = nullptr;  // under sinkLock_
+    bool engineDrawing_ = false;
+};
+
+}  // namespace player
