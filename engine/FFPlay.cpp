@@ -238,6 +238,7 @@ bool TCustomPlayer::DoOpen(const TPathFileName& AFileName, void* AScreenHandle, 
         FTryOpen = false;
         FScreenHandle = nullptr;
         do_exit();
+        DoSDLQuit();
     }
     // Options given before an open apply to that open only.
     InitOptions();

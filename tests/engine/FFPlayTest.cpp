@@ -407,6 +407,13 @@ TEST_F(FFPlayTest, RelativeSeekStartsFromTheLastTargetWithoutAClock) {
     ASSERT_TRUE(playertest::WaitUntil([&] { return is->seek_req == 0; }));
 }
 
+TEST_F(FFPlayTest, ImageSequenceReportsNoDuration) {
+    const auto pattern = MakeClip(Clip::PngSequence).parent_path() / "frame%03d.png";
+    ASSERT_TRUE(player->Open(pattern.string())) << player->LastErrMsg();
+    EXPECT_EQ(player->VideoState()->IsImage2, 1);
+    EXPECT_EQ(duration, 0);
+}
+
 TEST_F(FFPlayTest, EndOfFileIsReportedOncePerSeek) {
     playertest::LogCapture log;
     const std::string clip = MakeClip(Clip::AudioOnly).string();
