@@ -213,6 +213,7 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
     }
     choose_streams(is, st_index);
     is->show_mode = FShowMode;
+    // The video output takes its default size from the first picture it allocates.
     if (st_index[AVMEDIA_TYPE_AUDIO] >= 0) {
         stream_component_open(is, st_index[AVMEDIA_TYPE_AUDIO]);
     }

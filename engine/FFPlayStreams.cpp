@@ -79,6 +79,7 @@ int TCustomPlayer::stream_component_open(TVideoState* is, int stream_index) {
     }
     avctx->lowres = stream_lowres;
     avctx->error_concealment = error_concealment;
+    // FFmpeg 5.1 has no emulated-edge flag any more: decoders pad their own buffers.
     if (fast) {
         avctx->flags2 |= AV_CODEC_FLAG2_FAST;
     }
@@ -89,6 +90,7 @@ int TCustomPlayer::stream_component_open(TVideoState* is, int stream_index) {
     if (stream_lowres) {
         ff::av_dict_set(&rawOpts, "lowres", std::to_string(stream_lowres).c_str(), 0);
     }
+    // Frames are always reference-counted in FFmpeg 5.1, which no longer knows "refcounted_frames".
     if (ff::avcodec_open2(avctx.get(), codec, &rawOpts) < 0) {
         ff::av_dict_free(&rawOpts);
         DoErrLog("avcodec_open2() failed.", false);
