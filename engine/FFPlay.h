@@ -78,6 +78,9 @@ public:
     int64_t CurrentPTS() const { return FCurrentPTS; }
     int FrameWidth() const { return FFrameWidth; }
     int FrameHeight() const { return FFrameHeight; }
+    // The output size that the open file's pictures ask for (640 x 480 until a file says otherwise).
+    int DefaultWidth() const { return Fdefault_width; }
+    int DefaultHeight() const { return Fdefault_height; }
     // The open file's state; null without one. For the engine's own threads and tests.
     TVideoState* VideoState() const { return FVideoState; }
 
@@ -220,6 +223,7 @@ private:
     bool probe_streams(TVideoState* is);
     void read_file_facts(TVideoState* is);
     void choose_streams(TVideoState* is, int st_index[]);
+    void set_default_window_size(AVFormatContext* ic, AVStream* st);
     void do_read_thread(TVideoState* is);
     int read_loop_pass(TVideoState* is, AVPacket* pkt);
     void do_seek_request(TVideoState* is);
@@ -279,8 +283,8 @@ private:
     std::atomic<bool> FSeeking{false};
     bool FAutoLoadSDL = true;
     int Fsws_flags = 4;
-    int Fdefault_width = 640;
-    int Fdefault_height = 480;
+    std::atomic<int> Fdefault_width{640};
+    std::atomic<int> Fdefault_height{480};
     int Ffs_screen_width = 0;
     int Ffs_screen_height = 0;
     std::atomic<int> FFrameWidth{0};

@@ -2,6 +2,7 @@
 // chosen and their decoders opened, and the read thread fills the packet queues until the file closes.
 // Seek, flush and pause requests reach the read thread through the file's record.
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <thread>
@@ -213,7 +214,9 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
     }
     choose_streams(is, st_index);
     is->show_mode = FShowMode;
-    // The video output takes its default size from the first picture it allocates.
+    if (st_index[AVMEDIA_TYPE_VIDEO] >= 0) {
+        set_default_window_size(ic, ic->streams[st_index[AVMEDIA_TYPE_VIDEO]]);
+    }
     if (st_index[AVMEDIA_TYPE_AUDIO] >= 0) {
         stream_component_open(is, st_index[AVMEDIA_TYPE_AUDIO]);
     }
@@ -332,6 +335,19 @@ void TCustomPlayer::choose_streams(TVideoState* is, int st_index[]) {
             st_index[type] = -1;
         }
     }
+}
+
+// The output's default size: the picture's height, and the width that its aspect gives at that height.
+void TCustomPlayer::set_default_window_size(AVFormatContext* ic, AVStream* st) {
+    const AVCodecParameters* par = st->codecpar;
+    if (par->width == 0 || par->height == 0) {
+        return;
+    }
+    const AVRational sar = ff::av_guess_sample_aspect_ratio(ic, st, nullptr);
+    double aspect = sar.num > 0 && sar.den > 0 ? av_q2d(sar) : 1.0;
+    aspect *= static_cast<double>(par->width) / par->height;
+    Fdefault_height = par->height;
+    Fdefault_width = static_cast<int>(std::lrint(par->height * aspect)) & ~1;
 }
 
 // The read thread.

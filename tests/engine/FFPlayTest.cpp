@@ -77,6 +77,8 @@ TEST_F(FFPlayTest, OpensAFileFillsTheQueuesAndStops) {
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[0], "open 320x240");
     EXPECT_EQ(events[1], "state 0");
+    EXPECT_EQ(player->DefaultWidth(), 320);
+    EXPECT_EQ(player->DefaultHeight(), 240);
 
     TVideoState* is = player->VideoState();
     ASSERT_NE(is, nullptr);
@@ -405,6 +407,12 @@ TEST_F(FFPlayTest, RelativeSeekStartsFromTheLastTargetWithoutAClock) {
     EXPECT_EQ(is->seek_pos, 3500000);
     EXPECT_EQ(is->seek_rel, 1500000);
     ASSERT_TRUE(playertest::WaitUntil([&] { return is->seek_req == 0; }));
+}
+
+TEST_F(FFPlayTest, DefaultSizeKeepsThePictureHeightAndAnEvenWidth) {
+    ASSERT_TRUE(player->Open(MakeClip(Clip::OddSize).string())) << player->LastErrMsg();
+    EXPECT_EQ(player->DefaultHeight(), 481);
+    EXPECT_EQ(player->DefaultWidth(), 640);
 }
 
 TEST_F(FFPlayTest, ImageSequenceReportsNoDuration) {
