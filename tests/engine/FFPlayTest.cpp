@@ -410,9 +410,13 @@ TEST_F(FFPlayTest, RelativeSeekStartsFromTheLastTargetWithoutAClock) {
 }
 
 TEST_F(FFPlayTest, DefaultSizeKeepsThePictureHeightAndAnEvenWidth) {
-    ASSERT_TRUE(player->Open(MakeClip(Clip::OddSize).string())) << player->LastErrMsg();
-    EXPECT_EQ(player->DefaultHeight(), 481);
-    EXPECT_EQ(player->DefaultWidth(), 640);
+    // 160x120 pictures of 4:3 pixels: 16:9 on screen, 213.3 pixels wide at 120 high.
+    const auto clip = testsupport::MakeFixture(
+        "h8_wide_pixels.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=1", "-vf",
+                               "setsar=4/3", "-c:v", "mpeg4", "{out}"});
+    ASSERT_TRUE(player->Open(clip.string())) << player->LastErrMsg();
+    EXPECT_EQ(player->DefaultHeight(), 120);
+    EXPECT_EQ(player->DefaultWidth(), 212);
 }
 
 TEST_F(FFPlayTest, ImageSequenceReportsNoDuration) {
