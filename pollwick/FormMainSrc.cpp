@@ -179,7 +179,12 @@ void TFormMain::InitHandler() {
     DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: BEGIN");
     winutils::StartDebugLog();
     try {
-        queue_ = std::make_unique<DownloadQueue>(this, [this] { ProgressBar->setValue(100); });
+        // A cancelled download keeps its bar at 0, whatever the worker reports at its end.
+        queue_ = std::make_unique<DownloadQueue>(this, [this] {
+            if (data_.uiState != DisplayData::kCancelled) {
+                ProgressBar->setValue(100);
+            }
+        });
     } catch (const std::exception&) {
         winutils::ShowWarningMessage(
             "%s", "Could not initialize DownloadQueue object - OUT OF MEMORY. Please free some resources by "
