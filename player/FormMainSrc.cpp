@@ -513,7 +513,8 @@ void TFormMain::FFPlayerFileOpen(TObject* /*Sender*/, const int64_t& ADuration, 
 void TFormMain::ResizeToVideo() {
     int newWidth = frame_width;
     int videoHeight = frame_height;
-    const int barHeight = PanelControls->isVisible() ? PanelControls->height() : 0;
+    // The bar counts unless it was hidden (full screen); whether the window is on screen yet does not matter.
+    const int barHeight = PanelControls->isHidden() ? 0 : PanelControls->height();
     const QRect frame = frameGeometry();
     const int borderWidth = frame.width() - width();
     const int borderHeight = frame.height() - height();

@@ -1,0 +1,403 @@
+#include "player/FormMainSrc.h"
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QDir>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/FFPlay.h"
+#include "platform/Dispatcher.h"
+#include "platform/Registry.h"
+#include "platform/qt/MessageBox.h"
+#include "platform/qt/QtDispatcher.h"
+#include "player/Configuration.h"
+#include "player/Skin.h"
+#include "player/VideoPanel.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestEnv.h"
+
+namespace {
+
+using player::TFormMain;
+using testsupport::Clip;
+using testsupport::MakeClip;
+
+bool WaitFor(const std::function<bool()>& done, unsigned timeoutMs = 15000) {
+    return platform::WaitPumping(done, timeoutMs);
+}
+
+class FormMainTest : public ::testing::Test {
+protected:
+    void SetUp() override { platform::InstallQtDispatcher(); }
+    void TearDown() override {
+        form_.reset();
+        config_.reset();
+        platform::UninstallQtDispatcher();
+    }
+
+    void StoreInteger(const std::string& name, int32_t value) {
+        platform::TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(player::kPreferencesKey, true));
+        reg.WriteInteger(name, value);
+    }
+    int32_t StoredInteger(const std::string& name) {
+        platform::TRegistry reg;
+        EXPECT_TRUE(reg.OpenKeyReadOnly(player::kPreferencesKey));
+        return reg.ReadInteger(name);
+    }
+
+    // Builds the window and lets its deferred start-up run.
+    TFormMain& Start(QStringList arguments = {}) {
+        config_ = std::make_unique<player::Configuration>(programFolder_.path());
+        form_ = std::make_unique<TFormMain>(*config_, std::move(arguments));
+        form_->ShowDonateIfDue = [this] { ++donationChecks_; };
+        EXPECT_TRUE(WaitFor([this] { return form_->initialised(); }));
+        return *form_;
+    }
+
+    TFormMain& StartPlaying(Clip clip) {
+        TFormMain& form = Start();
+        form.current_video = MakeClip(clip).string();
+        form.PlayCurrentVideo();
+        return form;
+    }
+
+    testsupport::IsolatedHome home_;
+    testsupport::TempDir programFolder_;
+    testsupport::ScopedEnv audio_{"SDL_AUDIODRIVER", "dummy"};
+    testsupport::ScopedEnv video_{"SDL_VIDEODRIVER", "dummy"};
+    std::unique_ptr<player::Configuration> config_;
+    std::unique_ptr<TFormMain> form_;
+    int donationChecks_ = 0;
+};
+
+TEST_F(FormMainTest, WindowHasTheBarsControlsInOrder) {
+    TFormMain& form = Start();
+    EXPECT_EQ(form.windowTitle(), "Strevio");
+    EXPECT_EQ(form.size(), QSize(586, 347));
+    EXPECT_EQ(form.minimumSize(), QSize(268, 150));
+    EXPECT_EQ(form.PanelControls->height(), 36);
+    EXPECT_EQ(player::SkinSection(form.Panel1), "BAR");
+    EXPECT_EQ(player::SkinSection(form.PanelControls), "BARPANEL");
+    EXPECT_EQ(player::SkinSection(form.PanelDuration), "BUTTON");
+    EXPECT_EQ(player::SkinSection(form.TrackBarProgress), "TRACKBAR");
+
+    auto* bar = qobject_cast<QHBoxLayout*>(form.PanelControls->layout());
+    ASSERT_NE(bar, nullptr);
+    const std::vector<QWidget*> expected = {form.ButtonStop,  form.ButtonPlayOrPause, form.PanelDuration,
+                                            form.ButtonOpen,  form.ButtonSetup,       form.ButtonAbout,
+                                            form.ButtonSound, form.PanelVolume};
+    ASSERT_EQ(bar->count(), static_cast<int>(expected.size()));
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(bar->itemAt(static_cast<int>(i))->widget(), expected[i]) << i;
+    }
+    EXPECT_EQ(form.ButtonStop->size(), QSize(34, 34));
+    EXPECT_EQ(form.ButtonOpen->size(), QSize(44, 34));
+    EXPECT_EQ(form.ButtonOpen->text(), "Open");
+    EXPECT_EQ(form.ButtonSetup->text(), "Setup");
+    EXPECT_EQ(form.ButtonAbout->text(), "About");
+    EXPECT_EQ(form.PanelVolume->size(), QSize(50, 34));
+    EXPECT_EQ(form.LabelCurrDuration->text(), "00:00:00");
+    EXPECT_EQ(form.LabelTotalDuration->text(), "00:00:00");
+    EXPECT_EQ(form.TrackBarVolume->maximum(), 127);
+    EXPECT_EQ(form.TrackBarProgress->maximum(), 100);
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonStop), player::kImageStop);
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonPlayOrPause), player::kImagePlay);
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonSound), player::kImageSoundOn);
+    EXPECT_FALSE(form.ButtonPlayOrPause->icon().isNull());
+    EXPECT_FALSE(form.FullscreenTimer->isActive());
+    EXPECT_EQ(form.FullscreenTimer->interval(), 2000);
+    // The panel is a native window the engine can draw into.
+    EXPECT_NE(form.Panel1->NativeWindow(), 0u);
+}
+
+TEST_F(FormMainTest, SkinImagesAndStylesheetAreBuiltIn) {
+    for (int i = 0; i < player::kImageCount; ++i) {
+        const QIcon icon = player::SkinImage(i);
+        EXPECT_FALSE(icon.pixmap(24, 24).isNull()) << i;
+    }
+    EXPECT_TRUE(player::SkinImage(player::kImageCount).isNull());
+    const QString style = player::SkinStyleSheet();
+    EXPECT_TRUE(style.contains("rgb(63, 69, 87)"));
+    EXPECT_TRUE(style.contains("rgb(205, 213, 222)"));
+}
+
+TEST_F(FormMainTest, StartUpLoadsPreferencesAndDisablesPlaybackControls) {
+    StoreInteger("Volume", 200);
+    StoreInteger("Mute", 1);
+    TFormMain& form = Start();
+    EXPECT_FALSE(form.ButtonStop->isEnabled());
+    EXPECT_FALSE(form.TrackBarProgress->isEnabled());
+    EXPECT_EQ(form.TrackBarVolume->value(), 127);
+    EXPECT_EQ(config_->Preferences.Volume, 127);
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonSound), player::kImageMuted);
+    EXPECT_NE(form.MyPlayer(), nullptr);
+    EXPECT_FALSE(form.player_ok);
+
+    form.close();
+    EXPECT_EQ(StoredInteger("Volume"), 127);
+    EXPECT_EQ(StoredInteger("Mute"), 1);
+    EXPECT_TRUE(std::filesystem::exists(home_.dataHome() / "Strevio" / "Strevio.dat"));
+}
+
+TEST_F(FormMainTest, MissingFileArgumentIsNotPlayed) {
+    TFormMain& form = Start({"/no/such/file.mp4"});
+    EXPECT_TRUE(form.current_video.empty());
+    EXPECT_FALSE(form.playing);
+    EXPECT_FALSE(form.player_ok);
+}
+
+TEST_F(FormMainTest, SoundButtonTogglesMuteAndVolumeWaitsForTheLibraries) {
+    TFormMain& form = Start();
+    form.ButtonSound->click();
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonSound), player::kImageMuted);
+    EXPECT_TRUE(config_->Preferences.Mute);
+    form.ButtonSound->click();
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonSound), player::kImageSoundOn);
+    EXPECT_FALSE(config_->Preferences.Mute);
+
+    // Before the first file has loaded the libraries the bar moves alone.
+    form.TrackBarVolume->setValue(40);
+    EXPECT_EQ(config_->Preferences.Volume, 127);
+}
+
+TEST_F(FormMainTest, PlayingWithoutAPlayerObjectShowsTheError) {
+    std::vector<platform::MessageBoxRequest> shown;
+    platform::ScopedMessageBoxHook hook([&](const platform::MessageBoxRequest& r) {
+        shown.push_back(r);
+        return platform::TMessageResult::Ok;
+    });
+    config_ = std::make_unique<player::Configuration>(programFolder_.path());
+    form_ = std::make_unique<TFormMain>(*config_, QStringList{});
+    // The deferred start-up has not run yet, so there is no player object.
+    form_->current_video = MakeClip(Clip::AudioOnly).string();
+    form_->PlayCurrentVideo();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].caption, "Strevio Error");
+    EXPECT_EQ(shown[0].text, "Cannot play video - player not allocated");
+    EXPECT_FALSE(form_->playing);
+}
+
+TEST_F(FormMainTest, PositionEventsMoveTheBarUnlessItIsHeld) {
+    TFormMain& form = Start();
+    int w = 0;
+    int h = 0;
+    form.FFPlayerFileOpen(nullptr, 10'000'000, 320, 240, w, h);
+    EXPECT_EQ(form.LabelTotalDuration->text(), "00:00:10");
+    EXPECT_TRUE(form.ButtonStop->isEnabled());
+    EXPECT_TRUE(form.TrackBarProgress->isEnabled());
+    EXPECT_EQ(form.TrackBarProgress->maximum(), 100);
+
+    form.FFPlayerPosition(nullptr, 3'456'789);
+    EXPECT_EQ(form.LabelCurrDuration->text(), "00:00:03");
+    EXPECT_EQ(form.TrackBarProgress->value(), 34);
+
+    form.TrackBarProgressMouseDown();
+    form.FFPlayerPosition(nullptr, 5'000'000);
+    EXPECT_EQ(form.LabelCurrDuration->text(), "00:00:05");
+    EXPECT_EQ(form.TrackBarProgress->value(), 34);
+    form.TrackBarProgressMouseUp();
+
+    form.playing = true;
+    form.FFPlayerPosition(nullptr, 10'000'000);
+    EXPECT_FALSE(form.ButtonStop->isEnabled());
+    EXPECT_FALSE(form.playing);
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonPlayOrPause), player::kImagePlay);
+}
+
+TEST_F(FormMainTest, NegativeDurationLeavesTheTotalAndSeeksNothing) {
+    TFormMain& form = Start();
+    form.LabelTotalDuration->setText("00:01:00");
+    int w = 0;
+    int h = 0;
+    form.FFPlayerFileOpen(nullptr, -5, 320, 240, w, h);
+    EXPECT_EQ(form.LabelTotalDuration->text(), "00:01:00");
+    EXPECT_FALSE(form.ButtonStop->isEnabled());
+    EXPECT_EQ(form.TrackBarProgress->maximum(), 0);
+    form.TrackBarProgress->setValue(0);
+    form.TrackBarProgressChange();  // nothing to seek, no failure
+}
+
+TEST_F(FormMainTest, FileOpenSizesTheWindowToTheVideo) {
+    TFormMain& form = Start();
+    int w = 0;
+    int h = 0;
+    form.FFPlayerFileOpen(nullptr, 2'000'000, 320, 240, w, h);
+    EXPECT_EQ(form.size(), QSize(320, 240 + 36));
+    EXPECT_EQ(w, 320);
+    EXPECT_EQ(h, 240);
+
+    // Without a picture the window goes down to its minimum size.
+    form.FFPlayerFileOpen(nullptr, 2'000'000, -1, -1, w, h);
+    EXPECT_EQ(form.size(), QSize(268, 150));
+
+    // With the preference off the size stays.
+    config_->Preferences.ResizeToVideoSize = false;
+    form.resize(500, 400);
+    form.FFPlayerFileOpen(nullptr, 2'000'000, 320, 240, w, h);
+    EXPECT_EQ(form.size(), QSize(500, 400));
+}
+
+TEST_F(FormMainTest, StatesCountPlaysAndRunTheDonationCheck) {
+    TFormMain& form = Start();
+    form.FFPlayerState(nullptr, psPlay);
+    form.FFPlayerState(nullptr, psPlay);
+    EXPECT_EQ(config_->code_x, 2);
+    form.FFPlayerState(nullptr, psPause);
+    form.FFPlayerState(nullptr, psResume);
+    EXPECT_EQ(donationChecks_, 0);
+    form.playing = true;
+    form.FFPlayerState(nullptr, psEnd);
+    EXPECT_FALSE(form.playing);
+    EXPECT_EQ(player::SkinSection(form.Panel1), "BAR");
+    form.FFPlayerState(nullptr, psStop);
+    EXPECT_EQ(donationChecks_, 2);
+}
+
+TEST_F(FormMainTest, LaterInstanceArgumentsPlayOnlyTheFirstEntry) {
+    TFormMain& form = Start();
+    form.cmdline_args = QStringList{"/no/such/a.mp4", "/no/such/b.mp4"};
+    platform::PostMessage(&form, player::WM_NEW_INSTANCE_ARGS);
+    EXPECT_TRUE(WaitFor([&] { return form.cmdline_args.isEmpty(); }));
+    EXPECT_EQ(form.current_video, "/no/such/a.mp4");
+    EXPECT_FALSE(form.playing);
+}
+
+TEST_F(FormMainTest, CancellingTheOpenDialogResumesAndChoosingAFilePlaysIt) {
+    TFormMain& form = StartPlaying(Clip::VideoAudio);
+    ASSERT_TRUE(form.playing);
+    QStringList seenFilters;
+    form.RunOpenDialog = [&](const QStringList& filters) -> std::optional<QString> {
+        seenFilters = filters;
+        EXPECT_EQ(form.MyPlayer()->PlayState(), psPause);
+        return std::nullopt;
+    };
+    form.ButtonOpen->click();
+    EXPECT_EQ(seenFilters, player::OpenDialogNameFilters());
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonPlayOrPause), player::kImagePause);
+
+    const std::string audio = MakeClip(Clip::AudioOnly).string();
+    form.RunOpenDialog = [&](const QStringList&) -> std::optional<QString> {
+        return QString::fromStdString(audio);
+    };
+    form.ButtonOpen->click();
+    EXPECT_EQ(form.current_video, audio);
+    EXPECT_TRUE(form.playing);
+    EXPECT_EQ(form.frame_width, -1);
+}
+
+TEST_F(FormMainTest, PlayingAClipShowsItsFactsAndCountsThePlay) {
+    TFormMain& form = StartPlaying(Clip::VideoAudio);
+    EXPECT_TRUE(form.player_ok);
+    EXPECT_TRUE(form.playing);
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonPlayOrPause), player::kImagePause);
+    EXPECT_EQ(player::SkinSection(form.Panel1), "ICOLINE");
+    EXPECT_EQ(form.frame_width, 320);
+    EXPECT_EQ(form.frame_height, 240);
+    EXPECT_EQ(form.LabelTotalDuration->text(), "00:00:02");
+    EXPECT_TRUE(form.ButtonStop->isEnabled());
+    EXPECT_EQ(form.TrackBarProgress->maximum(), 20);
+    EXPECT_EQ(form.size(), QSize(320, 276));
+
+    EXPECT_TRUE(WaitFor([&] { return config_->code_x == 1; }));
+
+    // Starting another file stops this one first; its stop still runs the donation check.
+    form.current_video = MakeClip(Clip::AudioOnly).string();
+    form.PlayCurrentVideo();
+    EXPECT_TRUE(form.playing);
+    EXPECT_GE(donationChecks_, 1);
+    EXPECT_EQ(form.size(), QSize(268, 150));
+}
+
+TEST_F(FormMainTest, PauseResumeAndStopActOnThePlayingFile) {
+    TFormMain& form = StartPlaying(Clip::VideoAudio);
+    ASSERT_TRUE(form.playing);
+    form.ButtonPlayOrPause->click();
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonPlayOrPause), player::kImagePlay);
+    EXPECT_TRUE(WaitFor([&] { return form.MyPlayer()->PlayState() == psPause; }));
+    form.ButtonPlayOrPause->click();
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonPlayOrPause), player::kImagePause);
+    EXPECT_TRUE(WaitFor([&] { return form.MyPlayer()->PlayState() != psPause; }));
+
+    form.ButtonStop->click();
+    EXPECT_FALSE(form.playing);
+    EXPECT_FALSE(form.ButtonStop->isEnabled());
+    EXPECT_EQ(player::SkinSection(form.Panel1), "BAR");
+    EXPECT_EQ(form.MyPlayer()->PlayState(), psStop);
+}
+
+TEST_F(FormMainTest, VolumeAndMuteReachThePlayerOnceLoaded) {
+    TFormMain& form = StartPlaying(Clip::VideoAudio);
+    ASSERT_TRUE(form.player_ok);
+    form.TrackBarVolume->setValue(50);
+    EXPECT_EQ(form.MyPlayer()->AudioVolume, 50);
+    EXPECT_EQ(config_->Preferences.Volume, 50);
+    form.ButtonSound->click();
+    EXPECT_TRUE(form.MyPlayer()->Mute);
+    form.close();
+    EXPECT_EQ(StoredInteger("Volume"), 50);
+    EXPECT_EQ(StoredInteger("Mute"), 1);
+}
+
+TEST_F(FormMainTest, UnplayableFileLeavesTheWindowIdle) {
+    TFormMain& form = StartPlaying(Clip::NoStreams);
+    EXPECT_TRUE(form.player_ok);
+    EXPECT_FALSE(form.playing);
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonPlayOrPause), player::kImagePlay);
+    EXPECT_EQ(player::SkinSection(form.Panel1), "BAR");
+    // The window still plays the next file.
+    form.current_video = MakeClip(Clip::AudioOnly).string();
+    form.PlayCurrentVideo();
+    EXPECT_TRUE(form.playing);
+}
+
+struct TimeCase {
+    int64_t microseconds;
+    const char* text;
+};
+
+class PlayTimeTest : public ::testing::TestWithParam<TimeCase> {};
+
+TEST_P(PlayTimeTest, Formats) {
+    EXPECT_EQ(player::FormatPlayTime(GetParam().microseconds), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Times, PlayTimeTest,
+                         ::testing::Values(TimeCase{0, "00:00:00"}, TimeCase{999'999, "00:00:00"},
+                                           TimeCase{59'999'999, "00:00:59"},
+                                           TimeCase{3'661'000'000, "01:01:01"},
+                                           TimeCase{100LL * 3600 * 1000000, "100:00:00"}));
+
+TEST(OpenDialogFilterTest, GroupsMatchTheirExtensionsInEitherCase) {
+    const QStringList filters = player::OpenDialogNameFilters();
+    ASSERT_EQ(filters.size(), 4);
+    EXPECT_TRUE(filters[0].startsWith("All supported files ("));
+    EXPECT_TRUE(filters[1].startsWith("Video files ("));
+    EXPECT_TRUE(filters[2].startsWith("Audio files ("));
+    EXPECT_EQ(filters[3], "All files (*.*)");
+    auto patterns = [](const QString& filter) {
+        const qsizetype open = filter.indexOf('(');
+        return filter.mid(open + 1, filter.size() - open - 2).split(' ');
+    };
+    EXPECT_EQ(patterns(filters[0]).size(), 37 * 2);
+    EXPECT_EQ(patterns(filters[1]).size(), 17 * 2);
+    EXPECT_EQ(patterns(filters[2]).size(), 19 * 2);
+    EXPECT_TRUE(QDir::match(patterns(filters[0]), "clip.mp4"));
+    EXPECT_TRUE(QDir::match(patterns(filters[0]), "CLIP.RMVB"));
+    EXPECT_FALSE(QDir::match(patterns(filters[1]), "clip.rmvb"));
+    EXPECT_TRUE(QDir::match(patterns(filters[2]), "song.flac"));
+    EXPECT_FALSE(QDir::match(patterns(filters[2]), "clip.mkv"));
+}
+
+}  // namespace
