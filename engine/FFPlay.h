@@ -13,6 +13,7 @@
 
 #include "engine/FFBaseComponent.h"
 #include "engine/FFDecoder.h"
+#include "engine/FormatConverter.h"
 #include "engine/Myutils.h"
 #include "engine/VideoState.h"
 #include "platform/Event.h"
@@ -64,6 +65,13 @@ public:
                                  int flags, double pts);
     bool opt_default(const std::string& opt, const std::string& arg);
     bool DefaultOptions(const std::string& AOptions);
+    // The picture shown last, as a bitmap that the player owns (the next call overwrites it); APTS gets
+    // its time in microseconds, -1 without a picture.
+    TBitmap& CurrentFrame();
+    TBitmap& CurrentFrame(int64_t& APTS);
+    // Bits per pixel of the bitmaps of CurrentFrame and of the video hook.
+    int VideoHookBitsPixel() const;
+    void SetVideoHookBitsPixel(int AValue);
 
     // Properties the owner reads.
     std::string LastErrMsg() const;
@@ -253,6 +261,8 @@ private:
     std::mutex FOptionsLock;  // guards FOptions: the owner sets options while a file's exit renews them
     std::unique_ptr<TFFOptions> FOptions;
     std::unique_ptr<TCustomDecoder> FDecoder;
+    TFormatConverter FRGBConverter;
+    TFormatConverter FHookConverter;
     platform::TCriticalSection FUpdateRectLock;
     platform::TCriticalSection FDisplayRectLock;
     platform::TMutex FDataLock;

@@ -1,6 +1,8 @@
 // Playback control operations: each checks that a file is open, then sets a request in the file's
 // record for the read thread or the play thread, or reports a state.
+#include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <vector>
 
 #include "engine/FFAPI.h"
@@ -200,6 +202,44 @@ bool TCustomPlayer::QueueVideoFilterCommand(const std::string& target, const std
 bool TCustomPlayer::QueueAudioFilterCommand(const std::string& target, const std::string& cmd,
                                             const std::string& arg, int flags, double pts) {
     return QueueFilterCommand(AudioGraph(FVideoState), target, cmd, arg, flags, pts);
+}
+
+TBitmap& TCustomPlayer::CurrentFrame() {
+    int64_t pts = 0;
+    return CurrentFrame(pts);
+}
+
+TBitmap& TCustomPlayer::CurrentFrame(int64_t& APTS) {
+    TBitmap& bitmap = FRGBConverter.Bitmap();
+    TVideoState* is = FVideoState;
+    AVCodecContext* video = is && is->video_stream >= 0 ? is->video_avctx.get() : nullptr;
+    {
+        std::lock_guard canvas(bitmap);
+        if (video) {
+            bitmap.SetSize(video->width, video->height);
+            if (uint8_t* bits = bitmap.Bits()) {
+                std::fill(bits, bits + static_cast<size_t>(bitmap.BytesPerLine()) * bitmap.Height(), 0);
+            }
+        } else {
+            bitmap.SetSize(0, 0);
+        }
+    }
+    // The picture shown last is converted into the bitmap once the picture queue exists; until then
+    // there is no shown picture and so no time.
+    APTS = -1;
+    return bitmap;
+}
+
+int TCustomPlayer::VideoHookBitsPixel() const {
+    if (FRGBConverter.BitsPixel() != FHookConverter.BitsPixel()) {
+        throw std::logic_error("Assertion failure");
+    }
+    return FRGBConverter.BitsPixel();
+}
+
+void TCustomPlayer::SetVideoHookBitsPixel(int AValue) {
+    FRGBConverter.SetBitsPixel(AValue);
+    FHookConverter.SetBitsPixel(AValue);
 }
 
 bool TCustomPlayer::opt_default(const std::string& opt, const std::string& arg) {

@@ -419,6 +419,22 @@ TEST_F(FFPlayTest, DefaultSizeKeepsThePictureHeightAndAnEvenWidth) {
     EXPECT_EQ(player->DefaultWidth(), 212);
 }
 
+TEST_F(FFPlayTest, CurrentFrameIsEmptyWithoutAFileAndSizedToTheVideo) {
+    int64_t pts = 0;
+    TBitmap& none = player->CurrentFrame(pts);
+    EXPECT_EQ(pts, -1);
+    EXPECT_EQ(none.Width(), 0);
+    EXPECT_EQ(none.Height(), 0);
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string()));
+    TBitmap& frame = player->CurrentFrame(pts);
+    EXPECT_EQ(&frame, &none);  // the player's own bitmap, overwritten by each call
+    EXPECT_EQ(frame.Width(), 320);
+    EXPECT_EQ(frame.Height(), 240);
+    player->SetVideoHookBitsPixel(24);
+    EXPECT_EQ(player->VideoHookBitsPixel(), 24);
+    EXPECT_THROW(player->SetVideoHookBitsPixel(12), std::invalid_argument);
+}
+
 TEST_F(FFPlayTest, ImageSequenceReportsNoDuration) {
     const auto pattern = MakeClip(Clip::PngSequence).parent_path() / "frame%03d.png";
     ASSERT_TRUE(player->Open(pattern.string())) << player->LastErrMsg();
