@@ -122,6 +122,15 @@ bool TFormatConverter::EnsureBuffer(int ASize) {
     return true;
 }
 
+namespace {
+
+// swscale asserts on a format number outside FFmpeg's table instead of failing.
+bool KnownPixelFormat(AVPixelFormat AFormat) {
+    return AFormat > AV_PIX_FMT_NONE && AFormat < AV_PIX_FMT_NB;
+}
+
+}  // namespace
+
 bool TFormatConverter::PictureToRGB(const TAVPicture& APicture, AVPixelFormat AFormat, int AWidth,
                                     int AHeight, bool AToBitmap) {
     FBitmap.SetSize(AWidth, AHeight);
@@ -134,7 +143,7 @@ bool TFormatConverter::PictureToRGB(const TAVPicture& APicture, AVPixelFormat AF
         FRGBPictureRef = nullptr;
         const int size = AWidth > 0 && AHeight > 0 ? ff::av_image_get_buffer_size(FAVPixFmt, AWidth, AHeight, 1)
                                                    : -1;
-        if (size <= 0 || !EnsureBuffer(size)) {
+        if (size <= 0 || !KnownPixelFormat(AFormat) || !EnsureBuffer(size)) {
             FLastErrMsg = "Cannot initialize the toRGB conversion context";
             return false;
         }
@@ -195,6 +204,10 @@ void TFormatConverter::BitmapToRGB() {
 bool TFormatConverter::RGBToPicture(const TAVPicture& APicture, AVPixelFormat AFormat, int AWidth,
                                     int AHeight) {
     RequirePicture();
+    if (!KnownPixelFormat(AFormat)) {
+        FLastErrMsg = "Cannot initialize the fromRGB conversion context";
+        return false;
+    }
     FfromRGB_convert_ctx.reset(ff::sws_getCachedContext(FfromRGB_convert_ctx.release(), AWidth, AHeight,
                                                         FAVPixFmt, AWidth, AHeight, AFormat, Fsws_flags,
                                                         nullptr, nullptr, nullptr));

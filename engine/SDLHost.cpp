@@ -92,6 +92,14 @@ void InstallXErrorLogger() {
     (void)installed;
 }
 
+// A window id that the X server hands out again is a new window.
+void ForgetXWindowFailures(unsigned long AWindow) {
+    for (auto& slot : GFailedWindows) {
+        unsigned long expected = AWindow;
+        slot.compare_exchange_strong(expected, 0);
+    }
+}
+
 bool XWindowFailed(unsigned long AWindow) {
     if (AWindow == 0) {
         return false;
@@ -152,6 +160,7 @@ bool TSDLHost::DoSDLInit(HostWindow* AHost, const TSDLStartSettings& ASettings) 
     FWindowId = window;
     if (withWindow) {
         InstallXErrorLogger();
+        ForgetXWindowFailures(window);
         SetEnv("SDL_WINDOWID", std::to_string(window));
     }
     const bool started = StartSDL(ASettings.DisableAudio ? kSDLInitFlagsNoAudio : kSDLInitFlags, withWindow);

@@ -127,3 +127,4 @@ private:
 void InstallXErrorLogger();
 // True when an X request on AWindow failed because the window (or drawable) no longer exists.
 bool XWindowFailed(unsigned long AWindow);
+void ForgetXWindowFailures(unsigned long AWindow);
