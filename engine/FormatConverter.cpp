@@ -19,11 +19,8 @@ struct TFormatRow {
 };
 
 constexpr TFormatRow kFormats[] = {
-    {pf8bit, 8, AV_PIX_FMT_BGR8},
-    {pf15bit, 16, AV_PIX_FMT_RGB555LE},
-    {pf16bit, 16, AV_PIX_FMT_RGB565LE},
-    {pf24bit, 24, AV_PIX_FMT_BGR24},
-    {pf32bit, 32, AV_PIX_FMT_BGRA},
+    {pf8bit, 8, AV_PIX_FMT_BGR8},    {pf15bit, 16, AV_PIX_FMT_RGB555LE}, {pf16bit, 16, AV_PIX_FMT_RGB565LE},
+    {pf24bit, 24, AV_PIX_FMT_BGR24}, {pf32bit, 32, AV_PIX_FMT_BGRA},
 };
 
 const TFormatRow* FindFormat(TBMPPixelFormat AFormat) {
@@ -141,8 +138,8 @@ bool TFormatConverter::PictureToRGB(const TAVPicture& APicture, AVPixelFormat AF
         FRGBPictureRef = &FCallerPicture;
     } else {
         FRGBPictureRef = nullptr;
-        const int size = AWidth > 0 && AHeight > 0 ? ff::av_image_get_buffer_size(FAVPixFmt, AWidth, AHeight, 1)
-                                                   : -1;
+        const int size =
+            AWidth > 0 && AHeight > 0 ? ff::av_image_get_buffer_size(FAVPixFmt, AWidth, AHeight, 1) : -1;
         if (size <= 0 || !KnownPixelFormat(AFormat) || !EnsureBuffer(size)) {
             FLastErrMsg = "Cannot initialize the toRGB conversion context";
             return false;
@@ -157,8 +154,8 @@ bool TFormatConverter::PictureToRGB(const TAVPicture& APicture, AVPixelFormat AF
             FLastErrMsg = "Cannot initialize the toRGB conversion context";
             return false;
         }
-        ff::sws_scale(FtoRGB_convert_ctx.get(), APicture.data, APicture.linesize, 0, AHeight, FRGBPicture.data,
-                      FRGBPicture.linesize);
+        ff::sws_scale(FtoRGB_convert_ctx.get(), APicture.data, APicture.linesize, 0, AHeight,
+                      FRGBPicture.data, FRGBPicture.linesize);
         FRGBPictureRef = &FRGBPicture;
     }
     FDIB = TDIB{};
@@ -186,8 +183,8 @@ void TFormatConverter::RGBToBitmap() {
     RequirePicture();
     const int bytes = std::min(RowBytes(), FRGBPictureRef->linesize[0]);
     for (int row = 0; row < FBitmap.Height(); ++row) {
-        std::memcpy(FBitmap.ScanLine(row), FRGBPictureRef->data[0] + static_cast<ptrdiff_t>(row) *
-                                                                         FRGBPictureRef->linesize[0],
+        std::memcpy(FBitmap.ScanLine(row),
+                    FRGBPictureRef->data[0] + static_cast<ptrdiff_t>(row) * FRGBPictureRef->linesize[0],
                     static_cast<size_t>(bytes));
     }
 }

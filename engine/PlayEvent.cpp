@@ -131,8 +131,7 @@ bool UseVideoClock(const TPositionFacts& f) {
     if (!f.HasAudio) {
         return true;
     }
-    return f.PictqTotalSize >= 2 &&
-           (!f.UseAudioPosition || (f.MasterIsExternal && f.ExternalSpeed != 1.0));
+    return f.PictqTotalSize >= 2 && (!f.UseAudioPosition || (f.MasterIsExternal && f.ExternalSpeed != 1.0));
 }
 
 }  // namespace
@@ -178,7 +177,8 @@ TPositionStep ComputePosition(const TPositionFacts& f, int64_t ALastReported) {
     return step;
 }
 
-TPlayTimeAction PlayTimeAction(int64_t APosition, int64_t AStartTime, int64_t APlayTime, TRepeatType ARepeat) {
+TPlayTimeAction PlayTimeAction(int64_t APosition, int64_t AStartTime, int64_t APlayTime,
+                               TRepeatType ARepeat) {
     TPlayTimeAction action;
     if (APlayTime == AV_NOPTS_VALUE) {
         return action;

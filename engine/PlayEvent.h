@@ -41,9 +41,9 @@ private:
 
 // How the event thread reaches the owner.
 struct TEventDelivery {
-    TObject* Sender = nullptr;                      // the player, for the log
-    std::function<void(int64_t)> Position;          // the position handler; may be empty
-    std::function<void(TPlayState)> State;          // the state handler; may be empty
+    TObject* Sender = nullptr;                       // the player, for the log
+    std::function<void(int64_t)> Position;           // the position handler; may be empty
+    std::function<void(TPlayState)> State;           // the state handler; may be empty
     std::function<bool()> TriggerEventInMainThread;  // read at each delivery; empty means true
 };
 
@@ -72,7 +72,7 @@ struct TPositionFacts {
     bool IsDevice = false;
     bool HasVideo = false;
     bool HasAudio = false;
-    int PictqTotalSize = 0;    // pictures queued since the open or the last seek
+    int PictqTotalSize = 0;  // pictures queued since the open or the last seek
     bool UseAudioPosition = false;
     bool MasterIsExternal = false;  // the effective master clock is the external clock
     double ExternalSpeed = 1.0;
@@ -88,13 +88,13 @@ struct TPositionFacts {
 
 // What one position check decides.
 struct TPositionStep {
-    bool Checked = false;          // false: no file, an image sequence, or no clock to read yet
-    int64_t CurrentPTS = 0;        // the position before the clamp to the duration
-    int64_t Position = 0;          // the position after the clamp
-    bool Report = false;           // report Position
+    bool Checked = false;                   // false: no file, an image sequence, or no clock to read yet
+    int64_t CurrentPTS = 0;                 // the position before the clamp to the duration
+    int64_t Position = 0;                   // the position after the clamp
+    bool Report = false;                    // report Position
     int64_t LastReported = AV_NOPTS_VALUE;  // the last reported position afterwards
-    bool End = false;              // report psEnd
-    bool SetEndEventDone = false;  // mark the end as reported (files with video only)
+    bool End = false;                       // report psEnd
+    bool SetEndEventDone = false;           // mark the end as reported (files with video only)
 };
 
 // Positions within 20 ms of the last report are not reported again.

@@ -66,9 +66,9 @@ int LogXError(Display*, XErrorEvent* AEvent) {
         GFailedWindows[GFailedWindowNext.fetch_add(1) % kFailedWindowSlots] = AEvent->resourceid;
     }
     FFLogger().Log(nullptr, llError,
-                   Format("X error %d on request %d.%d for resource 0x%lx", static_cast<int>(AEvent->error_code),
-                          static_cast<int>(AEvent->request_code), static_cast<int>(AEvent->minor_code),
-                          AEvent->resourceid));
+                   Format("X error %d on request %d.%d for resource 0x%lx",
+                          static_cast<int>(AEvent->error_code), static_cast<int>(AEvent->request_code),
+                          static_cast<int>(AEvent->minor_code), AEvent->resourceid));
     return 0;
 }
 
@@ -186,8 +186,8 @@ bool TSDLHost::StartSDL(unsigned AFlags, bool AWithWindow) {
     }
     const unsigned long window = FWindowId;
     std::string tried = std::to_string(window);
-    for (const std::string& text : {std::to_string(static_cast<unsigned>(window)),
-                                    std::to_string(static_cast<long>(window))}) {
+    for (const std::string& text :
+         {std::to_string(static_cast<unsigned>(window)), std::to_string(static_cast<long>(window))}) {
         if (text == tried) {
             continue;
         }
@@ -222,8 +222,8 @@ void TSDLHost::AfterStart(bool AWithWindow, bool AHijack) {
 
 void TSDLHost::Fail() {
     const char* error = FLoader.SDL_GetError ? FLoader.SDL_GetError() : "";
-    FLastErrMsg = Format("Could not initialize SDL with ScreenHandle(%lu): %s", FWindowId.load(),
-                         error ? error : "");
+    FLastErrMsg =
+        Format("Could not initialize SDL with ScreenHandle(%lu): %s", FWindowId.load(), error ? error : "");
     FFLogger().Log(FSender, llError, FLastErrMsg);
     DetachHost();
     FWindowId = 0;

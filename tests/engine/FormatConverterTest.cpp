@@ -55,7 +55,8 @@ uint32_t BitmapColour32(TBitmap& ABitmap, int x, int y) {
 
 bool Near(uint32_t a, uint32_t b, int tolerance) {
     for (int shift : {0, 8, 16}) {
-        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance) {
+        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
+            tolerance) {
             return false;
         }
     }
@@ -135,9 +136,12 @@ TEST_F(FormatConverterTest, RoundTripThroughYUVKeepsKnownColours) {
         OwnedPicture yuv(c.Format, c.Width, c.Height);
         TFormatConverter converter;
         ASSERT_TRUE(converter.PictureToRGB(source.picture, AV_PIX_FMT_BGRA, c.Width, c.Height));
-        ASSERT_TRUE(converter.RGBToPicture(yuv.picture, c.Format, c.Width, c.Height)) << converter.LastErrMsg();
+        ASSERT_TRUE(converter.RGBToPicture(yuv.picture, c.Format, c.Width, c.Height))
+            << converter.LastErrMsg();
         // Red: Y 81, U 90, V 240; white: Y 235, U and V 128.
-        const auto luma = [&](int x, int y) { return int{yuv.picture.data[0][y * yuv.picture.linesize[0] + x]}; };
+        const auto luma = [&](int x, int y) {
+            return int{yuv.picture.data[0][y * yuv.picture.linesize[0] + x]};
+        };
         EXPECT_NEAR(luma(1, 1), 81, 2);
         EXPECT_NEAR(luma(c.Width - 2, c.Height - 2), 235, 2);
         if (c.Format == AV_PIX_FMT_YUV444P) {
@@ -196,7 +200,7 @@ TEST_F(FormatConverterTest, BitmapDepthsHoldTheColoursInTheirLayout) {
         OwnedPicture out(AV_PIX_FMT_BGRA, 7, 6);
         converter.BitmapToRGB();
         ASSERT_TRUE(converter.RGBToPicture(out.picture, AV_PIX_FMT_BGRA, 7, 6));
-        EXPECT_EQ(out.picture.data[0][2], 0xFF);  // red's red byte in row 0
+        EXPECT_EQ(out.picture.data[0][2], 0xFF);                            // red's red byte in row 0
         EXPECT_EQ(out.picture.data[0][5 * out.picture.linesize[0]], 0xFF);  // blue's blue byte in row 5
     }
 }

@@ -166,8 +166,8 @@ TEST(EventThread, EndsOnStopMarkWithoutStateHandlerAndTheOwnerStillGetsStop) {
         bool WithState;
         std::vector<std::string> Want;
     };
-    for (const Case& c : {Case{"state handler assigned", true, {"P1", "S4"}},
-                          Case{"no state handler", false, {"P1"}}}) {
+    for (const Case& c :
+         {Case{"state handler assigned", true, {"P1", "S4"}}, Case{"no state handler", false, {"P1"}}}) {
         SCOPED_TRACE(c.Name);
         TPlayEvent ring;
         Received received;
@@ -208,7 +208,8 @@ TEST(EventThread, HandlerExceptionIsLoggedAndDeliveryGoesOn) {
     TEventThread thread(ring, delivery);
     thread.Start();
     ring.PushEvent(Position(1));
-    EXPECT_TRUE(playertest::WaitUntil([&] { return log.Contains("Error occurs OnPosition: handler broke"); }));
+    EXPECT_TRUE(
+        playertest::WaitUntil([&] { return log.Contains("Error occurs OnPosition: handler broke"); }));
     ring.PushEvent(Position(30000));
     ring.PushEvent(Stop());
     EXPECT_TRUE(playertest::WaitUntil([&] { return thread.Finished(); }));

@@ -219,7 +219,8 @@ TEST(SDLHost, DrawsInsideTheHostWindowAndFollowsItsMessages) {
     EXPECT_EQ(window.OwnCloses(), 0);
 
     // The window's rectangle maps back to picture pixels through the drawn rectangle.
-    EXPECT_EQ(playback.Host.DisplayToActualRect({60, 50, 110, 90}, true, 200, 160), (TRect{100, 80, 200, 160}));
+    EXPECT_EQ(playback.Host.DisplayToActualRect({60, 50, 110, 90}, true, 200, 160),
+              (TRect{100, 80, 200, 160}));
 
     playback.PushQuit();
     EXPECT_TRUE(playback.Ended(&window));
