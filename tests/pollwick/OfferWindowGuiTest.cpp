@@ -137,6 +137,44 @@ TEST_F(OfferWindow, AnswerTextsAndGeometryAreApplied) {
     EXPECT_EQ(form->LabelTopMessage->geometry().width(), 561 + 42);
 }
 
+TEST_F(OfferWindow, CheckedAnswerOpensTheWindowWithItsTexts) {
+    testsupport::HttpServer server(ScriptOptions(testing::BodyScript(
+        "/check", testing::TaggedAnswer({{"data", "Y"},
+                                         {"ver", "2.0"},
+                                         {"fc", "Foo 2.0 Available"},
+                                         {"h1", "<b>Foo 2.0</b> is ready"},
+                                         {"nmc", "Foo Player"},
+                                         {"vtc", "You have ##CURRVER##"},
+                                         {"abc", "Install"},
+                                         {"icnid", "1"},
+                                         {"content", "Faster start\nNew skins"}}))));
+    testing::UpdatesCfg cfg;
+    cfg.url = server.url("/check");
+    home_.writeUpdatesCfg(cfg);
+    home_.writeState("delay_min_after_startup=0\n");
+    home_.loadConfiguration();
+    ASSERT_TRUE(CheckForUpdates(home_.programFolder(), data_, kDesignClientWidth, kDesignClientHeight));
+    auto form = makeForm();
+    saveScreenshot(*form, "checked-offer.png");
+    EXPECT_EQ(form->windowTitle(), "Foo 2.0 Available");
+    EXPECT_EQ(form->LabelTopMessage->text(), "<b>Foo 2.0</b> is ready");
+    EXPECT_EQ(form->LabelProductVersion->text(), "You have 1.0 (build 7)");
+    EXPECT_EQ(form->ButtonAction->text(), "Install");
+    EXPECT_EQ(form->MemoDescription->count(), 2);
+}
+
+TEST_F(OfferWindow, HostileTextsAreShownWithoutHarm) {
+    data_.caption = std::string(1 << 20, 'C') + "\x01\x1b[2J";
+    data_.topMessage = "<img src=\"file:///etc/passwd\"><a href=\"file:///etc/passwd\">x</a>\x07";
+    data_.productName = "<script>alert(1)</script><table><tr><td>";
+    data_.content = std::string(5000, '\n') + "<b>unclosed";
+    data_.checkBoxCaption = std::string(100000, 'x');
+    auto form = makeForm();
+    EXPECT_EQ(form->MemoDescription->count(), 5001);
+    emit form->LabelTopMessage->linkActivated("file:///etc/passwd");
+    EXPECT_EQ(opened(), "");
+}
+
 TEST_F(OfferWindow, TallerClientMovesTheBottomAnchoredControls) {
     data_.clientHeight = 404;
     auto form = makeForm();

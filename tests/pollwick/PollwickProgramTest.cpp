@@ -135,6 +135,26 @@ TEST_F(PollwickProgram, IgnoredVersionInAnotherLetterCaseShowsNothing) {
     EXPECT_EQ(requests(), 1u);
 }
 
+TEST_F(PollwickProgram, NewVersionKeepsTheProgramRunningWithItsWindow) {
+    startServer(TaggedAnswer({{"data", "Y"}, {"ver", "2.0"}, {"fc", "Foo 2.0"}}));
+    home_.writeState("delay_min_after_startup=0\n");
+    Process process({program_.string(), "--debug"});
+    ASSERT_TRUE(process.started());
+    const fs::path log = home_.home().configHome() / "Foo" / "log.txt";
+    for (int i = 0; i < 1200; ++i) {
+        if (testsupport::ReadFile(log).find("TFormMain::InitHandler: END") != std::string::npos) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_NE(testsupport::ReadFile(log).find("CheckForUpdates: END - display? yes"), std::string::npos);
+    EXPECT_NE(testsupport::ReadFile(log).find("TFormMain::InitHandler: END"), std::string::npos);
+    // The offer waits for the user: the program is still there, and the shown version is recorded.
+    EXPECT_FALSE(process.waitExit(std::chrono::milliseconds(500)).has_value());
+    EXPECT_EQ(requests(), 1u);
+    EXPECT_NE(testsupport::ReadFile(home_.stateFile()).find("last_version_shown=2.0"), std::string::npos);
+}
+
 TEST_F(PollwickProgram, DebugArgumentWritesTheLog) {
     startServer(TaggedAnswer({{"data", "N"}}));
     home_.writeState("delay_min_after_startup=0\n");
