@@ -13,7 +13,7 @@ struct TClock {
     double pts_drift = 0.0;     // pts minus the system time of the last set
     double last_updated = 0.0;  // system time of the last set, seconds
     double speed = 1.0;
-    int serial = -1;            // packet run that the value belongs to
+    int serial = -1;  // packet run that the value belongs to
     int paused = 0;
     const std::atomic<int>* queue_serial = nullptr;  // the followed queue's serial, or the clock's own
     bool check_serial = true;

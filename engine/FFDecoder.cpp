@@ -22,7 +22,8 @@ const char* const kReadOnly = "file cannot be seeked, handle is readonly.";
 template <size_t N>
 void CopyText(char (&ADest)[N], const std::string& ASource) {
     size_t length = ASource.size() < N - 1 ? ASource.size() : N - 1;
-    while (length > 0 && length < ASource.size() && (static_cast<unsigned char>(ASource[length]) & 0xC0) == 0x80) {
+    while (length > 0 && length < ASource.size() &&
+           (static_cast<unsigned char>(ASource[length]) & 0xC0) == 0x80) {
         --length;
     }
     std::fill(std::begin(ADest), std::end(ADest), '\0');
@@ -455,8 +456,8 @@ TVideoStreamInfo TCustomDecoder::GetVideoStreamInfos(int Index) {
         info.DisplayAspectRatio = static_cast<float>(info.DAR.num) / static_cast<float>(info.DAR.den);
     }
     info.PixFmt = par->format;
-    info.FrameRate = (st->avg_frame_rate.num != 0 && st->avg_frame_rate.den != 0) ? st->avg_frame_rate
-                                                                                   : st->r_frame_rate;
+    info.FrameRate =
+        (st->avg_frame_rate.num != 0 && st->avg_frame_rate.den != 0) ? st->avg_frame_rate : st->r_frame_rate;
     return info;
 }
 

@@ -277,7 +277,7 @@ private:
 
     // The record of the file, owned from stream_open until the per-file exit.
     std::unique_ptr<TVideoState> FState_;  // under FExitLock
-    std::mutex FExitLock;  // one per-file exit at a time
+    std::mutex FExitLock;                  // one per-file exit at a time
     std::atomic<TVideoState*> FVideoState{nullptr};
     std::atomic<TVideoState*> FVideoStateCB{nullptr};
     void* FScreenHandle = nullptr;

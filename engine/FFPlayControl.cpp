@@ -109,7 +109,8 @@ void TCustomPlayer::Seek(const double& ADelta, TSeekFlags ASeekFlags, bool AWait
     }
     if (ASeekFlags.Contains(sfByte)) {
         const int64_t bitRate = is->ic ? is->ic->bit_rate : 0;
-        const double increment = bitRate != 0 ? ADelta * static_cast<double>(bitRate) / 8.0 : ADelta * 180000.0;
+        const double increment =
+            bitRate != 0 ? ADelta * static_cast<double>(bitRate) / 8.0 : ADelta * 180000.0;
         const int64_t here = is->ic && is->ic->pb ? ff::avio_seek(is->ic->pb, 0, SEEK_CUR) : 0;
         const double position = static_cast<double>(here) + increment;
         stream_seek(is, std::llround(position), std::llround(increment), ASeekFlags, AWaitForSeekEnd);
@@ -138,8 +139,8 @@ bool TCustomPlayer::SendFilterCommand(AVFilterGraph* graph, const std::string& t
         return false;
     }
     FFLogger().Log(this, llVerbose,
-                   Format("Sending filter command target:%s cmd:%s arg:%s flags:%d", target.c_str(), cmd.c_str(),
-                          arg.c_str(), flags));
+                   Format("Sending filter command target:%s cmd:%s arg:%s flags:%d", target.c_str(),
+                          cmd.c_str(), arg.c_str(), flags));
     std::vector<char> response(4096, '\0');
     const int ret = ff::avfilter_graph_send_command(graph, target.c_str(), cmd.c_str(),
                                                     arg.empty() ? nullptr : arg.c_str(), response.data(),
@@ -154,8 +155,9 @@ bool TCustomPlayer::SendFilterCommand(AVFilterGraph* graph, const std::string& t
     return true;
 }
 
-bool TCustomPlayer::QueueFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
-                                       const std::string& arg, int flags, double pts) {
+bool TCustomPlayer::QueueFilterCommand(AVFilterGraph* graph, const std::string& target,
+                                       const std::string& cmd, const std::string& arg, int flags,
+                                       double pts) {
     if (!FVideoState || !graph) {
         DoErrLog("filter is not available");
         return false;

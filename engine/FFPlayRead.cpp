@@ -68,7 +68,8 @@ int TCustomPlayer::player_interrupt_callback(void* opaque) {
     if (ff::av_gettime_relative() - lastRead <= static_cast<int64_t>(self->ReadTimeout()) * 1000) {
         return 0;
     }
-    FFLogger().Log(self, llInfo, lastRead != 0 ? "connecting/reading timeout" : "connecting/reading canceled");
+    FFLogger().Log(self, llInfo,
+                   lastRead != 0 ? "connecting/reading timeout" : "connecting/reading canceled");
     return 1;
 }
 
@@ -243,6 +244,8 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
     is->FileOpened = 1;
     FVideoStateCB = is;
     if (!is->wait_for_stream_opened) {
+        // A stop before the play thread runs must wait for it, not take the previous thread's end.
+        FStopEvent.ResetEvent();
         FVideoState = is;
         DoStreamOpened();
     }
@@ -321,7 +324,8 @@ void TCustomPlayer::choose_streams(TVideoState* is, int st_index[]) {
     if (!DisableVideo && !DisableSubtitle) {
         const int related =
             st_index[AVMEDIA_TYPE_AUDIO] >= 0 ? st_index[AVMEDIA_TYPE_AUDIO] : st_index[AVMEDIA_TYPE_VIDEO];
-        int sub = ff::av_find_best_stream(ic, AVMEDIA_TYPE_SUBTITLE, wanted_subtitle_stream, related, nullptr, 0);
+        int sub =
+            ff::av_find_best_stream(ic, AVMEDIA_TYPE_SUBTITLE, wanted_subtitle_stream, related, nullptr, 0);
         if (sub >= 0) {
             const AVCodecDescriptor* desc = ff::avcodec_descriptor_get(ic->streams[sub]->codecpar->codec_id);
             if (!desc || !(desc->props & AV_CODEC_PROP_BITMAP_SUB)) {

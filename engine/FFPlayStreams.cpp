@@ -73,8 +73,9 @@ int TCustomPlayer::stream_component_open(TVideoState* is, int stream_index) {
     avctx->workaround_bugs = workaround_bugs;
     int stream_lowres = lowres;
     if (stream_lowres > codec->max_lowres) {
-        FFLogger().Log(this, llWarning,
-                       Format("The maximum value for lowres supported by the decoder is %d", codec->max_lowres));
+        FFLogger().Log(
+            this, llWarning,
+            Format("The maximum value for lowres supported by the decoder is %d", codec->max_lowres));
         stream_lowres = codec->max_lowres;
     }
     avctx->lowres = stream_lowres;
@@ -120,15 +121,15 @@ int TCustomPlayer::stream_component_open(TVideoState* is, int stream_index) {
     }
 }
 
-int TCustomPlayer::open_audio_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st, int stream_index) {
+int TCustomPlayer::open_audio_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st,
+                                     int stream_index) {
     // The device format that the audio pipeline will ask for: the decoder's rate and channels as signed
     // 16-bit samples. The device itself is opened by the audio pipeline.
     TAudioParams& tgt = is->audio_tgt;
     tgt.freq = avctx->sample_rate;
     tgt.channels = avctx->ch_layout.nb_channels;
-    tgt.channel_layout = avctx->ch_layout.order == AV_CHANNEL_ORDER_NATIVE
-                             ? static_cast<int64_t>(avctx->ch_layout.u.mask)
-                             : 0;
+    tgt.channel_layout =
+        avctx->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? static_cast<int64_t>(avctx->ch_layout.u.mask) : 0;
     tgt.fmt = AV_SAMPLE_FMT_S16;
     tgt.frame_size = tgt.channels * 2;
     tgt.bytes_per_sec = tgt.freq * tgt.frame_size;
@@ -139,8 +140,7 @@ int TCustomPlayer::open_audio_stream(TVideoState* is, TCodecContextPtr avctx, AV
     is->audio_buf_index = 0;
     is->audio_diff_avg_coef = std::exp(std::log(0.01) / 20);
     is->audio_diff_avg_count = 0;
-    is->audio_diff_threshold =
-        tgt.bytes_per_sec > 0 ? 2.0 * is->audio_hw_buf_size / tgt.bytes_per_sec : 0.0;
+    is->audio_diff_threshold = tgt.bytes_per_sec > 0 ? 2.0 * is->audio_hw_buf_size / tgt.bytes_per_sec : 0.0;
     is->audio_avctx = std::move(avctx);
     is->audio_stream = stream_index;
     is->audio_st = st;
@@ -150,15 +150,18 @@ int TCustomPlayer::open_audio_stream(TVideoState* is, TCodecContextPtr avctx, AV
     return 0;
 }
 
-void TCustomPlayer::open_video_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st, int stream_index) {
-    const AVRational rate = st->avg_frame_rate.num && st->avg_frame_rate.den ? st->avg_frame_rate : st->r_frame_rate;
+void TCustomPlayer::open_video_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st,
+                                      int stream_index) {
+    const AVRational rate =
+        st->avg_frame_rate.num && st->avg_frame_rate.den ? st->avg_frame_rate : st->r_frame_rate;
     const AVRational codecRate = avctx->framerate;
     if (codecRate.num && codecRate.den && rate.num && av_cmp_q(codecRate, rate) != 0) {
-        FFLogger().Log(this, llInfo,
-                       Format("Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) -> "
-                              "%2.2f (%d/%d)",
-                              stream_index, static_cast<double>(codecRate.num) / codecRate.den, codecRate.num,
-                              codecRate.den, static_cast<double>(rate.num) / rate.den, rate.num, rate.den));
+        FFLogger().Log(
+            this, llInfo,
+            Format("Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) -> "
+                   "%2.2f (%d/%d)",
+                   stream_index, static_cast<double>(codecRate.num) / codecRate.den, codecRate.num,
+                   codecRate.den, static_cast<double>(rate.num) / rate.den, rate.num, rate.den));
     }
     is->frame_delay = rate.num ? static_cast<double>(rate.den) / rate.num : 0.0;
     is->video_avctx = std::move(avctx);
@@ -311,8 +314,8 @@ void TCustomPlayer::stream_cycle_channel(TVideoState* is, int codec_type) {
         }
         const int stream = program ? static_cast<int>(program->stream_index[index]) : index;
         const AVCodecParameters* par = ic->streams[stream]->codecpar;
-        if (par->codec_type == codec_type &&
-            (codec_type != AVMEDIA_TYPE_AUDIO || (par->sample_rate != 0 && par->ch_layout.nb_channels != 0))) {
+        if (par->codec_type == codec_type && (codec_type != AVMEDIA_TYPE_AUDIO ||
+                                              (par->sample_rate != 0 && par->ch_layout.nb_channels != 0))) {
             index = stream;
             break;
         }

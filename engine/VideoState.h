@@ -33,14 +33,18 @@ struct AVStream;
 class TCustomPlayer;
 
 // The per-file record's wanted master clock; ordinals equal Tav_sync_type's.
-enum _Tav_sync_type : int32_t { AV_SYNC_AUDIO_MASTER = 0, AV_SYNC_VIDEO_MASTER = 1, AV_SYNC_EXTERNAL_CLOCK = 2 };
+enum _Tav_sync_type : int32_t {
+    AV_SYNC_AUDIO_MASTER = 0,
+    AV_SYNC_VIDEO_MASTER = 1,
+    AV_SYNC_EXTERNAL_CLOCK = 2
+};
 
 struct TAudioParams {
     int freq = 0;
     int channels = 0;
     int64_t channel_layout = 0;  // FFmpeg channel mask, 0 = unknown
     AVSampleFormat fmt = AV_SAMPLE_FMT_NONE;
-    int frame_size = 0;     // bytes of one sample in all channels
+    int frame_size = 0;  // bytes of one sample in all channels
     int bytes_per_sec = 0;
 };
 

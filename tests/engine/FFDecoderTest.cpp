@@ -77,8 +77,10 @@ TEST_F(FFDecoderTest, CountsAndFirstIndexesOfTwoAudioStreamsAndASubtitle) {
 }
 
 TEST_F(FFDecoderTest, FileFactsMetadataAndPrograms) {
-    const std::vector<std::string> tags{"-metadata", "title=\u00dcn\u00efcode title", "-metadata", "year=2012",
-                                        "-metadata", "track=7",  "-metadata", "genre=Test"};
+    const std::vector<std::string> tags{"-metadata", "title=\u00dcn\u00efcode title",
+                                        "-metadata", "year=2012",
+                                        "-metadata", "track=7",
+                                        "-metadata", "genre=Test"};
     std::vector<std::string> mkvArgs{"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "mp2"};
     mkvArgs.insert(mkvArgs.end(), tags.begin(), tags.end());
     std::vector<std::string> tsArgs = mkvArgs;

@@ -82,7 +82,8 @@ TEST_F(FFPlayTest, OpensAFileFillsTheQueuesAndStops) {
 
     TVideoState* is = player->VideoState();
     ASSERT_NE(is, nullptr);
-    EXPECT_TRUE(playertest::WaitUntil([&] { return is->videoq.nb_packets > 5 && is->audioq.nb_packets > 5; }));
+    EXPECT_TRUE(
+        playertest::WaitUntil([&] { return is->videoq.nb_packets > 5 && is->audioq.nb_packets > 5; }));
     EXPECT_GT(player->QueueSize(), 0);
     EXPECT_EQ(player->Decoder()->VideoStreamCount(), 1);
     EXPECT_EQ(player->Decoder()->AudioStreamCount(), 1);
@@ -147,9 +148,9 @@ TEST_F(FFPlayTest, BadInputsFailWithAClearMessage) {
     }
     testsupport::WriteFile(dir / "corrupt.mkv", noise);
     std::filesystem::create_directory(dir / "folder.mp4");
-    const std::vector<std::string> inputs{
-        MakeClip(Clip::Truncated).string(), (dir / "corrupt.mkv").string(), (dir / "folder.mp4").string(),
-        (dir / "empty.mp4").string(), (dir / "missing.mp4").string()};
+    const std::vector<std::string> inputs{MakeClip(Clip::Truncated).string(), (dir / "corrupt.mkv").string(),
+                                          (dir / "folder.mp4").string(), (dir / "empty.mp4").string(),
+                                          (dir / "missing.mp4").string()};
     for (const std::string& input : inputs) {
         SCOPED_TRACE(input);
         EXPECT_FALSE(player->Open(input));
@@ -173,7 +174,7 @@ TEST_F(FFPlayTest, UnknownForcedFormatIsRefused) {
     player->SetForceFormat("mp3");
     EXPECT_EQ(player->ForceFormat(), "mp3");
     EXPECT_FALSE(player->Open(MakeClip(Clip::VideoOnly).string()));  // Matroska read as MP3
-    EXPECT_EQ(player->ForceFormat(), "");  // a forced format applies to one open
+    EXPECT_EQ(player->ForceFormat(), "");                            // a forced format applies to one open
 }
 
 TEST_F(FFPlayTest, ReadTimeoutAbortsASilentServer) {
@@ -318,8 +319,8 @@ TEST_F(FFPlayTest, ControlsWithoutAFileDoNothing) {
 TEST_F(FFPlayTest, SeekTargetsFollowTheFileStartAndDuration) {
     // 4 s of 25 fps pictures whose time stamps start at 1.4 s.
     const auto clip = testsupport::MakeFixture(
-        "h8_start_offset.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=4", "-c:v", "mpeg4",
-                                "-g", "1", "-output_ts_offset", "1.4", "{out}"});
+        "h8_start_offset.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=4", "-c:v",
+                                "mpeg4", "-g", "1", "-output_ts_offset", "1.4", "{out}"});
     ASSERT_TRUE(player->Open(clip.string())) << player->LastErrMsg();
     TVideoState* is = player->VideoState();
     ASSERT_EQ(is->ic->start_time, 1400000);

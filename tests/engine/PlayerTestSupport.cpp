@@ -17,12 +17,24 @@ namespace playertest {
 std::filesystem::path TwoAudioSubtitleClip() {
     testsupport::MakeClip(testsupport::Clip::NoStreams);  // leaves its subtitle text beside it
     const std::string srt = (testsupport::FixtureDir() / "no_streams.srt").string();
-    return testsupport::MakeFixture(
-        "h8_two_audio_subtitle.mkv",
-        {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=10", "-f", "lavfi", "-i",
-         "sine=frequency=440:sample_rate=44100:duration=10", "-i", srt, "-f", "lavfi", "-i",
-         "sine=frequency=880:sample_rate=44100:duration=10", "-map", "0:v", "-map", "1:a", "-map", "2:s", "-map",
-         "3:a", "-c:v", "mpeg4", "-g", "1", "-q:v", "8", "-c:a", "aac", "-c:s", "srt", "{out}"});
+    return testsupport::MakeFixture("h8_two_audio_subtitle.mkv",
+                                    {"-f",   "lavfi",
+                                     "-i",   "testsrc=size=160x120:rate=25:duration=10",
+                                     "-f",   "lavfi",
+                                     "-i",   "sine=frequency=440:sample_rate=44100:duration=10",
+                                     "-i",   srt,
+                                     "-f",   "lavfi",
+                                     "-i",   "sine=frequency=880:sample_rate=44100:duration=10",
+                                     "-map", "0:v",
+                                     "-map", "1:a",
+                                     "-map", "2:s",
+                                     "-map", "3:a",
+                                     "-c:v", "mpeg4",
+                                     "-g",   "1",
+                                     "-q:v", "8",
+                                     "-c:a", "aac",
+                                     "-c:s", "srt",
+                                     "{out}"});
 }
 
 bool WaitUntil(const std::function<bool()>& done, unsigned timeoutMs) {
