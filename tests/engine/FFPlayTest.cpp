@@ -103,6 +103,7 @@ TEST_F(FFPlayTest, AudioOnlyFileReportsNoFrameSizeAndShowsWaves) {
     EXPECT_EQ(events.at(0), "open -1x-1");
     EXPECT_EQ(player->VideoState()->show_mode, SHOW_MODE_WAVES);
     EXPECT_EQ(player->VideoStreamIndex(), -1);
+    EXPECT_NEAR(static_cast<double>(player->VideoState()->AudioDuration), 2000000.0, 100000.0);
 }
 
 TEST_F(FFPlayTest, SecondOpenStopsTheFirstBeforeTheNewFileReports) {
@@ -434,6 +435,32 @@ TEST_F(FFPlayTest, CurrentFrameIsEmptyWithoutAFileAndSizedToTheVideo) {
     player->SetVideoHookBitsPixel(24);
     EXPECT_EQ(player->VideoHookBitsPixel(), 24);
     EXPECT_THROW(player->SetVideoHookBitsPixel(12), std::invalid_argument);
+}
+
+TEST_F(FFPlayTest, OpenAfterUnloadIsRefusedAndWorksAgainAfterLoad) {
+    player->UnloadAVLib();
+    EXPECT_FALSE(player->AVLibLoaded());
+    EXPECT_FALSE(player->Open(MakeClip(Clip::AudioOnly).string()));
+    EXPECT_EQ(player->LastErrMsg(), "FFmpeg libraries not loaded.");
+    ASSERT_TRUE(player->LoadAVLib("")) << player->LastErrMsg();
+    EXPECT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string())) << player->LastErrMsg();
+}
+
+TEST_F(FFPlayTest, SwitchingToTheOpenStreamChangesNothing) {
+    ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string()));
+    TVideoState* is = player->VideoState();
+    AVCodecContext* before = is->audio_avctx.get();
+    EXPECT_TRUE(player->stream_change_channel(is, AVMEDIA_TYPE_AUDIO, 1));
+    EXPECT_EQ(is->audio_avctx.get(), before);
+    EXPECT_TRUE(player->stream_change_channel(is, AVMEDIA_TYPE_AUDIO, 3));
+    EXPECT_EQ(is->audio_stream, 3);
+    // Cycling walks on to the next audio stream, wrapping round.
+    player->stream_cycle_channel(is, AVMEDIA_TYPE_AUDIO);
+    EXPECT_EQ(is->audio_stream, 1);
+    // Subtitles off (-1) is a valid choice for subtitles only.
+    EXPECT_TRUE(player->stream_change_channel(is, AVMEDIA_TYPE_SUBTITLE, -1));
+    EXPECT_FALSE(player->stream_change_channel(is, AVMEDIA_TYPE_AUDIO, -1));
+    EXPECT_EQ(player->LastErrMsg(), "the stream index is invalid.");
 }
 
 TEST_F(FFPlayTest, ImageSequenceReportsNoDuration) {
