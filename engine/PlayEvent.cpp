@@ -39,6 +39,26 @@ void TPlayEvent::PushEvent(const TEventItem& AItem) {
     FEvent.SetEvent();
 }
 
+void TPlayEvent::PushPosition(int64_t APosition) {
+    TEventItem item;
+    item.EventType = etPosition;
+    item.Position = APosition;
+    PushEvent(item);
+}
+
+void TPlayEvent::PushState(TPlayState AState, bool AHasStateHandler) {
+    TEventItem item;
+    if (AHasStateHandler) {
+        item.EventType = etState;
+        item.State = AState;
+    } else if (AState == psStop) {
+        item.EventType = etStop;
+    } else {
+        return;
+    }
+    PushEvent(item);
+}
+
 TEventItem TPlayEvent::PopupEvent() {
     std::lock_guard lock(FLock);
     TEventItem item;
@@ -252,4 +272,55 @@ TPositionFacts GatherPositionFacts(TVideoState* is, bool AUseAudioPosition) {
     f.ReachEOF = is->ReachEOF != 0;
     f.EndEventDone = is->EndEventDone != 0;
     return f;
+}
+
+// The hooks.
+
+int64_t HookTime(double APTS, int64_t AStartTime) {
+    return std::llround(APTS * 1000000.0) - AStartTime;
+}
+
+bool DoVideoHook(TFormatConverter& AConverter, TObject* ASender, const TVideoHookEvent& AHandler,
+                 const TAVPicture& ASource, const TAVPicture& ADest, double APTS, int64_t AStartTime,
+                 int AWidth, int AHeight, AVPixelFormat ADestFormat, AVPixelFormat ASourceFormat) {
+    if (!AHandler) {
+        return false;
+    }
+    if (!AConverter.PictureToRGB(ASource, ASourceFormat, AWidth, AHeight)) {
+        FFLogger().Log(ASender, llError, AConverter.LastErrMsg());
+        return false;
+    }
+    bool update = true;
+    {
+        TBitmap& bitmap = AConverter.Bitmap();
+        std::lock_guard canvas(bitmap);
+        try {
+            AHandler(ASender, &bitmap, HookTime(APTS, AStartTime), update);
+        } catch (const std::exception& e) {
+            FFLogger().Log(ASender, llError, std::string("Error occurs OnVideoHook: ") + e.what());
+            return false;
+        }
+    }
+    if (!update) {
+        return false;
+    }
+    AConverter.BitmapToRGB();
+    if (!AConverter.RGBToPicture(ADest, ADestFormat, AWidth, AHeight)) {
+        FFLogger().Log(ASender, llError, AConverter.LastErrMsg());
+        return false;
+    }
+    return true;
+}
+
+void DoFrameHook(TObject* ASender, const TFrameHookEvent& AHandler, const TAVPicture& APicture,
+                 AVPixelFormat AFormat, int AWidth, int AHeight, double APTS, int64_t AStartTime) {
+    if (!AHandler) {
+        return;
+    }
+    try {
+        AHandler(ASender, APicture.data, APicture.linesize, AFormat, AWidth, AHeight,
+                 HookTime(APTS, AStartTime));
+    } catch (const std::exception& e) {
+        FFLogger().Log(ASender, llError, std::string("Error occurs OnFrameHook: ") + e.what());
+    }
 }

@@ -1,5 +1,6 @@
 // Reports from the engine to its owner: the ring of pending position and state reports, the thread that
-// delivers them, and the rules that turn the clocks into position and end-of-file reports.
+// delivers them, the rules that turn the clocks into position and end-of-file reports, and the hooks
+// that hand pictures to the owner.
 //
 // Engine threads put reports into the ring; one event thread hands them to the owner (on the main
 // thread when asked), so that a slow handler never holds up playback. A newer report replaces an older
@@ -11,6 +12,7 @@
 #include <mutex>
 
 #include "engine/FFBaseComponent.h"
+#include "engine/FormatConverter.h"
 #include "platform/Event.h"
 #include "platform/Thread.h"
 
@@ -24,6 +26,10 @@ public:
     // Any thread. Replaces the newest waiting item when it is of the same kind, else appends, dropping
     // the oldest when the ring is full.
     void PushEvent(const TEventItem& AItem);
+    void PushPosition(int64_t APosition);
+    // A state report: the state itself when the owner has a state handler; without one only psStop
+    // goes in, as the mark that ends the reports (etStop).
+    void PushState(TPlayState AState, bool AHasStateHandler);
     // The oldest waiting item, taken out; etNone when none waits.
     TEventItem PopupEvent();
     // Drops every waiting item.
@@ -117,3 +123,18 @@ TPlayTimeAction PlayTimeAction(int64_t APosition, int64_t AStartTime, int64_t AP
 
 // Reads the file's record for a position check (the clocks without their serial check).
 TPositionFacts GatherPositionFacts(TVideoState* is, bool AUseAudioPosition);
+
+// The owner's hooks, run unsynchronised on the thread that has the picture. Times given to the owner
+// are round(pts x 1000000) minus the file's start time, in microseconds.
+int64_t HookTime(double APTS, int64_t AStartTime);
+
+// Hands ASource to the video hook as the converter's bitmap (its drawing lock held for the call) and,
+// unless the handler clears AUpdate, converts the drawn bitmap into ADest. True when ADest was filled;
+// a conversion failure or a handler's exception is logged and gives false.
+bool DoVideoHook(TFormatConverter& AConverter, TObject* ASender, const TVideoHookEvent& AHandler,
+                 const TAVPicture& ASource, const TAVPicture& ADest, double APTS, int64_t AStartTime,
+                 int AWidth, int AHeight, AVPixelFormat ADestFormat, AVPixelFormat ASourceFormat);
+
+// Hands a picture's planes to the frame hook; a handler's exception is logged.
+void DoFrameHook(TObject* ASender, const TFrameHookEvent& AHandler, const TAVPicture& APicture,
+                 AVPixelFormat AFormat, int AWidth, int AHeight, double APTS, int64_t AStartTime);

@@ -407,3 +407,22 @@ TEST(PositionRules, PlayTimeLimit) {
         EXPECT_EQ(got.SeekFlags, c.Want.SeekFlags);
     }
 }
+
+TEST(PlayEventRing, StateReportsFollowTheHandlerRule) {
+    struct Case {
+        const char* Name;
+        bool HasStateHandler;
+        std::vector<std::string> Popped;
+    };
+    // psPause and psStop are of one kind: the newer replaces the older while both wait.
+    for (const Case& c : {Case{"state handler", true, {"S0", "P5", "S4"}},
+                          Case{"no state handler: only the stop mark", false, {"P5", "stop"}}}) {
+        SCOPED_TRACE(c.Name);
+        TPlayEvent ring;
+        ring.PushState(psPlay, c.HasStateHandler);
+        ring.PushPosition(5);
+        ring.PushState(psPause, c.HasStateHandler);
+        ring.PushState(psStop, c.HasStateHandler);
+        EXPECT_EQ(Drain(ring), c.Popped);
+    }
+}
