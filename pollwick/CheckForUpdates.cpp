@@ -25,8 +25,8 @@ std::atomic<bool> killed{false};
 namespace {
 
 namespace fs = std::filesystem;
-using winutils::DebugLog;
 using winutils::DEBUG_GENERAL;
+using winutils::DebugLog;
 
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int kRoundMs = 250;
@@ -66,9 +66,9 @@ int64_t Now() {
 
 // The keys of the answer, in the order they are read.
 constexpr const char* kAnswerKeys[] = {
-    "ver", "ad",  "id",  "fc",  "h1",  "icnid", "nmc",  "nmv", "vtc", "vtv", "bmc", "bmv", "cbc",
-    "cbv", "url", "urldl", "urle", "abc", "abw", "abh", "abl", "abt", "dbc", "dbw", "dbh", "dbl",
-    "dbt", "mcw", "mchp", "mch", "mcl", "mct", "fch", "fcw", "dms", "dc",  "san", "content"};
+    "ver", "ad",  "id",    "fc",   "h1",  "icnid", "nmc", "nmv", "vtc", "vtv", "bmc", "bmv",    "cbc",
+    "cbv", "url", "urldl", "urle", "abc", "abw",   "abh", "abl", "abt", "dbc", "dbw", "dbh",    "dbl",
+    "dbt", "mcw", "mchp",  "mch",  "mcl", "mct",   "fch", "fcw", "dms", "dc",  "san", "content"};
 
 using Answer = std::map<std::string, std::string>;
 

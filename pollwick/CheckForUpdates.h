@@ -15,14 +15,14 @@ struct DisplayData {
     enum UiState { kIdle = 0, kDownloading = 1, kCancelled = 2, kDone = 3, kFailed = 4 };
 
     int uiState = kIdle;
-    std::string caption;            // fc
-    std::string topMessage;         // h1, mini-HTML
-    std::string bottomMessage;      // bmc, mini-HTML
+    std::string caption;        // fc
+    std::string topMessage;     // h1, mini-HTML
+    std::string bottomMessage;  // bmc, mini-HTML
     bool bottomMessageVisible = true;
-    std::string checkBoxCaption;    // cbc
+    std::string checkBoxCaption;  // cbc
     bool checkBoxVisible = true;
-    std::string actionCaption;      // abc
-    std::string dismissCaption;     // dbc
+    std::string actionCaption;   // abc
+    std::string dismissCaption;  // dbc
     // Geometry: -1 keeps the window's design value.
     int clientHeight = -1;
     int clientWidth = -1;
@@ -40,16 +40,16 @@ struct DisplayData {
     int descriptionTop = -1;
     int descriptionLeft = -1;
     int iconIndex = -1;
-    std::string productName;        // nmc, mini-HTML
+    std::string productName;  // nmc, mini-HTML
     bool productNameVisible = true;
-    std::string versionText;        // vtc, mini-HTML, "##CURRVER##" replaced
+    std::string versionText;  // vtc, mini-HTML, "##CURRVER##" replaced
     bool versionTextVisible = true;
-    std::string content;            // description lines
-    std::string targetUrl;          // url
-    bool downloadInWindow = true;   // urldl
-    std::string fallbackUrl;        // urle
-    std::string saveAsFileName;     // san, reduced to a safe base name
-    std::string offeredVersion;     // ver
+    std::string content;           // description lines
+    std::string targetUrl;         // url
+    bool downloadInWindow = true;  // urldl
+    std::string fallbackUrl;       // urle
+    std::string saveAsFileName;    // san, reduced to a safe base name
+    std::string offeredVersion;    // ver
     bool adShown = false;
 };
 

@@ -11,9 +11,9 @@ namespace pollwick {
 
 namespace {
 
-using winutils::DebugLog;
 using winutils::DEBUG_GENERAL;
 using winutils::DEBUG_STATUS_LOCKS;
+using winutils::DebugLog;
 
 constexpr int kTimerIntervalMs = 250;
 constexpr unsigned kWorkerJoinStepMs = 1000;
@@ -82,7 +82,8 @@ void DownloadQueue::addSite(const std::shared_ptr<MyVideo>& item) {
     createWorkers();
     LockQueue(__FILE__, __LINE__);
     if (queued_.count(item.get()) != 0) {
-        DebugLog(DEBUG_GENERAL, "DownloadQueue::DownloadQueueThread::addSite[%p]: ALREADY QUEUED - Not adding",
+        DebugLog(DEBUG_GENERAL,
+                 "DownloadQueue::DownloadQueueThread::addSite[%p]: ALREADY QUEUED - Not adding",
                  static_cast<const void*>(item.get()));
     } else {
         waiting_.push_back(item);

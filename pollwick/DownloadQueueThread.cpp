@@ -15,9 +15,9 @@ namespace pollwick {
 namespace {
 
 namespace fs = std::filesystem;
-using winutils::DebugLog;
 using winutils::DEBUG_GENERAL;
 using winutils::DEBUG_WORKERS;
+using winutils::DebugLog;
 
 constexpr int kMaxTries = 10;
 constexpr int kRetryPauseMs = 1000;
@@ -307,7 +307,8 @@ void DownloadQueueThread::DownloadPageAndVideoFile() {
         }
     }
     const std::string message = info_.locked_getErrorMessage();
-    info_.locked_setStatusMsg(ok ? "Done" : "Error: " + (message.empty() ? "Problem handling download" : message));
+    info_.locked_setStatusMsg(ok ? "Done"
+                                 : "Error: " + (message.empty() ? "Problem handling download" : message));
     Post(kMsgStatusChanged);
     info_.locked_setDone(true);
     info_.locked_setOK(ok);

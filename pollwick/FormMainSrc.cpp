@@ -23,9 +23,9 @@ namespace pollwick {
 namespace {
 
 namespace fs = std::filesystem;
-using winutils::DebugLog;
 using winutils::DEBUG_GENERAL;
 using winutils::DEBUG_GRID_LOCK;
+using winutils::DebugLog;
 
 constexpr int kAfterStartMs = 500;
 constexpr int kBlinkDelayMs = 3000;
@@ -187,8 +187,9 @@ void TFormMain::InitHandler() {
         });
     } catch (const std::exception&) {
         winutils::ShowWarningMessage(
-            "%s", "Could not initialize DownloadQueue object - OUT OF MEMORY. Please free some resources by "
-                  "stopping other applications and then try again");
+            "%s",
+            "Could not initialize DownloadQueue object - OUT OF MEMORY. Please free some resources by "
+            "stopping other applications and then try again");
         shutDown();
         return;
     }
@@ -272,8 +273,10 @@ void TFormMain::applyDisplayData() {
     MemoDescription->setGeometry(r);
 
     // The window is never smaller than its design size.
-    const int height = data_.clientHeight != -1 ? std::max(data_.clientHeight, kDesignClientHeight) : clientHeight_;
-    const int width = data_.clientWidth != -1 ? std::max(data_.clientWidth, kDesignClientWidth) : clientWidth_;
+    const int height =
+        data_.clientHeight != -1 ? std::max(data_.clientHeight, kDesignClientHeight) : clientHeight_;
+    const int width =
+        data_.clientWidth != -1 ? std::max(data_.clientWidth, kDesignClientWidth) : clientWidth_;
     setClientSize(clientWidth_, height);
     setClientSize(width, height);
     winutils::PositionOnActiveMonitor(this, true);

@@ -29,6 +29,10 @@ struct TaggedCase {
     std::string expected;
 };
 
+void PrintTo(const TaggedCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
 class TaggedValue : public ::testing::TestWithParam<TaggedCase> {};
 
 TEST_P(TaggedValue, ReadsTheValueBetweenTheKeysMarkers) {
@@ -56,7 +60,8 @@ INSTANTIATE_TEST_SUITE_P(
         TaggedCase{"multi-line value kept whole", "~content^line 1\r\nline 2^content~", "content",
                    "line 1\r\nline 2"},
         TaggedCase{"control characters kept for the caller", "~fc^a\x01\x1b[2Jb^fc~", "fc", "a\x01\x1b[2Jb"},
-        TaggedCase{"huge value", "~h1^" + std::string(1 << 20, 'x') + "^h1~", "h1", std::string(1 << 20, 'x')},
+        TaggedCase{"huge value", "~h1^" + std::string(1 << 20, 'x') + "^h1~", "h1",
+                   std::string(1 << 20, 'x')},
         TaggedCase{"markers only", "~^^~", "", ""}));
 
 // --- numbers ------------------------------------------------------------------------------------------
@@ -67,6 +72,10 @@ struct RangeCase {
     int hi;
     int expected;
 };
+
+void PrintTo(const RangeCase& c, std::ostream* os) {
+    *os << "[" << c.text << "] in " << c.lo << ".." << c.hi;
+}
 
 class InRange : public ::testing::TestWithParam<RangeCase> {};
 
@@ -114,8 +123,8 @@ protected:
     // text before the run (delay 0 unless the text sets it).
     Configuration& start(const std::string& answer, const std::string& state = "",
                          UpdatesCfg cfg = UpdatesCfg()) {
-        server_ = std::make_unique<testsupport::HttpServer>(
-            testing::ScriptOptions(BodyScript("/check", answer)));
+        server_ =
+            std::make_unique<testsupport::HttpServer>(testing::ScriptOptions(BodyScript("/check", answer)));
         cfg.url = server_->url("/check");
         home_.writeUpdatesCfg(cfg);
         home_.writeState(state + "delay_min_after_startup=0\n");  // the first line of a key wins
@@ -203,6 +212,10 @@ struct DecisionCase {
     bool adShown;
 };
 
+void PrintTo(const DecisionCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
 class Decision : public CheckTest, public ::testing::WithParamInterface<DecisionCase> {};
 
 TEST_P(Decision, ShowsOnlyWhatIsDue) {
@@ -235,8 +248,8 @@ INSTANTIATE_TEST_SUITE_P(
         DecisionCase{"display interval 0 after a second", TaggedAnswer({{"data", "Y"}, {"ver", "2.0"}}),
                      "last_version_shown_time=" + std::to_string(Now() - 5) + "\ndays_between_displays=0\n",
                      true, false},
-        DecisionCase{"ad with the installed version", TaggedAnswer({{"data", "Y"}, {"ver", "1.0b"}, {"ad", "y"}}),
-                     "", true, true},
+        DecisionCase{"ad with the installed version",
+                     TaggedAnswer({{"data", "Y"}, {"ver", "1.0b"}, {"ad", "y"}}), "", true, true},
         DecisionCase{"ad without a version", TaggedAnswer({{"data", "Y"}, {"ad", "Y"}}), "", true, true},
         DecisionCase{"ad refused by no_ads", TaggedAnswer({{"data", "Y"}, {"ad", "Y"}}), "no_ads=Y\n", false,
                      true},
@@ -257,6 +270,10 @@ struct ScheduleCase {
     int expectedDelay;
     int expectedDays;
 };
+
+void PrintTo(const ScheduleCase& c, std::ostream* os) {
+    *os << "dms [" << c.dms << "] dc [" << c.dc << "]";
+}
 
 class ScheduleValues : public CheckTest, public ::testing::WithParamInterface<ScheduleCase> {};
 
@@ -280,6 +297,12 @@ struct SaveAsCase {
     std::string expected;
 };
 
+void PrintTo(const SaveAsCase& c, std::ostream* os) {
+    for (const char ch : c.san) {
+        *os << (static_cast<unsigned char>(ch) < 0x20 ? '?' : ch);
+    }
+}
+
 class SaveAsName : public CheckTest, public ::testing::WithParamInterface<SaveAsCase> {};
 
 TEST_P(SaveAsName, IsASafeBaseNameOrTheProductsInstaller) {
@@ -288,14 +311,12 @@ TEST_P(SaveAsName, IsASafeBaseNameOrTheProductsInstaller) {
     EXPECT_EQ(data_.saveAsFileName, GetParam().expected) << "[" << GetParam().san << "]";
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, SaveAsName,
-                         ::testing::Values(SaveAsCase{"", "FooSetup.exe"}, SaveAsCase{"New.run", "New.run"},
-                                           SaveAsCase{"../../../etc/evil.sh", "evil.sh"},
-                                           SaveAsCase{"/usr/bin/x.bin", "x.bin"},
-                                           SaveAsCase{"..", "FooSetup.exe"},
-                                           SaveAsCase{".hidden", "FooSetup.exe"},
-                                           SaveAsCase{"a\nb.sh", "FooSetup.exe"},
-                                           SaveAsCase{"file.ex e", "FooSetup.exe"}));
+INSTANTIATE_TEST_SUITE_P(
+    Answers, SaveAsName,
+    ::testing::Values(SaveAsCase{"", "FooSetup.exe"}, SaveAsCase{"New.run", "New.run"},
+                      SaveAsCase{"../../../etc/evil.sh", "evil.sh"}, SaveAsCase{"/usr/bin/x.bin", "x.bin"},
+                      SaveAsCase{"..", "FooSetup.exe"}, SaveAsCase{".hidden", "FooSetup.exe"},
+                      SaveAsCase{"a\nb.sh", "FooSetup.exe"}, SaveAsCase{"file.ex e", "FooSetup.exe"}));
 
 TEST_F(CheckTest, HostileAnswerNeverCrashesNorWritesStrayLines) {
     std::string huge(4 << 20, 'A');
@@ -320,7 +341,8 @@ TEST_F(CheckTest, HostileAnswerNeverCrashesNorWritesStrayLines) {
 }
 
 TEST_F(CheckTest, TruncatedOrFailedAnswersShowNothingAndStillSaveTheCheck) {
-    for (const std::string& body : {std::string("~data^Y^da"), std::string("~data^Y"), std::string("\0\0", 2)}) {
+    for (const std::string& body :
+         {std::string("~data^Y^da"), std::string("~data^Y"), std::string("\0\0", 2)}) {
         PollwickHome home;
         testsupport::HttpServer server(testing::ScriptOptions(BodyScript("/check", body)));
         UpdatesCfg cfg;

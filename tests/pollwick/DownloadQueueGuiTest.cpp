@@ -64,7 +64,8 @@ TEST(RetryUrl, AddsTheTryNumberToTheQuery) {
 
 TEST_F(QueueTest, NineForbiddenAnswersThenSuccessGiveTenTriesTheLastWithCb9) {
     const std::string data = pollwick::testing::RandomBytes(300000, 7);
-    serve("setup.bin", data, R"({"/setup.bin": {"status_unless_query": {"contains": "cb=9", "status": 403}}})");
+    serve("setup.bin", data,
+          R"({"/setup.bin": {"status_unless_query": {"contains": "cb=9", "status": 403}}})");
     DownloadQueue queue(&log_, [this] { ++progressBarFull_; });
     auto video = item(server_->url("/setup.bin"));
     queue.addSite(video);
@@ -95,13 +96,18 @@ TEST_F(QueueTest, RetryOfAnAddressWithAQueryAppendsCb) {
     queue.addSite(item(server_->url("/setup.bin?lang=en")));
     ASSERT_TRUE(waitJob());
     EXPECT_TRUE(queue.info(0)->locked_getOK()) << queue.info(0)->locked_getStatusMsg();
-    EXPECT_EQ(targets("/setup.bin"), (std::set<std::string>{"/setup.bin?lang=en", "/setup.bin?lang=en&cb=1"}));
+    EXPECT_EQ(targets("/setup.bin"),
+              (std::set<std::string>{"/setup.bin?lang=en", "/setup.bin?lang=en&cb=1"}));
 }
 
 struct FailureCase {
     const char* script;
     const char* statusStart;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.script;
+}
 
 class QueueFailure : public QueueTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -112,7 +118,8 @@ TEST_P(QueueFailure, EndsAfterOneTryWithTheErrorInTheStatus) {
     ASSERT_TRUE(waitJob());
     DownloadQueueThreadInfo* info = queue.info(0);
     EXPECT_FALSE(info->locked_getOK());
-    EXPECT_EQ(info->locked_getStatusMsg().rfind(GetParam().statusStart, 0), 0u) << info->locked_getStatusMsg();
+    EXPECT_EQ(info->locked_getStatusMsg().rfind(GetParam().statusStart, 0), 0u)
+        << info->locked_getStatusMsg();
     EXPECT_EQ(targets("/setup.bin"), (std::set<std::string>{"/setup.bin"}));
     EXPECT_TRUE(info->locked_getSavedAsFilename().empty());
     EXPECT_FALSE(std::filesystem::exists(downloads_ / "Setup.bin"));
@@ -196,7 +203,7 @@ TEST_F(QueueTest, ProgressPostsAreThrottledWithinOneSecond) {
         std::this_thread::sleep_for(5ms);
     }
     info->locked_setProgress(1000, 100);
-    info->locked_setProgress(1000, 200);  // within 50 ms of the last post: dropped
+    info->locked_setProgress(1000, 200);   // within 50 ms of the last post: dropped
     info->locked_setProgress(1000, 1000);  // the final report always goes out
     info->locked_setProgress(1000, 1000);  // unchanged: nothing
     info->locked_setProgress(1000, -5);    // negative: ignored

@@ -46,12 +46,12 @@ TEST_F(DestinationName, WithoutOverwriteTheFirstFreeNumberedNameIsChosen) {
     existing("Setup.bin");
     std::string error;
     std::string destination;
-    ASSERT_TRUE(DownloadQueueThread::getDestinationName(source("Setup.bin"), ".bin", error, destination, false,
-                                                        folder()));
+    ASSERT_TRUE(DownloadQueueThread::getDestinationName(source("Setup.bin"), ".bin", error, destination,
+                                                        false, folder()));
     EXPECT_EQ(destination, folder() + "Setup_1.bin");
     existing("Setup_1.bin");
-    ASSERT_TRUE(DownloadQueueThread::getDestinationName(source("Setup.bin"), ".bin", error, destination, false,
-                                                        folder()));
+    ASSERT_TRUE(DownloadQueueThread::getDestinationName(source("Setup.bin"), ".bin", error, destination,
+                                                        false, folder()));
     EXPECT_EQ(destination, folder() + "Setup_2.bin");
     EXPECT_EQ(testsupport::ReadFile(fs::path(folder()) / "Setup.bin"), "old");
 }

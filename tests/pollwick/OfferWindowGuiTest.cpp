@@ -29,7 +29,8 @@ protected:
         // A recording opener first on PATH: every address the window opens lands in opened_.
         const fs::path bin = home_.home().root() / "bin";
         opened_ = home_.home().root() / "opened.txt";
-        testsupport::WriteFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + opened_.string() + "'\n");
+        testsupport::WriteFile(bin / "xdg-open",
+                               "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + opened_.string() + "'\n");
         fs::permissions(bin / "xdg-open", fs::perms::owner_all);
         path_ = std::make_unique<testsupport::ScopedEnv>("PATH", bin.string() + ":" + std::getenv("PATH"));
     }
@@ -138,16 +139,16 @@ TEST_F(OfferWindow, AnswerTextsAndGeometryAreApplied) {
 }
 
 TEST_F(OfferWindow, CheckedAnswerOpensTheWindowWithItsTexts) {
-    testsupport::HttpServer server(ScriptOptions(testing::BodyScript(
-        "/check", testing::TaggedAnswer({{"data", "Y"},
-                                         {"ver", "2.0"},
-                                         {"fc", "Foo 2.0 Available"},
-                                         {"h1", "<b>Foo 2.0</b> is ready"},
-                                         {"nmc", "Foo Player"},
-                                         {"vtc", "You have ##CURRVER##"},
-                                         {"abc", "Install"},
-                                         {"icnid", "1"},
-                                         {"content", "Faster start\nNew skins"}}))));
+    testsupport::HttpServer server(ScriptOptions(
+        testing::BodyScript("/check", testing::TaggedAnswer({{"data", "Y"},
+                                                             {"ver", "2.0"},
+                                                             {"fc", "Foo 2.0 Available"},
+                                                             {"h1", "<b>Foo 2.0</b> is ready"},
+                                                             {"nmc", "Foo Player"},
+                                                             {"vtc", "You have ##CURRVER##"},
+                                                             {"abc", "Install"},
+                                                             {"icnid", "1"},
+                                                             {"content", "Faster start\nNew skins"}}))));
     testing::UpdatesCfg cfg;
     cfg.url = server.url("/check");
     home_.writeUpdatesCfg(cfg);
@@ -200,6 +201,10 @@ struct LinkCase {
     bool opened;
 };
 
+void PrintTo(const LinkCase& c, std::ostream* os) {
+    *os << c.link;
+}
+
 class LabelLinks : public OfferWindow, public ::testing::WithParamInterface<LinkCase> {};
 
 TEST_P(LabelLinks, OnlyWebAddressesAreOpened) {
@@ -207,7 +212,8 @@ TEST_P(LabelLinks, OnlyWebAddressesAreOpened) {
     auto form = makeForm();
     emit form->LabelTopMessage->linkActivated(QString::fromUtf8(GetParam().link));
     emit form->LabelBottomMessage->linkActivated(QString::fromUtf8(GetParam().link));
-    const std::string expected = GetParam().opened ? std::string(GetParam().link) + "\n" + GetParam().link + "\n" : "";
+    const std::string expected =
+        GetParam().opened ? std::string(GetParam().link) + "\n" + GetParam().link + "\n" : "";
     EXPECT_EQ(opened(), expected) << GetParam().link;
 }
 
@@ -216,8 +222,8 @@ INSTANTIATE_TEST_SUITE_P(Addresses, LabelLinks,
                                            LinkCase{"HTTP://foo.example/", true},
                                            LinkCase{"file:///etc/passwd", false},
                                            LinkCase{"javascript:alert(1)", false},
-                                           LinkCase{"smb://host/share", false}, LinkCase{"/etc/passwd", false},
-                                           LinkCase{"www.foo.example", false},
+                                           LinkCase{"smb://host/share", false},
+                                           LinkCase{"/etc/passwd", false}, LinkCase{"www.foo.example", false},
                                            LinkCase{"-e http://foo.example/", false}, LinkCase{"", false}));
 
 class PageOffer : public OfferWindow, public ::testing::WithParamInterface<LinkCase> {};

@@ -84,8 +84,8 @@ protected:
     }
 
     void startServer(const std::string& answer) {
-        server_ = std::make_unique<testsupport::HttpServer>(
-            testing::ScriptOptions(BodyScript("/check", answer)));
+        server_ =
+            std::make_unique<testsupport::HttpServer>(testing::ScriptOptions(BodyScript("/check", answer)));
         UpdatesCfg cfg;
         cfg.url = server_->url("/check");
         home_.writeUpdatesCfg(cfg);
