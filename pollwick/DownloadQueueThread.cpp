@@ -296,6 +296,11 @@ void DownloadQueueThread::DownloadPageAndVideoFile() {
     winutils::AddTrailingBackslash(folder);
 
     std::string error;
+    if (ok && filePath.empty()) {
+        // Without a save-as name the downloader keeps the body in memory: there is no file to hand on.
+        info_.locked_setErrorMessage("No file was saved");
+        ok = false;
+    }
     if (ok) {
         const std::string ext = fs::path(filePath).extension().string();
         std::string destination;
@@ -386,7 +391,12 @@ bool DownloadQueueThread::InnerCheckSite(std::string& filePath, const std::strin
 bool DownloadQueueThread::getDestinationName(const std::string& source, const std::string& ext,
                                              std::string& error, std::string& destination, bool overwrite,
                                              const std::string& folder) {
-    destination = folder + fs::path(source).filename().string();
+    const std::string name = fs::path(source).filename().string();
+    if (name.empty()) {
+        error = "No file name";
+        return false;
+    }
+    destination = folder + name;
     if (destination == source) {
         error = "Input/Output names are the same";
         return false;

@@ -132,6 +132,17 @@ INSTANTIATE_TEST_SUITE_P(
                                   "and password on the Login tab."},
                       FailureCase{R"({"/setup.bin": {"statuses": [404]}})", "Error: "}));
 
+TEST_F(QueueTest, ItemWithoutSaveAsNameFailsAndLeavesTheTemporaryFolderAlone) {
+    serve("setup.bin", "0123456789");
+    std::filesystem::create_directories(downloads_);
+    DownloadQueue queue(&log_, {});
+    queue.addSite(item(server_->url("/setup.bin"), ""));
+    ASSERT_TRUE(waitJob());
+    EXPECT_FALSE(queue.info(0)->locked_getOK());
+    EXPECT_TRUE(queue.info(0)->locked_getSavedAsFilename().empty());
+    EXPECT_TRUE(std::filesystem::is_directory(downloads_));
+}
+
 TEST_F(QueueTest, CancelBetweenForbiddenTriesStopsTheJob) {
     serve("setup.bin", "0123456789", R"({"/setup.bin": {"statuses": [403]}})");
     DownloadQueue queue(&log_, {});

@@ -75,5 +75,14 @@ TEST_F(DestinationName, SourceAlreadyInPlaceIsAnError) {
     EXPECT_TRUE(fs::exists(file));
 }
 
+TEST_F(DestinationName, SourceWithoutFileNameIsRefusedAndTheFolderKept) {
+    fs::create_directories(folder());
+    std::string error;
+    std::string destination;
+    EXPECT_FALSE(DownloadQueueThread::getDestinationName("", "", error, destination, true, folder()));
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(fs::is_directory(folder()));
+}
+
 }  // namespace
 }  // namespace pollwick
