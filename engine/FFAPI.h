@@ -10,16 +10,21 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavdevice/avdevice.h>
 #include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
 #include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 #include <libavutil/avstring.h>
 #include <libavutil/avutil.h>
+#include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/samplefmt.h>
 #include <libavutil/time.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -66,7 +71,10 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_packet_unref)                     \
     REQ(av_packet_move_ref)                  \
     REQ(av_new_packet)                       \
-    OPT(av_lockmgr_register, ff::av_lockmgr_register_t)
+    OPT(av_lockmgr_register, ff::av_lockmgr_register_t) \
+    REQ(avcodec_send_packet) \
+    REQ(avcodec_receive_frame) \
+    REQ(avcodec_flush_buffers)
 
 #define STREVIO_AVDEVICE_API(REQ, OPT) \
     REQ(avdevice_version)              \
@@ -78,7 +86,18 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(avfilter_graph_alloc)          \
     REQ(avfilter_graph_send_command)   \
     REQ(avfilter_graph_queue_command)  \
-    REQ(avfilter_graph_free)
+    REQ(avfilter_graph_free) \
+    REQ(avfilter_graph_create_filter) \
+    REQ(avfilter_graph_parse_ptr) \
+    REQ(avfilter_graph_config) \
+    REQ(avfilter_link) \
+    REQ(avfilter_inout_alloc) \
+    REQ(avfilter_inout_free) \
+    REQ(av_buffersrc_add_frame) \
+    REQ(av_buffersink_get_frame_flags) \
+    REQ(av_buffersink_get_time_base) \
+    REQ(av_buffersink_get_sample_rate) \
+    REQ(av_buffersink_get_ch_layout)
 
 #define STREVIO_AVFORMAT_API(REQ, OPT)                                  \
     REQ(avformat_version)                                               \
@@ -143,13 +162,31 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_get_media_type_string)    \
     REQ(av_image_get_buffer_size)    \
     REQ(av_image_fill_arrays)        \
-    REQ(av_get_pix_fmt)
+    REQ(av_get_pix_fmt) \
+    REQ(av_frame_alloc) \
+    REQ(av_frame_free) \
+    REQ(av_frame_unref) \
+    REQ(av_fast_malloc) \
+    REQ(av_opt_set_int) \
+    REQ(av_opt_set_bin) \
+    REQ(av_get_sample_fmt_name) \
+    REQ(av_get_packed_sample_fmt) \
+    REQ(av_get_bytes_per_sample) \
+    REQ(av_samples_get_buffer_size) \
+    REQ(av_channel_layout_default) \
+    REQ(av_channel_layout_from_mask) \
+    REQ(av_channel_layout_describe) \
+    REQ(av_channel_layout_uninit)
 
 #define STREVIO_SWRESAMPLE_API(REQ, OPT) \
     REQ(swresample_version)              \
     REQ(swr_get_class)                   \
     REQ(swr_alloc)                       \
-    REQ(swr_free)
+    REQ(swr_free) \
+    REQ(swr_alloc_set_opts2) \
+    REQ(swr_init) \
+    REQ(swr_convert) \
+    REQ(swr_set_compensation)
 
 #define STREVIO_SWSCALE_API(REQ, OPT) \
     REQ(swscale_version)              \
