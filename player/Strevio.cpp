@@ -49,8 +49,16 @@ int RunPlayer(int argc, char** argv) {
     arguments.removeFirst();
     int code = 0;
     {
+        // Caught before the window exists, so an early SIGTERM waits for the window instead of killing
+        // the program unsaved.
+        player::TFormMain* window = nullptr;
+        player::SessionEnd sessionEnd([&window] {
+            if (window != nullptr) {
+                window->EndSessionHandler();
+            }
+        });
         player::TFormMain form(configuration, arguments);
-        player::SessionEnd sessionEnd([&form] { form.EndSessionHandler(); });
+        window = &form;
         if (const std::optional<int> setupCode = form.ShowMainForm()) {
             code = *setupCode;
         } else {

@@ -362,6 +362,34 @@ TEST_F(FormMainTest, UnplayableFileLeavesTheWindowIdle) {
     EXPECT_TRUE(form.playing);
 }
 
+TEST_F(FormMainTest, SetupWordsActOnlyAsTheOnlyArgumentInExactCase) {
+    for (const QStringList& arguments :
+         {QStringList{"-INSTALL"}, QStringList{"-Uninstall"}, QStringList{"-install", "clip.mp4"}}) {
+        config_ = std::make_unique<player::Configuration>(programFolder_.path());
+        form_ = std::make_unique<TFormMain>(*config_, arguments);
+        EXPECT_FALSE(form_->ShowMainForm().has_value()) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(form_->isVisible());
+        form_.reset();
+    }
+    config_ = std::make_unique<player::Configuration>(programFolder_.path());
+    form_ = std::make_unique<TFormMain>(*config_, QStringList{"-install"});
+    EXPECT_EQ(form_->ShowMainForm(), 0);
+    EXPECT_FALSE(form_->isVisible());
+    EXPECT_EQ(StoredInteger("Volume"), 127);
+}
+
+TEST_F(FormMainTest, SessionEndClosesAndSavesLikeTheUser) {
+    TFormMain& form = Start();
+    form.show();
+    config_->code_x = 9;
+    form.TrackBarVolume->setValue(10);  // libraries not loaded: the stored volume stays
+    form.EndSessionHandler();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(StoredInteger("Volume"), 127);
+    EXPECT_NE(testsupport::ReadFile(home_.dataHome() / "Strevio" / "Strevio.dat").find("code_x=9\r\n"),
+              std::string::npos);
+}
+
 struct TimeCase {
     int64_t microseconds;
     const char* text;

@@ -1,0 +1,184 @@
+// The player program run as a user or an installer runs it: its exit codes, and what it leaves in the
+// registry store and the personal data file.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Registry.h"
+#include "tests/support/Fixtures.h"
+#include "tests/support/TestEnv.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+constexpr const char* kPreferences = "Software\\Korvanta\\Strevio\\Preferences";
+
+// The player started without a shell, ended within bounded waits.
+class Program {
+public:
+    explicit Program(const std::vector<std::string>& arguments) {
+        std::vector<std::string> argv = {STREVIO_PROGRAM};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<char*> raw;
+        for (std::string& a : argv) {
+            raw.push_back(a.data());
+        }
+        raw.push_back(nullptr);
+        if (posix_spawn(&pid_, raw[0], nullptr, nullptr, raw.data(), environ) != 0) {
+            pid_ = -1;
+        }
+    }
+    ~Program() {
+        if (pid_ > 0 && !status_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+
+    // The exit status once the program ended, or nullopt when it still runs after timeout.
+    std::optional<int> Wait(std::chrono::seconds timeout = std::chrono::seconds(60)) {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (!status_ && std::chrono::steady_clock::now() < until) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = status;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        return status_;
+    }
+
+    // True once one of the program's threads carries the name.
+    bool HasThread(const std::string& name) const {
+        std::error_code ec;
+        for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid_) + "/task", ec)) {
+            std::ifstream comm(task.path() / "comm");
+            std::string text;
+            std::getline(comm, text);
+            if (text == name) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds timeout = std::chrono::seconds(60)) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= until) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+bool ExitedWith(const std::optional<int>& status, int code) {
+    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == code;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void Store(const std::string& key, const std::string& name, int32_t value) {
+        platform::TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(key, true));
+        reg.WriteInteger(name, value);
+    }
+    std::optional<int32_t> Stored(const std::string& name) {
+        platform::TRegistry reg;
+        if (!reg.OpenKeyReadOnly(kPreferences) || !reg.ValueExists(name)) {
+            return std::nullopt;
+        }
+        return reg.ReadInteger(name);
+    }
+    fs::path DataFile() const { return home_.dataHome() / "Strevio" / "Strevio.dat"; }
+
+    testsupport::IsolatedHome home_;
+    testsupport::ScopedEnv platform_{"QT_QPA_PLATFORM", "offscreen"};
+    testsupport::ScopedEnv audio_{"SDL_AUDIODRIVER", "dummy"};
+    testsupport::ScopedEnv video_{"SDL_VIDEODRIVER", "dummy"};
+};
+
+TEST_F(ProgramTest, SigtermWhilePlayingSavesAndExitsCleanly) {
+    Store(kPreferences, "Volume", 60);
+    Store(kPreferences, "Mute", 1);
+    WriteFile(DataFile(), "show_donate=0\r\ncode_x=4\r\nshow_info_00=0\r\n");
+    const std::string clip = testsupport::MakeClip(testsupport::Clip::VideoAudio).string();
+
+    Program program({clip});
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(WaitUntil([&] { return program.HasThread("play"); })) << "the file never started playing";
+    ::kill(program.pid(), SIGTERM);
+    EXPECT_TRUE(ExitedWith(program.Wait(), 0));
+
+    EXPECT_EQ(Stored("Volume"), 60);
+    EXPECT_EQ(Stored("Mute"), 1);
+    const std::string data = ReadFile(DataFile());
+    EXPECT_EQ(data.rfind(";\r\n; Strevio configuration file\r\n;\r\nshow_donate=0\r\ncode_x=", 0), 0u)
+        << data;
+    EXPECT_NE(data.find("show_info_00=0\r\nshow_info_01=1\r\n"), std::string::npos) << data;
+    // The counter kept its value, plus the play when it was reported before the signal.
+    EXPECT_TRUE(data.find("code_x=4\r\n") != std::string::npos ||
+                data.find("code_x=5\r\n") != std::string::npos)
+        << data;
+}
+
+TEST_F(ProgramTest, InstallStoresThePreferencesAndEnds) {
+    Store(kPreferences, "Volume", 200);
+    Program program({"-install"});
+    ASSERT_TRUE(program.started());
+    EXPECT_TRUE(ExitedWith(program.Wait(), 0));
+    EXPECT_EQ(Stored("Volume"), 200);
+    EXPECT_EQ(Stored("FirstRun"), 1);
+    EXPECT_EQ(Stored("UseDirectDraw"), 1);
+}
+
+TEST_F(ProgramTest, UninstallRemovesTheProductsKeys) {
+    Store(kPreferences, "Volume", 30);
+    Store("Software\\Korvanta\\Other", "Kept", 1);
+    Program program({"-uninstall"});
+    ASSERT_TRUE(program.started());
+    EXPECT_TRUE(ExitedWith(program.Wait(), 0));
+    platform::TRegistry reg;
+    EXPECT_FALSE(reg.KeyExists("Software\\Korvanta\\Strevio"));
+    EXPECT_TRUE(reg.KeyExists("Software\\Korvanta\\Other"));
+}
+
+TEST_F(ProgramTest, UninstallThatCannotReachTheRegistryFails) {
+    // The registry's folder is a plain file, so no hive can be read or written.
+    WriteFile(home_.configHome() / "registry", "not a folder");
+    Program program({"-uninstall"});
+    ASSERT_TRUE(program.started());
+    const std::optional<int> status = program.Wait();
+    ASSERT_TRUE(status && WIFEXITED(*status));
+    EXPECT_NE(WEXITSTATUS(*status), 0);
+}
+
+}  // namespace
