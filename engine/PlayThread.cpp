@@ -83,7 +83,6 @@ void TPlayThread::event_loop() {
     }
 }
 
-// A host window that went away ends the file as a quit event would.
 bool TPlayThread::WindowLostEnds() {
     return FHost.WindowLost();
 }
@@ -92,7 +91,9 @@ void TPlayThread::refresh_loop_wait_event(SDL_Event& AEvent) {
     FLoader.SDL_PumpEvents();
     double remaining = 0.0;
     while (FLoader.SDL_PeepEvents(&AEvent, 1, SDL_GETEVENT, SDL_ALLEVENTS) <= 0) {
-        if (WindowLostEnds()) {
+        // A host window that went away, or an owner that is freeing the thread, ends the file as a
+        // quit event would.
+        if (WindowLostEnds() || Terminated()) {
             AEvent = SDL_Event{};
             AEvent.type = kQuitEvent;
             return;

@@ -376,3 +376,17 @@ TEST(SDLHost, DisplayToActualRect) {
         EXPECT_EQ(host.DisplayToActualRect(c.In, c.FileOpen, c.FrameWidth, c.FrameHeight), c.Want);
     }
 }
+
+TEST(PlayThread, FreedByItsOwnerEndsTheFileAndReportsStop) {
+    TSDLStartSettings settings;
+    settings.DisableDisplay = true;
+    settings.DisableAudio = true;
+    Playback playback(nullptr, settings);
+    ASSERT_TRUE(playback.Started) << playback.Host.LastErrMsg();
+    playback.Start();
+    ASSERT_TRUE(playertest::WaitUntil([&] { return playback.Player.Looping.load(); }));
+    playback.Play.reset();  // terminates and joins without a quit event
+    EXPECT_FALSE(playback.Player.HasFile());
+    EXPECT_TRUE(playback.Ended());
+    EXPECT_EQ(playback.DeliveredStates(), (std::vector<TPlayState>{psPlay, psStop}));
+}
