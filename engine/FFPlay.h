@@ -25,6 +25,7 @@ struct AVInputFormat;
 struct AVPacket;
 class TFFOptions;
 class TSDLLoader;
+struct TSDLEntries;
 
 class TCustomPlayer : public TFFBaseComponent {
 public:
@@ -91,6 +92,11 @@ public:
     int DefaultHeight() const { return Fdefault_height; }
     // The open file's state; null without one. For the engine's own threads and tests.
     TVideoState* VideoState() const { return FVideoState; }
+    // For the audio pipeline: the resampler options as "key=value:..." text, and the SDL entry points.
+    std::string SwrOptionsText();
+    TSDLEntries SDLEntries() const;
+    // System time in microseconds at the start of the latest audio device callback; 0 before the first.
+    std::atomic<int64_t> Faudio_callback_time{0};
 
     // Stream choice while a file plays.
     int AudioStreamIndex() const;

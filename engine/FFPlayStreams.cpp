@@ -6,6 +6,7 @@
 #include "engine/FFLog.h"
 #include "engine/FFOptions.h"
 #include "engine/FFPlay.h"
+#include "engine/FFPlayAudio.h"
 
 namespace {
 
@@ -123,30 +124,19 @@ int TCustomPlayer::stream_component_open(TVideoState* is, int stream_index) {
 
 int TCustomPlayer::open_audio_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st,
                                      int stream_index) {
-    // The device format that the audio pipeline will ask for: the decoder's rate and channels as signed
-    // 16-bit samples. The device itself is opened by the audio pipeline.
-    TAudioParams& tgt = is->audio_tgt;
-    tgt.freq = avctx->sample_rate;
-    tgt.channels = avctx->ch_layout.nb_channels;
-    tgt.channel_layout =
-        avctx->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? static_cast<int64_t>(avctx->ch_layout.u.mask) : 0;
-    tgt.fmt = AV_SAMPLE_FMT_S16;
-    tgt.frame_size = tgt.channels * 2;
-    tgt.bytes_per_sec = tgt.freq * tgt.frame_size;
-    is->audio_filter_src = tgt;
-    is->audio_filter_src.fmt = static_cast<AVSampleFormat>(avctx->sample_fmt);
-    is->audio_src = tgt;
-    is->audio_buf_size = 0;
-    is->audio_buf_index = 0;
-    is->audio_diff_avg_coef = std::exp(std::log(0.01) / 20);
-    is->audio_diff_avg_count = 0;
-    is->audio_diff_threshold = tgt.bytes_per_sec > 0 ? 2.0 * is->audio_hw_buf_size / tgt.bytes_per_sec : 0.0;
+    // The filter graph and the device come first: the device's format is what the graph gives.
     is->audio_avctx = std::move(avctx);
+    const int ret = audio_component_open(is);
+    if (ret < 0) {
+        is->audio_avctx.reset();
+        return ret;
+    }
     is->audio_stream = stream_index;
     is->audio_st = st;
     is->AudioDuration =
         st->duration != AV_NOPTS_VALUE ? ff::av_rescale_q(st->duration, st->time_base, AV_TIME_BASE_Q) : -1;
     packet_queue_start(&is->audioq);
+    audio_component_start(is);
     return 0;
 }
 
@@ -181,6 +171,7 @@ void TCustomPlayer::stream_component_close(TVideoState* is, int stream_index) {
     switch (st->codecpar->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
             packet_queue_abort(&is->audioq);
+            audio_component_close(is);
             packet_queue_flush(&is->audioq);
             break;
         case AVMEDIA_TYPE_VIDEO:

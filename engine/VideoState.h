@@ -73,6 +73,12 @@ struct TCodecContextDeleter {
 };
 using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
 
+// The audio pipeline's data of one file (engine/FFPlayAudio.h); freeing it closes the audio device.
+struct TAudioState;
+struct TAudioStateDeleter {
+    void operator()(TAudioState* state) const;
+};
+
 struct TVideoState {
     TVideoState() = default;
     // Joins any thread still running before the members it uses go.
@@ -192,6 +198,9 @@ struct TVideoState {
     TDictionaryPtr format_opts;
     TDictionaryPtr codec_opts;
     std::atomic<int> infinite_buffer{-1};
+    // While the audio stream is open. Kept last so that it goes first: the device stops before anything
+    // that its callback reads is freed.
+    std::unique_ptr<TAudioState, TAudioStateDeleter> audio;
 };
 
 // The effective master clock of the file.
