@@ -12,15 +12,16 @@
 #include "engine/FFLog.h"
 #include "engine/FFOptions.h"
 #include "engine/FFPlay.h"
+#include "engine/PlayEvent.h"
 #include "engine/STAPI.h"
 
 namespace {
 
-constexpr int kAverageCount = 20;                 // differences summed before any correction
-constexpr double kNoSyncThreshold = 10.0;         // seconds: a larger difference is not corrected
-constexpr int kSampleCorrectionPercentMax = 10;   // a block keeps 90 % .. 110 % of its samples
-constexpr int kResamplerHeadroom = 256;           // sample frames added to the converter's output
-constexpr size_t kSwrOptionsMax = 512;            // bytes of the resampler options text
+constexpr int kAverageCount = 20;                // differences summed before any correction
+constexpr double kNoSyncThreshold = 10.0;        // seconds: a larger difference is not corrected
+constexpr int kSampleCorrectionPercentMax = 10;  // a block keeps 90 % .. 110 % of its samples
+constexpr int kResamplerHeadroom = 256;          // sample frames added to the converter's output
+constexpr size_t kSwrOptionsMax = 512;           // bytes of the resampler options text
 constexpr int kErrNoMemory = -12;
 // Returned by the block makers below when the frame is dropped and decoding goes on.
 constexpr int kDropFrame = INT32_MIN;
@@ -48,8 +49,7 @@ const char* SampleFormatName(int AFormat) {
 int64_t DefaultLayoutMask(int AChannels) {
     AVChannelLayout layout{};
     ff::av_channel_layout_default(&layout, AChannels);
-    const int64_t mask =
-        layout.order == AV_CHANNEL_ORDER_NATIVE ? static_cast<int64_t>(layout.u.mask) : 0;
+    const int64_t mask = layout.order == AV_CHANNEL_ORDER_NATIVE ? static_cast<int64_t>(layout.u.mask) : 0;
     ff::av_channel_layout_uninit(&layout);
     return mask;
 }
@@ -125,7 +125,8 @@ int SetSinkFormat(TVideoState* is, AVFilterContext* sink, bool AForceOutputForma
     int ret = ff::av_opt_set_bin(sink, "sample_fmts", reinterpret_cast<const uint8_t*>(fmts), sizeof(fmts),
                                  AV_OPT_SEARCH_CHILDREN);
     if (ret >= 0) {
-        ret = ff::av_opt_set_int(sink, "all_channel_counts", AForceOutputFormat ? 0 : 1, AV_OPT_SEARCH_CHILDREN);
+        ret = ff::av_opt_set_int(sink, "all_channel_counts", AForceOutputFormat ? 0 : 1,
+                                 AV_OPT_SEARCH_CHILDREN);
     }
     if (ret >= 0 && AForceOutputFormat) {
         const TAudioParams& tgt = is->audio_tgt;
@@ -133,8 +134,8 @@ int SetSinkFormat(TVideoState* is, AVFilterContext* sink, bool AForceOutputForma
         ret = ff::av_opt_set(sink, "ch_layouts", layout.c_str(), AV_OPT_SEARCH_CHILDREN);
         const int rates[] = {tgt.freq};
         if (ret >= 0) {
-            ret = ff::av_opt_set_bin(sink, "sample_rates", reinterpret_cast<const uint8_t*>(rates), sizeof(rates),
-                                     AV_OPT_SEARCH_CHILDREN);
+            ret = ff::av_opt_set_bin(sink, "sample_rates", reinterpret_cast<const uint8_t*>(rates),
+                                     sizeof(rates), AV_OPT_SEARCH_CHILDREN);
         }
     }
     return ret;
@@ -142,10 +143,12 @@ int SetSinkFormat(TVideoState* is, AVFilterContext* sink, bool AForceOutputForma
 
 void DoAudioHook(TVideoState* is, uint8_t* ASamples, int ASize, double APTS) {
     TCustomPlayer& player = Player(is);
-    if (!player.AudioHook || !player.OnAudioHook || is->FileOpened != 1) {
+    // Blocks of a file whose open failed are not reported; those played while it opens are.
+    if (!player.AudioHook || !player.OnAudioHook || is->FileOpened < 0) {
         return;
     }
-    const int64_t pts = std::isnan(APTS) ? AV_NOPTS_VALUE : std::llround(APTS * 1000000.0);
+    // A block without a timestamp is reported with no time.
+    const int64_t pts = std::isnan(APTS) ? AV_NOPTS_VALUE : HookTime(APTS, is->StartTime);
     // The handler runs on SDL's audio thread; nothing may escape into SDL's C code.
     try {
         player.OnAudioHook(&player, pts, ASamples, ASize, is->audio_tgt.freq, is->audio_tgt.channels);
@@ -212,12 +215,13 @@ int FilterFrame(TVideoState* is, TAudioState& a, AVFrame* frame) {
         (player.ResetFilterAfterSeeking && a.audio_pkt_temp_serial != is->audio_last_serial);
     if (reconfigure) {
         Log(is, llDebug,
-            Format("Audio frame changed from rate:%d ch:%d fmt:%s layout:%s serial:%d to rate:%d ch:%d fmt:%s "
-                   "layout:%s serial:%d",
-                   src.freq, src.channels, SampleFormatName(src.fmt),
-                   LayoutText(src.channel_layout, src.channels).c_str(), is->audio_last_serial,
-                   frame->sample_rate, channels, SampleFormatName(frame->format),
-                   LayoutText(layout, channels).c_str(), a.audio_pkt_temp_serial));
+            Format(
+                "Audio frame changed from rate:%d ch:%d fmt:%s layout:%s serial:%d to rate:%d ch:%d fmt:%s "
+                "layout:%s serial:%d",
+                src.freq, src.channels, SampleFormatName(src.fmt),
+                LayoutText(src.channel_layout, src.channels).c_str(), is->audio_last_serial,
+                frame->sample_rate, channels, SampleFormatName(frame->format),
+                LayoutText(layout, channels).c_str(), a.audio_pkt_temp_serial));
         src.fmt = static_cast<AVSampleFormat>(frame->format);
         src.channels = channels;
         src.channel_layout = layout;
@@ -245,8 +249,9 @@ bool EnsureResampler(TVideoState* is, TAudioState& a, const AVFrame* frame, int6
     ff::av_channel_layout_from_mask(&outLayout, static_cast<uint64_t>(tgt.channel_layout));
     ff::av_channel_layout_from_mask(&inLayout, static_cast<uint64_t>(decLayout));
     SwrContext* swr = nullptr;
-    int ret = ff::swr_alloc_set_opts2(&swr, &outLayout, tgt.fmt, tgt.freq, &inLayout,
-                                      static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+    int ret =
+        ff::swr_alloc_set_opts2(&swr, &outLayout, tgt.fmt, tgt.freq, &inLayout,
+                                static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     a.swr_ctx.reset(swr);
     if (ret >= 0) {
         ret = ff::swr_init(swr);
@@ -255,10 +260,12 @@ bool EnsureResampler(TVideoState* is, TAudioState& a, const AVFrame* frame, int6
     ff::av_channel_layout_uninit(&inLayout);
     if (ret < 0) {
         a.swr_ctx.reset();
-        Report(is, Format("Cannot create sample rate converter for conversion of %d Hz %s %d channels to %d Hz %s "
-                          "%d channels!",
-                          frame->sample_rate, SampleFormatName(frame->format), channels, tgt.freq,
-                          SampleFormatName(tgt.fmt), tgt.channels));
+        Report(
+            is,
+            Format("Cannot create sample rate converter for conversion of %d Hz %s %d channels to %d Hz %s "
+                   "%d channels!",
+                   frame->sample_rate, SampleFormatName(frame->format), channels, tgt.freq,
+                   SampleFormatName(tgt.fmt), tgt.channels));
         return false;
     }
     is->audio_src.channel_layout = decLayout;
@@ -269,7 +276,8 @@ bool EnsureResampler(TVideoState* is, TAudioState& a, const AVFrame* frame, int6
 }
 
 // Normal speed: the frame converted to the device's format with the wanted number of samples.
-int ResampleBlock(TVideoState* is, TAudioState& a, AVFrame* frame, int dataSize, int64_t decLayout, int wanted) {
+int ResampleBlock(TVideoState* is, TAudioState& a, AVFrame* frame, int dataSize, int64_t decLayout,
+                  int wanted) {
     if (!EnsureResampler(is, a, frame, decLayout, wanted)) {
         return kDropFrame;
     }
@@ -301,8 +309,8 @@ int ResampleBlock(TVideoState* is, TAudioState& a, AVFrame* frame, int dataSize,
         return kErrNoMemory;
     }
     uint8_t* out[] = {a.audio_buf1};
-    const int converted = ff::swr_convert(a.swr_ctx.get(), out, outCount,
-                                          const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    const int converted = ff::swr_convert(
+        a.swr_ctx.get(), out, outCount, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     if (converted < 0) {
         Report(is, "swr_convert() failed");
         return kDropFrame;
@@ -318,7 +326,8 @@ int ResampleBlock(TVideoState* is, TAudioState& a, AVFrame* frame, int dataSize,
 }
 
 bool SoundTouchUsable(TVideoState* is, int channels) {
-    return Player(is).EnableAudioSpeed && FFLoader().Loaded(libSoundTouch) && (channels == 1 || channels == 2);
+    return Player(is).EnableAudioSpeed && FFLoader().Loaded(libSoundTouch) &&
+           (channels == 1 || channels == 2);
 }
 
 // Another playback speed: the frame through the tempo processor, or silence of the shortened length when
@@ -372,8 +381,8 @@ int TempoBlock(TVideoState* is, TAudioState& a, AVFrame* frame, int dataSize) {
     const int stFrame = a.st_channels * 2;
     st::soundtouch_putSamples_i16(a.soundtouch, reinterpret_cast<const short*>(frame->data[0]),
                                   static_cast<unsigned>(dataSize / stFrame));
-    const unsigned got = st::soundtouch_receiveSamples_i16(a.soundtouch, reinterpret_cast<short*>(a.audio_buf1),
-                                                            static_cast<unsigned>(outBytes / stFrame));
+    const unsigned got = st::soundtouch_receiveSamples_i16(
+        a.soundtouch, reinterpret_cast<short*>(a.audio_buf1), static_cast<unsigned>(outBytes / stFrame));
     if (got == 0) {
         return kDropFrame;
     }
@@ -412,9 +421,10 @@ int NextAudioPacket(TVideoState* is, TAudioState& a) {
             const AVInputFormat* fmt = is->ic->iformat;
             AVStream* st = is->audio_st;
             const int srcFreq = is->audio_src.freq;
-            if ((fmt->flags & (AVFMT_NOBINSEARCH | AVFMT_NOGENSEARCH | AVFMT_NO_BYTE_SEEK)) && !fmt->read_seek &&
-                st && st->start_time != AV_NOPTS_VALUE && srcFreq > 0) {
-                a.audio_frame_next_pts = ff::av_rescale_q(st->start_time, st->time_base, AVRational{1, srcFreq});
+            if ((fmt->flags & (AVFMT_NOBINSEARCH | AVFMT_NOGENSEARCH | AVFMT_NO_BYTE_SEEK)) &&
+                !fmt->read_seek && st && st->start_time != AV_NOPTS_VALUE && srcFreq > 0) {
+                a.audio_frame_next_pts =
+                    ff::av_rescale_q(st->start_time, st->time_base, AVRational{1, srcFreq});
             }
             continue;
         }
@@ -597,8 +607,8 @@ int audio_decode_frame(TVideoState* is, double& out_time) {
                 tb = ff::av_buffersink_get_time_base(a.out_audio_filter);
             }
             const int channels = frame->ch_layout.nb_channels;
-            const int dataSize = ff::av_samples_get_buffer_size(nullptr, channels, frame->nb_samples,
-                                                                static_cast<AVSampleFormat>(frame->format), 1);
+            const int dataSize = ff::av_samples_get_buffer_size(
+                nullptr, channels, frame->nb_samples, static_cast<AVSampleFormat>(frame->format), 1);
             int64_t decLayout = ValidFrameLayout(frame);
             if (!decLayout) {
                 decLayout = DefaultLayoutMask(channels);
@@ -612,9 +622,10 @@ int audio_decode_frame(TVideoState* is, double& out_time) {
             if (bytes < 0) {
                 return bytes;
             }
-            is->audio_clock = frame->pts != AV_NOPTS_VALUE
-                                  ? frame->pts * av_q2d(tb) + static_cast<double>(frame->nb_samples) / frame->sample_rate
-                                  : NAN;
+            is->audio_clock =
+                frame->pts != AV_NOPTS_VALUE
+                    ? frame->pts * av_q2d(tb) + static_cast<double>(frame->nb_samples) / frame->sample_rate
+                    : NAN;
             out_time = is->audio_clock;
             is->audio_clock_serial = a.audio_pkt_temp_serial;
             is->audio_frame_available = 1;
@@ -719,9 +730,10 @@ void audio_device_callback(void* opaque, Uint8* stream, int len) {
     }
     a.audio_write_buf_size = static_cast<int>(is->audio_buf_size) - is->audio_buf_index;
     if (!std::isnan(is->audio_clock) && is->audio_tgt.bytes_per_sec > 0) {
-        const double buffered =
-            static_cast<double>(2 * is->audio_hw_buf_size + a.audio_write_buf_size) / is->audio_tgt.bytes_per_sec;
-        clock_set_at(&is->audclk, is->audio_clock - buffered, is->audio_clock_serial, callbackTime / 1000000.0);
+        const double buffered = static_cast<double>(2 * is->audio_hw_buf_size + a.audio_write_buf_size) /
+                                is->audio_tgt.bytes_per_sec;
+        clock_set_at(&is->audclk, is->audio_clock - buffered, is->audio_clock_serial,
+                     callbackTime / 1000000.0);
         clock_follow(&is->extclk, &is->audclk);
     }
 }
@@ -733,8 +745,10 @@ int audio_open(TVideoState* is, int64_t wanted_channel_layout, int wanted_nb_cha
         wanted_nb_channels = std::atoi(env);
         wanted_channel_layout = DefaultLayoutMask(wanted_nb_channels);
     }
-    if (!wanted_channel_layout || std::popcount(static_cast<uint64_t>(wanted_channel_layout)) != wanted_nb_channels) {
-        wanted_channel_layout = DefaultLayoutMask(wanted_nb_channels) & ~static_cast<int64_t>(AV_CH_LAYOUT_STEREO_DOWNMIX);
+    if (!wanted_channel_layout ||
+        std::popcount(static_cast<uint64_t>(wanted_channel_layout)) != wanted_nb_channels) {
+        wanted_channel_layout =
+            DefaultLayoutMask(wanted_nb_channels) & ~static_cast<int64_t>(AV_CH_LAYOUT_STEREO_DOWNMIX);
     }
     const int channels = std::popcount(static_cast<uint64_t>(wanted_channel_layout));
     if (wanted_sample_rate <= 0 || channels <= 0) {
@@ -781,7 +795,8 @@ int audio_open(TVideoState* is, int64_t wanted_channel_layout, int wanted_nb_cha
     audio_hw_params.freq = spec.freq;
     audio_hw_params.channel_layout = wanted_channel_layout;
     audio_hw_params.channels = spec.channels;
-    audio_hw_params.frame_size = ff::av_samples_get_buffer_size(nullptr, spec.channels, 1, AV_SAMPLE_FMT_S16, 1);
+    audio_hw_params.frame_size =
+        ff::av_samples_get_buffer_size(nullptr, spec.channels, 1, AV_SAMPLE_FMT_S16, 1);
     audio_hw_params.bytes_per_sec =
         ff::av_samples_get_buffer_size(nullptr, spec.channels, spec.freq, AV_SAMPLE_FMT_S16, 1);
     if (audio_hw_params.bytes_per_sec <= 0 || audio_hw_params.frame_size <= 0) {
