@@ -685,6 +685,20 @@ void store_display_samples(TVideoState* is, const uint8_t* data, int len) {
     }
 }
 
+void audio_snapshot_samples(TVideoState* is, std::vector<int16_t>& ARing, int& AIndex, int& AWriteBufSize) {
+    TAudioState* a = is->audio.get();
+    if (!a) {
+        ARing.assign(kSampleArraySize, 0);
+        AIndex = 0;
+        AWriteBufSize = 0;
+        return;
+    }
+    std::lock_guard lock(a->sample_lock);
+    ARing = a->sample_array;
+    AIndex = a->sample_array_index;
+    AWriteBufSize = a->audio_write_buf_size;
+}
+
 void audio_device_callback(void* opaque, Uint8* stream, int len) {
     auto* is = static_cast<TVideoState*>(opaque);
     TAudioState& a = *is->audio;

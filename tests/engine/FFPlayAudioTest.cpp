@@ -258,6 +258,15 @@ TEST_F(FFPlayAudioTest, MuteWritesSilenceWhileDecodingAndTheClockGoOn) {
 TEST_F(FFPlayAudioTest, HookGetsEveryDecodedBlockWithTheDeviceFormat) {
     ASSERT_TRUE(player->Open(SineClip().string())) << player->LastErrMsg();
     ASSERT_TRUE(WaitForAudioEnd());
+    // An audio-only file shows waves: the views' ring holds every sample played, in order.
+    std::vector<int16_t> ring;
+    int index = -1;
+    int pending = -1;
+    audio_snapshot_samples(player->VideoState(), ring, index, pending);
+    ASSERT_EQ(ring.size(), static_cast<size_t>(kSampleArraySize));
+    EXPECT_EQ(index, kClipBytes / 2);
+    EXPECT_GE(pending, 0);
+    EXPECT_NEAR(Analyse(std::vector<int16_t>(ring.begin(), ring.begin() + index)).frequency, kSineHz, 1.0);
     player->Stop(true);
     EXPECT_EQ(hookedBytes.load(), kClipBytes);
     EXPECT_EQ(hookRate, kRate);
