@@ -454,6 +454,7 @@ void TFormMain::PlayCurrentVideo() {
     MyPlayer_->VideoDriver = driver;
     ::setenv("SDL_ENABLEGLOBALFOCUS", "1", 1);
 
+    Panel1->EnsureNativeWindow();
     const bool opened = MyPlayer_->Open(current_video, static_cast<HostWindow*>(Panel1), false);
     if (!opened) {
         // The window goes back to idle and says why, rather than showing a playing state for nothing.

@@ -12,7 +12,13 @@ VideoPanel::VideoPanel(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     setFocusPolicy(Qt::StrongFocus);
+}
+
+unsigned long VideoPanel::EnsureNativeWindow() {
+    // Made on first use rather than in the constructor: a native window made before the form has its
+    // size would bring the toolkit's default size back later.
     nativeWindow_ = static_cast<unsigned long>(winId());
+    return nativeWindow_;
 }
 
 VideoPanel::~VideoPanel() {

@@ -18,11 +18,14 @@ public:
     explicit VideoPanel(QWidget* parent = nullptr);
     ~VideoPanel() override;
 
-    // HostWindow.
+    // HostWindow. NativeWindow is 0 until EnsureNativeWindow or showing the panel made the window.
     unsigned long NativeWindow() const override;
     HostSize ClientSize() const override;
     void SetSink(HostWindowSink* ASink) override;
     void SetFocus() override;
+
+    // Creates the native window when it does not exist yet; GUI thread only. Its id.
+    unsigned long EnsureNativeWindow();
 
     // The engine draws here while true; otherwise the panel paints itself (black).
     void SetEngineDrawing(bool drawing);

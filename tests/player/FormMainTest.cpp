@@ -7,9 +7,11 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QTimer>
 #include <QToolButton>
+#include <QtTest/QTest>
 
 #include <filesystem>
 #include <memory>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "engine/FFPlay.h"
+#include "engine/VideoState.h"
 #include "platform/Dispatcher.h"
 #include "platform/Registry.h"
 #include "platform/qt/MessageBox.h"
@@ -26,6 +29,7 @@
 #include "player/VideoPanel.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestEnv.h"
+#include "winutils/Winutils_debug.h"
 
 namespace {
 
@@ -119,7 +123,8 @@ TEST_F(FormMainTest, WindowHasTheBarsControlsInOrder) {
     EXPECT_FALSE(form.FullscreenTimer->isActive());
     EXPECT_EQ(form.FullscreenTimer->interval(), 2000);
     // The panel is a native window the engine can draw into.
-    EXPECT_NE(form.Panel1->NativeWindow(), 0u);
+    EXPECT_NE(form.Panel1->EnsureNativeWindow(), 0u);
+    EXPECT_EQ(form.Panel1->NativeWindow(), form.Panel1->winId());
 }
 
 TEST_F(FormMainTest, SkinImagesAndStylesheetAreBuiltIn) {
@@ -311,6 +316,8 @@ TEST_F(FormMainTest, PlayingAClipShowsItsFactsAndCountsThePlay) {
     EXPECT_EQ(form.size(), QSize(320, 276));
 
     EXPECT_TRUE(WaitFor([&] { return config_->code_x == 1; }));
+    // The size holds while the file plays into the panel.
+    EXPECT_EQ(form.size(), QSize(320, 276));
 
     // Starting another file stops this one first; its stop still runs the donation check.
     form.current_video = MakeClip(Clip::AudioOnly).string();
@@ -388,6 +395,59 @@ TEST_F(FormMainTest, SessionEndClosesAndSavesLikeTheUser) {
     EXPECT_EQ(StoredInteger("Volume"), 127);
     EXPECT_NE(testsupport::ReadFile(home_.dataHome() / "Strevio" / "Strevio.dat").find("code_x=9\r\n"),
               std::string::npos);
+}
+
+TEST_F(FormMainTest, DraggingTheProgressBarSeeksOnRelease) {
+    TFormMain& form = StartPlaying(Clip::VideoAudio);
+    ASSERT_TRUE(form.playing);
+    form.resize(800, 400);
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ASSERT_TRUE(WaitFor([&] { return form.TrackBarProgress->width() > 200; }));
+    TVideoState* is = form.MyPlayer()->VideoState();
+    ASSERT_NE(is, nullptr);
+    const int64_t before = is->seek_pos;
+
+    QSlider* bar = form.TrackBarProgress;
+    const QPoint start(8, bar->height() / 2);
+    const QPoint end(bar->width() * 3 / 4, bar->height() / 2);
+    QTest::mousePress(bar, Qt::LeftButton, {}, start);
+    EXPECT_TRUE(form.progress_held);
+    QTest::mouseMove(bar, end);
+    // While the button is held, the bar's own changes seek nothing and position events leave it alone.
+    EXPECT_EQ(is->seek_pos, before);
+    const int held = bar->value();
+    form.FFPlayerPosition(nullptr, 100'000);
+    EXPECT_EQ(bar->value(), held);
+
+    EXPECT_GT(held, 0);
+
+    // The release seeks once to where the bar was let go (position events may move it afterwards).
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, end);
+    ASSERT_TRUE(WaitFor([&] { return !form.progress_held; }));
+    const int64_t expected = form.duration * held / bar->maximum();
+    EXPECT_NEAR(static_cast<double>(is->seek_pos), static_cast<double>(expected), 100000.0);
+}
+
+TEST_F(FormMainTest, DebugLogWithAMaskWritesTheStartUpLines) {
+    winutils::testing::ResetDebugLog();
+    config_ = std::make_unique<player::Configuration>(programFolder_.path());
+    config_->Preferences.DebugMask = 1;
+    testsupport::WriteFile(config_->Preferences.LogFile, "previous run\n");
+    form_ = std::make_unique<TFormMain>(*config_, QStringList{"/no/such/file.mp4"});
+    ASSERT_TRUE(WaitFor([this] { return form_->initialised(); }));
+    form_.reset();
+    winutils::testing::ResetDebugLog();
+
+    EXPECT_EQ(testsupport::ReadFile(config_->Preferences.LogFile1), "previous run\n");
+    const std::string log = testsupport::ReadFile(config_->Preferences.LogFile);
+    const QRegularExpression line(QStringLiteral(R"(^\d{6}-\d{3} \d{4,}: TFormMain::InitHandler: BEGIN$)"),
+                                  QRegularExpression::MultilineOption);
+    EXPECT_TRUE(line.match(QString::fromStdString(log)).hasMatch()) << log;
+    EXPECT_NE(log.find(": TFormMain::TFormMain: Posting init message\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(": TFormMain::InitHandler: Not a file to play [/no/such/file.mp4]\n"),
+              std::string::npos);
+    EXPECT_NE(log.find(": TFormMain::InitHandler END\n"), std::string::npos);
 }
 
 struct TimeCase {

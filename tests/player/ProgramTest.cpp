@@ -120,8 +120,15 @@ protected:
     }
     fs::path DataFile() const { return home_.dataHome() / "Strevio" / "Strevio.dat"; }
 
+    // On the X server when there is one, as a user runs it: the video panel is embedded there.
+    static std::string QtPlatform() {
+        const char* display = std::getenv("DISPLAY");
+        return display != nullptr && *display != '\0' ? "xcb" : "offscreen";
+    }
+
     testsupport::IsolatedHome home_;
-    testsupport::ScopedEnv platform_{"QT_QPA_PLATFORM", "offscreen"};
+    testsupport::ScopedEnv platform_{"QT_QPA_PLATFORM", QtPlatform()};
+    testsupport::ScopedEnv leaks_{"LSAN_OPTIONS", "suppressions=" STREVIO_LSAN_SUPPRESSIONS};
     testsupport::ScopedEnv audio_{"SDL_AUDIODRIVER", "dummy"};
     testsupport::ScopedEnv video_{"SDL_VIDEODRIVER", "dummy"};
 };
