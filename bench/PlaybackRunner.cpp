@@ -1,0 +1,148 @@
+// A headless engine player for the playback benchmark: plays one file with the engine and prints what it
+// cost and how soon it showed something, as "name value" lines.
+//
+//   strevio_playback_runner FILE            plays FILE to its end
+//   strevio_playback_runner FILE --seek S   opens FILE, seeks to S seconds at once, stops at the first
+//                                           output there
+//
+// "first_output" and "seek_output" are printed (and flushed) the moment that output comes, so that the
+// caller can time them from the process start as it does for other players. Audio goes to the SDL audio
+// driver named in SDL_AUDIODRIVER. A picture counts when the engine hands it to the frame hook; a file whose
+// pictures are not played reports -1 for them.
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "engine/FFPlay.h"
+#include "engine/Myutils.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point AStart, Clock::time_point AThen) {
+    return std::chrono::duration<double, std::milli>(AThen - AStart).count();
+}
+
+struct TOutput {
+    std::atomic<bool> picture{false};
+    std::atomic<bool> sound{false};
+    std::atomic<int64_t> lastPicturePts{AV_NOPTS_VALUE};
+    std::atomic<int64_t> lastSoundPts{AV_NOPTS_VALUE};
+};
+
+// Pumps the owner's queued calls until done() holds or ASeconds pass.
+// Pumps every AIntervalMs (short while waiting for output, longer while it plays, so that the runner's own
+// polling costs little).
+template <typename F>
+bool PumpUntil(F done, double ASeconds, int AIntervalMs) {
+    const auto deadline = Clock::now() + std::chrono::duration<double>(ASeconds);
+    while (!done()) {
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        MyProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(AIntervalMs));
+    }
+    return true;
+}
+
+bool PlayedToEnd(TFFPlayer& player, const TOutput& out) {
+    TVideoState* is = player.VideoState();
+    if (!is) {
+        return true;
+    }
+    const bool audioDone = is->audio_stream < 0 || is->audio_finished == is->audioq.serial;
+    // Pictures only count when the engine plays them.
+    const bool videoDone = is->video_stream < 0 || !out.picture || is->video_finished == is->videoq.serial;
+    return audioDone && videoDone;
+}
+
+void PrintUsage() {
+    std::fprintf(stderr, "usage: strevio_playback_runner FILE [--seek SECONDS]\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2 && !(argc == 4 && std::strcmp(argv[2], "--seek") == 0)) {
+        PrintUsage();
+        return 2;
+    }
+    const std::string file = argv[1];
+    const double seekTo = argc == 4 ? std::atof(argv[3]) : -1.0;
+    SetMainThread();
+
+    TFFPlayer player;
+    if (!player.LoadAVLib("")) {
+        std::fprintf(stderr, "cannot load the libraries: %s\n", player.LastErrMsg().c_str());
+        return 1;
+    }
+    TOutput out;
+    player.RepeatType = rtNone;
+    player.AudioHook = true;
+    player.OnAudioHook = [&out](TObject*, const int64_t& APTS, void*, int, int, int) {
+        out.lastSoundPts = APTS;
+        out.sound = true;
+    };
+    player.FrameHook = true;
+    player.OnFrameHook = [&out](TObject*, uint8_t* const*, const int*, AVPixelFormat, int, int,
+                                const int64_t& APTS) {
+        out.lastPicturePts = APTS;
+        out.picture = true;
+    };
+
+    const auto start = Clock::now();
+    if (!player.Open(file)) {
+        std::fprintf(stderr, "cannot open %s: %s\n", file.c_str(), player.LastErrMsg().c_str());
+        return 1;
+    }
+    std::printf("open_ms %.1f\n", MsSince(start, Clock::now()));
+    std::fflush(stdout);
+    const double duration = player.VideoState() ? player.VideoState()->FileDuration / 1e6 : 0.0;
+    // Pictures when the file has video and the engine plays it, else sound.
+    const auto firstOutput = [&] {
+        return out.picture || (player.VideoStreamIndex() < 0 && out.sound) ||
+               (out.sound && MsSince(start, Clock::now()) > 3000);
+    };
+    if (seekTo >= 0) {
+        // Started at the seek position: the output that counts is the first one at the target (a key
+        // frame may come up to a second earlier).
+        const int64_t reached = static_cast<int64_t>(seekTo * 1e6) - 1000000;
+        player.Seek(static_cast<int64_t>(seekTo * 1e6));
+        const bool shown = PumpUntil(
+            [&] {
+                return (out.picture && out.lastPicturePts >= reached) ||
+                       (player.VideoStreamIndex() < 0 || MsSince(start, Clock::now()) > 3000
+                            ? out.lastSoundPts >= reached
+                            : false);
+            },
+            10.0, 1);
+        std::printf(shown ? "seek_output\n" : "seek_output_missing\n");
+        std::fflush(stdout);
+    } else {
+        PumpUntil(firstOutput, 10.0, 1);
+        std::printf("first_output %s\n", out.picture ? "picture" : out.sound ? "sound" : "none");
+        std::fflush(stdout);
+        PumpUntil([&] { return PlayedToEnd(player, out); }, duration * 2 + 10, 10);
+    }
+    const double mediaSeconds = seekTo >= 0 ? 0.0 : duration;
+    player.Stop(true);
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                       usage.ru_stime.tv_usec / 1e6;
+    std::printf("wall_s %.3f\n", MsSince(start, Clock::now()) / 1000.0);
+    std::printf("media_s %.3f\n", mediaSeconds);
+    std::printf("cpu_s %.3f\n", cpu);
+    std::printf("peak_rss_kb %ld\n", usage.ru_maxrss);
+    std::printf("pictures %s\n", out.picture ? "yes" : "no");
+    return 0;
+}
