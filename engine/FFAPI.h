@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/avfft.h>
 #include <libavdevice/avdevice.h>
 #include <libavfilter/avfilter.h>
 #include <libavfilter/buffersink.h>
@@ -71,6 +72,11 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_packet_unref)                     \
     REQ(av_packet_move_ref)                  \
     REQ(av_new_packet)                       \
+    REQ(avcodec_decode_subtitle2)         \
+    REQ(avsubtitle_free)                  \
+    REQ(av_rdft_init)                     \
+    REQ(av_rdft_calc)                     \
+    REQ(av_rdft_end)                      \
     OPT(av_lockmgr_register, ff::av_lockmgr_register_t) \
     REQ(avcodec_send_packet) \
     REQ(avcodec_receive_frame) \
@@ -84,6 +90,10 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(avfilter_version)              \
     REQ(avfilter_get_by_name)          \
     REQ(avfilter_graph_alloc)          \
+    REQ(av_buffersink_get_frame_rate) \
+    REQ(av_buffersink_get_w)        \
+    REQ(av_buffersink_get_h)        \
+    REQ(av_buffersink_get_format)   \
     REQ(avfilter_graph_send_command)   \
     REQ(avfilter_graph_queue_command)  \
     REQ(avfilter_graph_free) \
@@ -118,6 +128,7 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(avformat_seek_file)                                             \
     REQ(av_find_best_stream)                                            \
     REQ(av_guess_sample_aspect_ratio)                                   \
+    REQ(av_guess_frame_rate)                                         \
     REQ(av_find_program_from_stream)                                    \
     REQ(avio_size)                                                      \
     REQ(avio_seek)                                                      \
@@ -163,6 +174,10 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_image_get_buffer_size)    \
     REQ(av_image_fill_arrays)        \
     REQ(av_get_pix_fmt) \
+    REQ(av_frame_copy_props) \
+    REQ(av_get_pix_fmt_name) \
+    REQ(av_image_copy) \
+    REQ(av_image_alloc) \
     REQ(av_frame_alloc) \
     REQ(av_frame_free) \
     REQ(av_frame_unref) \

@@ -22,8 +22,11 @@ constexpr unsigned kStopEventBoundMs = 30000;
 
 TCustomPlayer::TCustomPlayer()
     : FSDLLoader(std::make_unique<TSDLLoader>()),
+      FSDLHost(std::make_unique<TSDLHost>(this, *FSDLLoader)),
       FOptions(std::make_unique<TFFOptions>()),
       FDecoder(std::make_unique<TCustomDecoder>()) {
+    // A host window that goes away ends the file; its threads are joined by the next stop or open.
+    FSDLHost->OnHostLost = [this] { PushQuitEvent(nullptr); };
     ResetFlags();
 }
 
@@ -118,6 +121,13 @@ void TCustomPlayer::DoErrLog(const std::string& AMsg, bool ASetLastError) {
 // them.
 void TCustomPlayer::DoState(TPlayState AState) {
     FState = AState;
+    // While a file plays, the engine's threads report through the event ring, so that they never wait
+    // for the owner and the owner gets the reports in order, psStop last.
+    // (psPlay comes before the loop runs and is handed over at once, so that Open returns after it.)
+    if (FEventsRunning && FLooping && !IsMainThread()) {
+        FPlayEvent.PushState(AState, OnState != nullptr);
+        return;
+    }
     TPlayStateEvent handler = OnState;
     if (!handler) {
         return;
@@ -277,7 +287,12 @@ void TCustomPlayer::DoFileOpen() {
             FFLogger().Log(this, llError, std::string("Error occurs OnFileOpen: ") + e.what());
         }
     }
-    // The host window's client size for a zero screen size comes with the host window embedding.
+    // Without a size from the owner the output takes the host window's client area.
+    if (ScreenWidth < 1 && FSDLHost->Embedded()) {
+        const HostSize size = FSDLHost->ClientSize();
+        ScreenWidth = size.Width;
+        ScreenHeight = size.Height;
+    }
 }
 
 void TCustomPlayer::DoOpenFailed() {
@@ -291,23 +306,53 @@ void TCustomPlayer::DoOpenFailed() {
     FTryOpen = false;
 }
 
-// SDL starts inside the host window with the host window embedding; until then an open needs no SDL
-// subsystem: decoding and reading run without it.
+// The screen handle is the owner's host window (null: SDL's own window).
 bool TCustomPlayer::DoSDLInit(void* AScreenHandle) {
-    (void)AScreenHandle;
+    TSDLStartSettings settings;
+    settings.AudioDriver = AudioDriver;
+    settings.VideoDriver = VideoDriver;
+    settings.DisableAudio = DisableAudio;
+    settings.DisableDisplay = DisableDisplay;
+    settings.HijackWndProc = HijackWndProc;
+    if (!FSDLHost->DoSDLInit(static_cast<HostWindow*>(AScreenHandle), settings)) {
+        SetLastErrMsg(FSDLHost->LastErrMsg());
+        return false;
+    }
     return true;
 }
 
-void TCustomPlayer::DoSDLQuit() {}
+void TCustomPlayer::DoSDLQuit() {
+    FSDLHost->DoSDLQuit();
+}
 
-// The play thread. Until the play loop exists it only waits for the quit request and runs the per-file
-// exit, so that the open and stop protocols work end to end.
+// The play thread runs the play loop; the event thread hands its reports to the owner.
 
 void TCustomPlayer::StartPlayThread() {
     FQuitRequested = false;
     FLooping = false;
     FStopEvent.ResetEvent();
-    auto thread = std::make_unique<TFileThread>("play", [this] { PlayThreadRoutine(); });
+    FPlayEvent.ClearEvents();
+    FPlayEvent.PopupEvent();
+    {
+        TEventDelivery delivery;
+        delivery.Sender = this;
+        delivery.Position = [this](int64_t APosition) {
+            if (TPositionEvent handler = OnPosition) {
+                handler(this, APosition);
+            }
+        };
+        delivery.State = [this](TPlayState AState) {
+            if (TPlayStateEvent handler = OnState) {
+                handler(this, AState);
+            }
+        };
+        delivery.TriggerEventInMainThread = [this] { return TriggerEventInMainThread; };
+        std::lock_guard lock(FEventThreadLock);
+        FEventThread = std::make_unique<TEventThread>(FPlayEvent, std::move(delivery));
+        FEventThread->Start();
+        FEventsRunning = true;
+    }
+    auto thread = std::make_unique<TPlayThread>(*this, *FSDLHost, *FSDLLoader, FStopEvent);
     platform::TThread* started = thread.get();
     {
         std::lock_guard lock(FPlayThreadLock);
@@ -319,32 +364,6 @@ void TCustomPlayer::StartPlayThread() {
     }
 }
 
-void TCustomPlayer::PlayThreadRoutine() {
-    try {
-        DoState(psPlay);
-        FLooping = true;
-        for (;;) {
-            FQuitEvent.WaitFor(100);
-            if (FDataLock.WaitFor(100) != platform::wrSignaled) {
-                continue;
-            }
-            const bool quit = FQuitRequested || FVideoState == nullptr;
-            if (quit) {
-                do_exit();
-            }
-            FDataLock.Release();
-            if (quit) {
-                break;
-            }
-        }
-    } catch (const std::exception& e) {
-        FFLogger().Log(this, llFatal, std::string("PlayThread Exception: ") + e.what());
-        do_exit();
-    }
-    DoState(psStop);
-    FStopEvent.SetEvent();
-}
-
 void TCustomPlayer::JoinPlayThread() {
     std::unique_ptr<platform::TThread> thread;
     {
@@ -354,12 +373,28 @@ void TCustomPlayer::JoinPlayThread() {
     if (thread) {
         thread->WaitFor();
     }
+    // The play thread's last report is psStop; the event thread ends once it has handed it over.
+    std::unique_ptr<TEventThread> events;
+    {
+        std::lock_guard lock(FEventThreadLock);
+        events = std::move(FEventThread);
+        FEventsRunning = false;
+    }
+    if (events) {
+        FPlayEvent.PushState(psStop, OnState != nullptr);
+        events->WaitFor();
+    }
 }
 
 void TCustomPlayer::PushQuitEvent(void* data) {
     (void)data;  // never read: the record may be gone by the time the quit is handled
     FQuitRequested = true;
     FQuitEvent.SetEvent();
+    if (FLooping && FSDLLoader->SDL_PushEvent) {
+        SDL_Event event{};
+        event.type = kQuitEvent;
+        FSDLLoader->SDL_PushEvent(&event);
+    }
 }
 
 void TCustomPlayer::PushAspectEvent(void* data) {
@@ -476,6 +511,7 @@ void TCustomPlayer::stream_close(TVideoState* is) {
     packet_queue_destroy(&is->videoq);
     packet_queue_destroy(&is->audioq);
     packet_queue_destroy(&is->subtitleq);
+    free_video_output(is);
 }
 
 void TCustomPlayer::do_exit() {

@@ -10,11 +10,15 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "engine/FFBaseComponent.h"
 #include "engine/FFDecoder.h"
 #include "engine/FormatConverter.h"
 #include "engine/Myutils.h"
+#include "engine/PlayEvent.h"
+#include "engine/PlayThread.h"
+#include "engine/SDLHost.h"
 #include "engine/VideoState.h"
 #include "platform/Event.h"
 #include "platform/Mutex.h"
@@ -23,11 +27,13 @@ struct AVFilterGraph;
 struct AVFormatContext;
 struct AVInputFormat;
 struct AVPacket;
+struct AVFrame;
+struct TVideoDecoderState;
 class TFFOptions;
 class TSDLLoader;
 struct TSDLEntries;
 
-class TCustomPlayer : public TFFBaseComponent {
+class TCustomPlayer : public TFFBaseComponent, public TPlayLoopOwner {
 public:
     TCustomPlayer();
     ~TCustomPlayer() override;
@@ -192,7 +198,7 @@ public:
     // The common error path: logs at error level and, with ASetLastError, keeps the text.
     void DoErrLog(const std::string& AMsg, bool ASetLastError = true);
     // Sets PlayState and reports it.
-    void DoState(TPlayState AState);
+    void DoState(TPlayState AState) override;
 
     // Per-file operations shared by the engine's threads.
     void stream_seek(TVideoState* is, int64_t pos, int64_t rel, TSeekFlags flags, bool wait);
@@ -205,7 +211,21 @@ public:
     void PushQuitEvent(void* data);
     void PushAspectEvent(void* data);
     // The per-file exit: closes the file's threads and resources, then resets the per-playback settings.
-    void do_exit();
+    void do_exit() override;
+
+    // The play loop's view of the player; every call comes on the play thread.
+    TObject* Sender() override { return this; }
+    bool LockData(unsigned ATimeoutMs) override;
+    void UnlockData() override;
+    bool HasFile() override;
+    bool RefreshDue() override;
+    void video_refresh(double& ARemainingTime) override;
+    void ForceRefresh() override;
+    void alloc_picture() override;
+    void ScreenResized(int AWidth, int AHeight) override;
+    void SetLooping() override;
+    // The host window and SDL inside it; for the engine's own threads and tests.
+    TSDLHost& SDLHost() { return *FSDLHost; }
     // The FFmpeg I/O interrupt callback of every input the player opens.
     static int player_interrupt_callback(void* opaque);
     static int input_is_realtime(AVFormatContext* s);
@@ -221,7 +241,6 @@ private:
     bool DoSDLInit(void* AScreenHandle);
     void DoSDLQuit();
     void StartPlayThread();
-    void PlayThreadRoutine();
     void JoinPlayThread();
     void ReleaseFailedOpen();
     // Closes and frees the held record, if any; true when there was one.
@@ -258,12 +277,65 @@ private:
     int open_audio_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st, int stream_index);
     void open_video_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st, int stream_index);
 
+    // Video decoding and the picture queue.
+    void start_video_thread(TVideoState* is);
+    void do_video_thread(TVideoState* is);
+    void after_video_frame(TVideoState* is);
+    int get_video_frame(TVideoState* is, TVideoDecoderState& d, AVFrame* frame, AVPacket* pkt, int& serial);
+    bool drop_early(TVideoState* is, const AVFrame* frame, int serial);
+    int filter_and_queue(TVideoState* is, TVideoDecoderState& d, AVFrame* frame, int serial);
+    int configure_video_filters(AVFilterGraph* graph, TVideoState* is, const std::string& vfilters, AVFrame* frame);
+    AVFrame* deinterlace_picture(TVideoDecoderState& d, AVFrame* frame);
+    int queue_picture(TVideoState* is, TVideoDecoderState& d, AVFrame* src_frame, double pts, double duration,
+                      int64_t pos, int serial);
+    bool request_overlay(TVideoState* is, TVideoPicture* vp, int width, int height);
+    int fill_overlay(TVideoState* is, TVideoPicture* vp, AVFrame* src_frame, double pts);
+    // Video refresh and A/V sync.
+    void video_refresh(TVideoState* is, double& remaining_time);
+    bool refresh_picture(TVideoState* is, double& remaining_time);
+    void expire_subtitles(TVideoState* is);
+    double target_delay(TVideoState* is, double delay);
+    double picture_duration(TVideoState* is, const TVideoPicture* vp, const TVideoPicture* nextvp);
+    void pictq_next_picture(TVideoState* is);
+    int pictq_prev_picture(TVideoState* is);
+    void update_video_clock(TVideoState* is, double pts, int64_t pos, int serial);
+    void DoPosition();
+    // Video output and the audio views.
+    void fill_rectangle(int x, int y, int w, int h, uint32_t color, bool update);
+    void fill_border(int xleft, int ytop, int width, int height, const TDisplayRect& inner, uint32_t color,
+                     bool update);
+    uint32_t MapColour(uint32_t ARGB);
+    SDL_Surface* KeepOverlayDepth(int AWidth, int AHeight);
+    int video_open(TVideoState* is, bool force, const TVideoPicture* vp);
+    void video_display(TVideoState* is);
+    void video_image_display(TVideoState* is);
+    void blend_current_subtitle(TVideoState* is, TVideoPicture* vp);
+    void snapshot_samples(TVideoState* is, std::vector<int16_t>& ARing, int& AIndex, int& AWriteBufSize);
+    int audio_view_start(TVideoState* is, int channels, int data_used, bool waves);
+    void video_audio_display(TVideoState* is);
+    void draw_waves(TVideoState* is, int start, int channels);
+    void draw_spectrum(TVideoState* is, int start, int channels, int rdft_bits, int nb_freq);
+    void free_audio_view(TVideoState* is);
+    void free_picture(TVideoPicture* vp);
+    void free_video_output(TVideoState* is);
+    // Subtitles.
+    void start_subtitle_thread(TVideoState* is);
+    void do_subtitle_thread(TVideoState* is);
+    void free_subtitle_picture(TSubPicture* sp);
+
     bool SendFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
                            const std::string& arg, int flags);
     bool QueueFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
                             const std::string& arg, int flags, double pts);
 
     std::unique_ptr<TSDLLoader> FSDLLoader;
+    std::unique_ptr<TSDLHost> FSDLHost;
+    // Position and state reports of the play thread, handed to the owner by the event thread.
+    TPlayEvent FPlayEvent;
+    std::mutex FEventThreadLock;  // guards FEventThread
+    std::unique_ptr<TEventThread> FEventThread;
+    std::atomic<bool> FEventsRunning{false};
+    std::vector<int16_t> FViewSamples;  // play thread
     std::mutex FOptionsLock;  // guards FOptions: the owner sets options while a file's exit renews them
     std::unique_ptr<TFFOptions> FOptions;
     std::unique_ptr<TCustomDecoder> FDecoder;

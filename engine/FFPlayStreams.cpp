@@ -115,7 +115,7 @@ int TCustomPlayer::stream_component_open(TVideoState* is, int stream_index) {
             is->subtitle_stream = stream_index;
             is->subtitle_st = st;
             packet_queue_start(&is->subtitleq);
-            // The subtitle decoder thread is started here once subtitle decoding exists.
+            start_subtitle_thread(is);
             return 0;
         default:
             return 0;
@@ -158,7 +158,7 @@ void TCustomPlayer::open_video_stream(TVideoState* is, TCodecContextPtr avctx, A
     is->video_stream = stream_index;
     is->video_st = st;
     packet_queue_start(&is->videoq);
-    // The video decoder thread is started here once video decoding exists.
+    start_video_thread(is);
     is->queue_attachments_req = 1;
 }
 

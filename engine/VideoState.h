@@ -17,6 +17,7 @@
 #include "engine/Clock.h"
 #include "engine/FFBaseComponent.h"
 #include "engine/PacketQueue.h"
+#include "engine/VideoPicture.h"
 #include "platform/Thread.h"
 
 extern "C" {
@@ -30,6 +31,7 @@ struct AVFilterGraph;
 struct AVFormatContext;
 struct AVInputFormat;
 struct AVStream;
+struct SwsContext;
 class TCustomPlayer;
 
 // The per-file record's wanted master clock; ordinals equal Tav_sync_type's.
@@ -141,6 +143,10 @@ struct TVideoState {
     TPacketQueue subtitleq;
     std::mutex subpq_mutex;
     std::condition_variable subpq_cond;
+    TSubPicture subpq[SUBPICTURE_QUEUE_SIZE];
+    int subpq_size = 0;                // under subpq_mutex
+    std::atomic<int> subpq_windex{0};  // subtitle thread
+    std::atomic<int> subpq_rindex{0};  // play thread
 
     // Video.
     std::atomic<int> video_stream{-1};
@@ -152,6 +158,27 @@ struct TVideoState {
     std::mutex pictq_mutex;
     std::condition_variable pictq_cond;
     int pictq_cindex = 0;
+    // The picture queue: the decoder writes at pictq_windex, the play thread shows pictq_rindex.
+    TVideoPicture pictq[VIDEO_PICTURE_QUEUE_SIZE];
+    int pictq_size = 0;  // under pictq_mutex
+    std::atomic<int> pictq_windex{0};
+    std::atomic<int> pictq_rindex{0};
+    SwsContext* img_convert_ctx = nullptr;  // video decoder thread; freed by the file's close
+    std::atomic<AVFilterContext*> in_video_filter{nullptr};
+    std::atomic<AVFilterContext*> out_video_filter{nullptr};
+    std::atomic<double> frame_last_returned_time{0.0};
+    std::atomic<double> frame_last_filter_delay{0.0};
+    std::atomic<int> frame_drops_early{0};
+    std::atomic<int> frame_drops_late{0};
+    std::atomic<int64_t> video_current_pos{-1};
+    double last_vis_time = 0.0;  // play thread
+    TDisplayRect last_display_rect;  // play thread
+    // The audio views (the sample ring itself belongs to the audio pipeline).
+    int last_i_start = 0;           // play thread
+    RDFTContext* rdft = nullptr;    // play thread; freed by the file's close
+    int rdft_bits = 0;              // play thread
+    float* rdft_data = nullptr;     // play thread; freed by the file's close
+    int xpos = 0;                   // play thread
     std::atomic<AVFilterGraph*> FilterGraph{nullptr};
     double frame_delay = 0.0;
     std::atomic<int> pictq_total_size{0};

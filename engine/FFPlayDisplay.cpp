@@ -1,0 +1,380 @@
+// Video output and audio visualisation: the output surface in the host window, the picture with its
+// subtitles and borders, and the waves and spectrum views of an audio file. Everything here runs on
+// the play thread.
+#include <algorithm>
+#include <cmath>
+
+#include "engine/FFAPI.h"
+#include "engine/FFLog.h"
+#include "engine/FFPlay.h"
+#include "engine/FFPlayAudio.h"
+#include "engine/FFPlayVideo.h"
+#include "engine/libsdl.h"
+
+extern "C" {
+#include <libavcodec/avfft.h>
+}
+
+namespace {
+
+constexpr int kWaveTriggerSpan = 1000;
+
+int Wrap(int AIndex) {
+    AIndex %= SAMPLE_ARRAY_SIZE;
+    return AIndex < 0 ? AIndex + SAMPLE_ARRAY_SIZE : AIndex;
+}
+
+SDL_Rect ToSDL(int x, int y, int w, int h) {
+    SDL_Rect r;
+    r.x = static_cast<Sint16>(x);
+    r.y = static_cast<Sint16>(y);
+    r.w = static_cast<Uint16>(std::max(w, 0));
+    r.h = static_cast<Uint16>(std::max(h, 0));
+    return r;
+}
+
+}  // namespace
+
+void TCustomPlayer::fill_rectangle(int x, int y, int w, int h, uint32_t color, bool update) {
+    std::lock_guard lock(FSDLHost->UpdateRectLock());
+    SDL_Surface* screen = FSDLHost->Screen();
+    if (!screen) {
+        return;
+    }
+    SDL_Rect rect = ToSDL(x, y, w, h);
+    FSDLLoader->SDL_FillRect(screen, &rect, color);
+    if (update && w > 0 && h > 0) {
+        FSDLLoader->SDL_UpdateRect(screen, x, y, static_cast<Uint32>(w), static_cast<Uint32>(h));
+    }
+}
+
+void TCustomPlayer::fill_border(int xleft, int ytop, int width, int height, const TDisplayRect& inner,
+                                uint32_t color, bool update) {
+    const TBorderRects b = border_rects(xleft, ytop, width, height, inner);
+    for (const TDisplayRect& r : b.r) {
+        fill_rectangle(r.x, r.y, r.w, r.h, color, update);
+    }
+}
+
+uint32_t TCustomPlayer::MapColour(uint32_t ARGB) {
+    SDL_Surface* screen = FSDLHost->Screen();
+    if (!screen) {
+        return 0;
+    }
+    return FSDLLoader->SDL_MapRGB(screen->format, static_cast<Uint8>(ARGB >> 16),
+                                  static_cast<Uint8>(ARGB >> 8), static_cast<Uint8>(ARGB));
+}
+
+int TCustomPlayer::video_open(TVideoState* is, bool force, const TVideoPicture* vp) {
+    if (vp && vp->width > 0) {
+        int w = 0;
+        int h = 0;
+        default_window_size(vp->width, vp->height, vp->sar, w, h);
+        Fdefault_width = w;
+        Fdefault_height = h;
+    }
+    int w = 0;
+    int h = 0;
+    if (is_full_screen && Ffs_screen_width > 0) {
+        w = Ffs_screen_width;
+        h = Ffs_screen_height;
+    } else if (!is_full_screen && ScreenWidth >= 1) {
+        w = ScreenWidth;
+        h = ScreenHeight;
+    } else {
+        w = Fdefault_width;
+        h = Fdefault_height;
+    }
+    w = std::min(w, kMaxVideoModeSide);
+    SDL_Surface* screen = FSDLHost->Screen();
+    if (screen && screen->w == is->width && screen->w == w && screen->h == is->height && screen->h == h &&
+        !force) {
+        return 0;
+    }
+    if (!FSDLHost->SetVideoMode(w, h)) {
+        FFLogger().Log(this, llError, "SDL: could not set video mode.");
+        return -1;
+    }
+    screen = KeepOverlayDepth(w, h);
+    if (!FSDLHost->Embedded() && FSDLLoader->SDL_WM_SetCaption) {
+        FSDLLoader->SDL_WM_SetCaption("Strevio", "Strevio");
+    }
+    if (!screen) {
+        // A window without area: nothing is drawn until a resize gives it one.
+        return 0;
+    }
+    is->width = screen->w;
+    is->height = screen->h;
+    fill_rectangle(is->xleft, is->ytop, is->width, is->height, MapColour(FBackColor), true);
+    return 0;
+}
+
+// The display's own depth (bits 0) may be too small for YUV overlays: a display that reports fewer than
+// 16 bits (SDL's headless driver reports 8) gets the same mode again at 32 bits. SDL keeps the one screen
+// surface, so the host's surface stays the one in use.
+SDL_Surface* TCustomPlayer::KeepOverlayDepth(int AWidth, int AHeight) {
+    std::lock_guard lock(FSDLHost->UpdateRectLock());
+    SDL_Surface* screen = FSDLHost->Screen();
+    if (!screen || screen->format->BitsPerPixel >= 16) {
+        return screen;
+    }
+    SDL_Surface* deeper =
+        FSDLLoader->SDL_SetVideoMode(std::min(AWidth, kMaxVideoModeSide), AHeight, 32, kSDLVideoModeFlags);
+    if (deeper != screen) {
+        FFLogger().Log(this, llWarning, "SDL: the screen surface could not be given 32 bits per pixel.");
+    }
+    return FSDLHost->Screen();
+}
+
+void TCustomPlayer::video_display(TVideoState* is) {
+    if (!FSDLHost->Screen()) {
+        video_open(is, false, nullptr);
+    }
+    if (!FSDLHost->Screen()) {
+        return;
+    }
+    if (is->audio_st && is->show_mode != SHOW_MODE_VIDEO) {
+        video_audio_display(is);
+    } else if (is->video_st) {
+        video_image_display(is);
+    }
+}
+
+void TCustomPlayer::video_image_display(TVideoState* is) {
+    is->pictq_cindex = is->pictq_rindex;
+    TVideoPicture* vp = &is->pictq[is->pictq_rindex];
+    if (!vp->bmp) {
+        return;
+    }
+    blend_current_subtitle(is, vp);
+    const float aspect = output_aspect(FAspectRatio, is->width, is->height);
+    const TDisplayRect rect = display_rect_for_picture(is->xleft, is->ytop, is->width, is->height, vp->width,
+                                                       vp->height, vp->sar, aspect);
+    FSDLHost->UpdateDisplayRect(rect.x, rect.y, rect.w, rect.h);
+    {
+        std::lock_guard lock(FSDLHost->UpdateRectLock());
+        if (!FSDLHost->Screen()) {
+            return;
+        }
+        SDL_Rect sdlRect = ToSDL(rect.x, rect.y, rect.w, rect.h);
+        FSDLLoader->SDL_DisplayYUVOverlay(vp->bmp, &sdlRect);
+    }
+    if (!(rect == is->last_display_rect) || is->force_refresh) {
+        fill_border(is->xleft, is->ytop, is->width, is->height, rect, MapColour(FBackColor), true);
+        is->last_display_rect = rect;
+    }
+}
+
+void TCustomPlayer::blend_current_subtitle(TVideoState* is, TVideoPicture* vp) {
+    if (!is->subtitle_st) {
+        return;
+    }
+    {
+        std::lock_guard lock(is->subpq_mutex);
+        if (is->subpq_size <= 0) {
+            return;
+        }
+    }
+    TSubPicture* sp = &is->subpq[is->subpq_rindex];
+    if (!(vp->pts >= sp->pts + static_cast<float>(sp->sub.start_display_time) / 1000)) {
+        return;
+    }
+    FSDLLoader->SDL_LockYUVOverlay(vp->bmp);
+    TAVPicture pict;
+    pict.data[0] = vp->bmp->pixels[0];
+    pict.data[1] = vp->bmp->pixels[2];
+    pict.data[2] = vp->bmp->pixels[1];
+    pict.linesize[0] = vp->bmp->pitches[0];
+    pict.linesize[1] = vp->bmp->pitches[2];
+    pict.linesize[2] = vp->bmp->pitches[1];
+    for (unsigned i = 0; i < sp->sub.num_rects; ++i) {
+        blend_subtitle_rect(pict.data, pict.linesize, *sp->sub.rects[i], vp->bmp->w, vp->bmp->h);
+    }
+    FSDLLoader->SDL_UnlockYUVOverlay(vp->bmp);
+}
+
+// The audio views.
+
+// A copy of the audio pipeline's sample ring, so that the views read it without holding up the audio
+// callback.
+void TCustomPlayer::snapshot_samples(TVideoState* is, std::vector<int16_t>& ARing, int& AIndex,
+                                     int& AWriteBufSize) {
+    audio_snapshot_samples(is, ARing, AIndex, AWriteBufSize);
+    if (ARing.size() != static_cast<size_t>(SAMPLE_ARRAY_SIZE)) {
+        ARing.assign(SAMPLE_ARRAY_SIZE, 0);
+    }
+}
+
+int TCustomPlayer::audio_view_start(TVideoState* is, int channels, int data_used, bool waves) {
+    int index = 0;
+    int writeBufSize = 0;
+    snapshot_samples(is, FViewSamples, index, writeBufSize);
+    if (is->paused) {
+        return is->last_i_start;
+    }
+    int64_t delay = writeBufSize / (2 * channels);
+    const int64_t callbackTime = Faudio_callback_time;
+    if (callbackTime != 0) {
+        const int64_t now = ff::av_gettime_relative();
+        delay -= (now - callbackTime) * is->audio_tgt.freq / 1000000;
+    }
+    delay += 2 * data_used;
+    if (delay < data_used) {
+        delay = data_used;
+    }
+    int start = Wrap(static_cast<int>(index - delay * channels));
+    if (waves) {
+        int h = INT32_MIN;
+        int i_start = start;
+        for (int i = 0; i < kWaveTriggerSpan; i += channels) {
+            const int idx = Wrap(i_start - i);
+            const int a = FViewSamples[idx];
+            const int b = FViewSamples[Wrap(idx + 4 * channels)];
+            const int c = FViewSamples[Wrap(idx + 5 * channels)];
+            const int d = FViewSamples[Wrap(idx + 9 * channels)];
+            const int score = a - d;
+            if (h < score && (b ^ c) < 0) {
+                h = score;
+                start = idx;
+            }
+        }
+    }
+    is->last_i_start = start;
+    return start;
+}
+
+void TCustomPlayer::video_audio_display(TVideoState* is) {
+    if (is->height < 5 || is->show_mode == SHOW_MODE_NONE) {
+        return;
+    }
+    int rdft_bits = 1;
+    while ((1 << rdft_bits) < 2 * is->height) {
+        ++rdft_bits;
+    }
+    const int nb_freq = 1 << (rdft_bits - 1);
+    const int channels = is->audio_tgt.channels > 0 ? is->audio_tgt.channels : 1;
+    const bool waves = is->show_mode == SHOW_MODE_WAVES;
+    const int data_used = waves ? is->width : 2 * nb_freq;
+    const int start = audio_view_start(is, channels, data_used, waves);
+    if (waves) {
+        draw_waves(is, start, channels);
+    } else {
+        draw_spectrum(is, start, channels, rdft_bits, nb_freq);
+    }
+}
+
+void TCustomPlayer::draw_waves(TVideoState* is, int start, int channels) {
+    fill_rectangle(is->xleft, is->ytop, is->width, is->height, MapColour(FBackColor), false);
+    const uint32_t fgcolor = MapColour(WaveColor);
+    const int h = is->height / channels;
+    const int h2 = h * 9 / 20;
+    for (int ch = 0; ch < channels; ++ch) {
+        int i = Wrap(start + ch);
+        const int y1 = is->ytop + ch * h + h / 2;
+        for (int x = 0; x < is->width; ++x) {
+            int y = (FViewSamples[i] * h2) >> 15;
+            int ys = y1;
+            if (y < 0) {
+                y = -y;
+                ys = y1 - y;
+            }
+            fill_rectangle(is->xleft + x, ys, 1, y, fgcolor, false);
+            i = Wrap(i + channels);
+        }
+    }
+    for (int ch = 1; ch < channels; ++ch) {
+        fill_rectangle(is->xleft, is->ytop + ch * h, is->width, 1, fgcolor, false);
+    }
+    std::lock_guard lock(FSDLHost->UpdateRectLock());
+    if (SDL_Surface* screen = FSDLHost->Screen(); screen && is->width > 0 && is->height > 0) {
+        FSDLLoader->SDL_UpdateRect(screen, is->xleft, is->ytop, static_cast<Uint32>(is->width),
+                                   static_cast<Uint32>(is->height));
+    }
+}
+
+void TCustomPlayer::draw_spectrum(TVideoState* is, int start, int channels, int rdft_bits, int nb_freq) {
+    if (!is->no_background) {
+        fill_rectangle(is->xleft, is->ytop, is->width, is->height, MapColour(FBackColor), true);
+        is->no_background = 1;
+    }
+    const int nb_display_channels = std::min(channels, 2);
+    if (rdft_bits != is->rdft_bits) {
+        free_audio_view(is);
+        is->rdft = ff::av_rdft_init(rdft_bits, DFT_R2C);
+        is->rdft_bits = rdft_bits;
+        is->rdft_data = static_cast<float*>(ff::av_malloc(4 * static_cast<size_t>(nb_freq) * sizeof(float)));
+    }
+    if (!is->rdft || !is->rdft_data) {
+        return;
+    }
+    float* data[2] = {is->rdft_data, is->rdft_data + 2 * nb_freq};
+    for (int ch = 0; ch < nb_display_channels; ++ch) {
+        int i = Wrap(start + ch);
+        for (int x = 0; x < 2 * nb_freq; ++x) {
+            const double w = static_cast<double>(x - nb_freq) / nb_freq;
+            data[ch][x] = static_cast<float>(FViewSamples[i] * (1.0 - w * w));
+            i = Wrap(i + channels);
+        }
+        ff::av_rdft_calc(is->rdft, data[ch]);
+    }
+    const double m = 1.0 / std::sqrt(static_cast<double>(nb_freq));
+    const auto magnitude = [&](const float* d, int y) {
+        const double re = d[2 * y];
+        const double im = d[2 * y + 1];
+        return std::min(255, static_cast<int>(std::lround(std::sqrt(m * std::sqrt(re * re + im * im)))));
+    };
+    for (int y = 0; y < is->height; ++y) {
+        const int a = magnitude(data[0], y);
+        const int b = nb_display_channels == 2 ? magnitude(data[1], y) : a;
+        fill_rectangle(is->xpos, is->height - y, 1, 1,
+                       MapColour(static_cast<uint32_t>(a << 16 | b << 8 | (a + b) / 2)), false);
+    }
+    {
+        std::lock_guard lock(FSDLHost->UpdateRectLock());
+        if (SDL_Surface* screen = FSDLHost->Screen(); screen && is->height > 0) {
+            FSDLLoader->SDL_UpdateRect(screen, is->xpos, is->ytop, 1, static_cast<Uint32>(is->height));
+        }
+    }
+    if (!is->paused) {
+        ++is->xpos;
+    }
+    if (is->xpos >= is->width) {
+        is->xpos = is->xleft;
+    }
+}
+
+void TCustomPlayer::free_audio_view(TVideoState* is) {
+    if (is->rdft && ff::av_rdft_end) {
+        ff::av_rdft_end(is->rdft);
+    }
+    is->rdft = nullptr;
+    if (is->rdft_data && ff::av_free) {
+        ff::av_free(is->rdft_data);
+    }
+    is->rdft_data = nullptr;
+    is->rdft_bits = 0;
+}
+
+// Freeing.
+
+void TCustomPlayer::free_picture(TVideoPicture* vp) {
+    if (vp->bmp) {
+        FSDLLoader->SDL_FreeYUVOverlay(vp->bmp);
+        vp->bmp = nullptr;
+    }
+}
+
+// The video side of the file's close: the overlays, the subtitles, the scaler and the spectrum.
+void TCustomPlayer::free_video_output(TVideoState* is) {
+    for (TVideoPicture& vp : is->pictq) {
+        free_picture(&vp);
+    }
+    for (TSubPicture& sp : is->subpq) {
+        free_subtitle_picture(&sp);
+    }
+    if (is->img_convert_ctx && ff::sws_freeContext) {
+        ff::sws_freeContext(is->img_convert_ctx);
+    }
+    is->img_convert_ctx = nullptr;
+    free_audio_view(is);
+}

@@ -1,0 +1,274 @@
+// Video refresh and A/V sync: what the play loop asks of the player. Each pass decides which queued
+// picture is shown when, against the master clock, and reports the position.
+#include <algorithm>
+#include <cmath>
+
+#include "engine/FFAPI.h"
+#include "engine/FFLog.h"
+#include "engine/FFPlay.h"
+#include "engine/FFPlayVideo.h"
+
+namespace {
+
+constexpr double kAVSyncFramedupThreshold = 0.1;
+constexpr double kFrameTimerResetGap = 0.1;
+
+}  // namespace
+
+// The play loop's view of the player.
+
+bool TCustomPlayer::LockData(unsigned ATimeoutMs) {
+    return FDataLock.WaitFor(ATimeoutMs) == platform::wrSignaled;
+}
+
+void TCustomPlayer::UnlockData() {
+    FDataLock.Release();
+}
+
+bool TCustomPlayer::HasFile() {
+    return FVideoState != nullptr;
+}
+
+bool TCustomPlayer::RefreshDue() {
+    TVideoState* is = FVideoState;
+    return is && (!is->paused || is->force_refresh || is->seek_paused || is->open_paused);
+}
+
+void TCustomPlayer::video_refresh(double& ARemainingTime) {
+    if (TVideoState* is = FVideoState) {
+        video_refresh(is, ARemainingTime);
+    }
+}
+
+void TCustomPlayer::ForceRefresh() {
+    if (TVideoState* is = FVideoState) {
+        is->force_refresh = 1;
+    }
+}
+
+void TCustomPlayer::ScreenResized(int AWidth, int AHeight) {
+    KeepOverlayDepth(AWidth, AHeight);
+    ScreenWidth = AWidth;
+    ScreenHeight = AHeight;
+    if (TVideoState* is = FVideoState) {
+        is->width = AWidth;
+        is->height = AHeight;
+        is->no_background = 0;
+        is->force_refresh = 1;
+    }
+}
+
+void TCustomPlayer::SetLooping() {
+    FLooping = true;
+}
+
+// The pass.
+
+void TCustomPlayer::video_refresh(TVideoState* is, double& remaining_time) {
+    if (!is->paused && master_sync_kind(is) == AV_SYNC_EXTERNAL_CLOCK && is->realtime) {
+        adjust_external_clock_speed(is);
+    }
+    if (!DisableDisplay && is->show_mode != SHOW_MODE_VIDEO && is->audio_st) {
+        const double time = GetSystemTime();
+        if (is->force_refresh || is->last_vis_time + rdftspeed < time) {
+            video_display(is);
+            is->last_vis_time = time;
+        }
+        remaining_time = std::min(remaining_time, is->last_vis_time + rdftspeed - time);
+    }
+    if (is->video_st && !refresh_picture(is, remaining_time)) {
+        return;
+    }
+    DoPosition();
+    is->force_refresh = 0;
+}
+
+// Steps 4 to 7 of a pass: false when the picture is not yet due (the pass ends without a report).
+bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
+    bool seekflag = is->seek_done != 0;
+    int redisplay = is->force_refresh ? pictq_prev_picture(is) : 0;
+    for (;;) {
+        if (is->seek_done) {
+            seekflag = true;
+        }
+        int size = 0;
+        {
+            std::lock_guard lock(is->pictq_mutex);
+            size = is->pictq_size;
+        }
+        if (size == 0) {
+            if (is->force_refresh) {
+                video_display(is);
+            }
+            return true;
+        }
+        TVideoPicture* vp = &is->pictq[is->pictq_rindex];
+        TVideoPicture* lastvp =
+            &is->pictq[(is->pictq_rindex + VIDEO_PICTURE_QUEUE_SIZE - 1) % VIDEO_PICTURE_QUEUE_SIZE];
+        if (is->seek_paused == 1) {
+            vp->serial = -1;
+        }
+        if (vp->serial != is->videoq.serial) {
+            pictq_next_picture(is);
+            is->video_current_pos = -1;
+            redisplay = 0;
+            continue;
+        }
+        if (lastvp->serial != vp->serial && !redisplay) {
+            is->frame_timer = GetSystemTime();
+        }
+        if (!is->paused) {
+            const double last_duration = picture_duration(is, lastvp, vp);
+            const double delay = redisplay ? 0.0 : target_delay(is, last_duration);
+            const double time = GetSystemTime();
+            if (is->frame_timer + delay > time && !redisplay) {
+                remaining_time = std::min(is->frame_timer + delay - time, remaining_time);
+                return false;
+            }
+            is->frame_timer = is->frame_timer + delay;
+            if (delay > 0 && time - is->frame_timer > kFrameTimerResetGap) {
+                is->frame_timer = time;
+            }
+            {
+                std::lock_guard lock(is->pictq_mutex);
+                if (!redisplay && !std::isnan(vp->pts)) {
+                    update_video_clock(is, vp->pts, vp->pos, vp->serial);
+                }
+                size = is->pictq_size;
+            }
+            if (size > 1 && !is->step) {
+                TVideoPicture* nextvp = &is->pictq[(is->pictq_rindex + 1) % VIDEO_PICTURE_QUEUE_SIZE];
+                const double duration = picture_duration(is, vp, nextvp);
+                const bool late = (redisplay || framedrop > 0 ||
+                                   (framedrop < 0 && master_sync_kind(is) != AV_SYNC_VIDEO_MASTER)) &&
+                                  time > is->frame_timer + duration && !is->IsDevice;
+                if (late || seekflag) {
+                    if (!redisplay) {
+                        is->frame_drops_late = is->frame_drops_late + 1;
+                    }
+                    pictq_next_picture(is);
+                    redisplay = 0;
+                    continue;
+                }
+            }
+            if (is->subtitle_st) {
+                expire_subtitles(is);
+            }
+        } else {
+            std::lock_guard lock(is->pictq_mutex);
+            update_video_clock(is, vp->pts, vp->pos, vp->serial);
+        }
+        break;
+    }
+    is->seek_paused = 0;
+    is->open_paused = 0;
+    if (!DisableDisplay && is->show_mode == SHOW_MODE_VIDEO) {
+        video_display(is);
+    }
+    pictq_next_picture(is);
+    if (is->step && !is->paused && !is->force_refresh) {
+        stream_toggle_pause(is);
+    }
+    return true;
+}
+
+void TCustomPlayer::expire_subtitles(TVideoState* is) {
+    for (;;) {
+        int size = 0;
+        {
+            std::lock_guard lock(is->subpq_mutex);
+            size = is->subpq_size;
+        }
+        if (size <= 0) {
+            return;
+        }
+        TSubPicture* sp = &is->subpq[is->subpq_rindex];
+        TSubPicture* sp2 = size > 1 ? &is->subpq[(is->subpq_rindex + 1) % SUBPICTURE_QUEUE_SIZE] : nullptr;
+        const double clock = clock_pts(&is->vidclk);
+        const bool current =
+            sp->serial == is->subtitleq.serial &&
+            clock <= sp->pts + static_cast<float>(sp->sub.end_display_time) / 1000 &&
+            (!sp2 || clock <= sp2->pts + static_cast<float>(sp2->sub.start_display_time) / 1000);
+        if (current) {
+            return;
+        }
+        free_subtitle_picture(sp);
+        is->subpq_rindex = (is->subpq_rindex + 1) % SUBPICTURE_QUEUE_SIZE;
+        std::lock_guard lock(is->subpq_mutex);
+        --is->subpq_size;
+        is->subpq_cond.notify_all();
+    }
+}
+
+double TCustomPlayer::target_delay(TVideoState* is, double delay) {
+    TSyncFacts facts;
+    const int master = master_sync_kind(is);
+    facts.VideoMaster = master == AV_SYNC_VIDEO_MASTER;
+    facts.ExternalMaster = master == AV_SYNC_EXTERNAL_CLOCK;
+    facts.ExternalSpeed = clock_speed(&is->extclk);
+    facts.MaxFrameDuration = is->max_frame_duration;
+    if (!facts.VideoMaster) {
+        facts.Diff = clock_value(&is->vidclk) - master_clock_value(is);
+    }
+    return compute_target_delay(delay, facts);
+}
+
+double TCustomPlayer::picture_duration(TVideoState* is, const TVideoPicture* vp,
+                                       const TVideoPicture* nextvp) {
+    return compute_picture_duration(*vp, *nextvp, is->max_frame_duration);
+}
+
+void TCustomPlayer::pictq_next_picture(TVideoState* is) {
+    is->pictq_rindex = (is->pictq_rindex + 1) % VIDEO_PICTURE_QUEUE_SIZE;
+    std::lock_guard lock(is->pictq_mutex);
+    --is->pictq_size;
+    is->pictq_cond.notify_all();
+}
+
+int TCustomPlayer::pictq_prev_picture(TVideoState* is) {
+    const int prev_index = (is->pictq_rindex + VIDEO_PICTURE_QUEUE_SIZE - 1) % VIDEO_PICTURE_QUEUE_SIZE;
+    TVideoPicture* prev = &is->pictq[prev_index];
+    if (!prev->allocated || prev->serial != is->videoq.serial) {
+        return 0;
+    }
+    std::lock_guard lock(is->pictq_mutex);
+    int ret = 0;
+    if (is->pictq_size < VIDEO_PICTURE_QUEUE_SIZE) {
+        is->pictq_rindex = prev_index;
+        ++is->pictq_size;
+        ret = 1;
+    }
+    is->pictq_cond.notify_all();
+    return ret;
+}
+
+void TCustomPlayer::update_video_clock(TVideoState* is, double pts, int64_t pos, int serial) {
+    clock_set(&is->vidclk, pts, serial);
+    clock_follow(&is->extclk, &is->vidclk);
+    is->video_current_pos = pos;
+}
+
+// The position report of a pass: into the event ring, for the event thread to hand to the owner.
+void TCustomPlayer::DoPosition() {
+    TVideoState* is = FVideoState;
+    if (!is) {
+        return;
+    }
+    const TPositionStep step = ComputePosition(GatherPositionFacts(is, UseAudioPosition), FLastPTS);
+    if (!step.Checked) {
+        return;
+    }
+    FCurrentPTS = step.CurrentPTS;
+    if (step.Report) {
+        FLastPTS = step.LastReported;
+        if (OnPosition) {
+            FPlayEvent.PushPosition(step.Position);
+        }
+    }
+    if (step.End) {
+        if (step.SetEndEventDone) {
+            is->EndEventDone = 1;
+        }
+        DoState(psEnd);
+    }
+}

@@ -1,0 +1,313 @@
+// The player's video end to end: files play into a real X window under Xvfb (SDL's x11 driver inside the
+// test's own Xlib window), and the pictures are checked in the window's pixels, through the video hook
+// and through the video clock.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/Bitmap.h"
+#include "engine/FFAPI.h"
+#include "engine/FFPlay.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/engine/PlayerTestSupport.h"
+#include "tests/engine/XTestHost.h"
+#include "tests/support/Fixtures.h"
+
+namespace {
+
+using testsupport::Clip;
+using testsupport::MakeClip;
+using testsupport::MakeFixture;
+
+constexpr uint32_t kBlue = 0x0000FF;
+constexpr uint32_t kWhite = 0xFFFFFF;
+
+// 2 s of solid red, 320x240 at 25 fps.
+std::string RedClip() {
+    return MakeFixture("h12_red_320x240.mkv",
+                       {"-f", "lavfi", "-i", "color=c=red:size=320x240:rate=25:duration=2", "-c:v", "mpeg4",
+                        "-q:v", "2", "{out}"})
+        .string();
+}
+
+// 4 s, 160x120 at 25 fps, every picture a key frame, so that a seek lands on the asked picture.
+std::string KeyFrameClip() {
+    return MakeFixture("h12_keyframes_160x120.mkv",
+                       {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=4", "-c:v", "mpeg4", "-g",
+                        "1", "-q:v", "8", "{out}"})
+        .string();
+}
+
+bool Near(uint32_t AColour, uint32_t AExpected, int ATolerance = 40) {
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const int a = static_cast<int>(AColour >> shift & 0xFF);
+        const int b = static_cast<int>(AExpected >> shift & 0xFF);
+        if (std::abs(a - b) > ATolerance) {
+            return false;
+        }
+    }
+    return true;
+}
+
+class VideoOutput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        enginetest::KeepXServer();
+        enginetest::LoadPlayerLibraries();
+        player = std::make_unique<TFFPlayer>();
+        ASSERT_TRUE(player->LoadAVLib("")) << player->LastErrMsg();
+        // The x11 driver inside the test's window; no sound device is needed.
+        player->VideoDriver = vdDirectDraw;
+        player->DisableAudio = true;
+        player->OnState = [this](TObject*, TPlayState AState) {
+            std::lock_guard lock(statesLock);
+            states.push_back(AState);
+        };
+    }
+    void TearDown() override {
+        if (player) {
+            player->Stop(true);
+        }
+        player.reset();
+    }
+
+    // Waits, pumping the window's messages and the main thread's calls.
+    bool Until(const std::function<bool()>& ADone, unsigned ATimeoutMs = 10000) {
+        return playertest::WaitUntil(
+            [&] {
+                if (window) {
+                    window->Pump();
+                }
+                return ADone();
+            },
+            ATimeoutMs);
+    }
+    bool PixelBecomes(int AX, int AY, uint32_t AColour) {
+        return Until([&] { return Near(window->Pixel(AX, AY), AColour); });
+    }
+    // Lets the play loop run for a while (the file is expected not to change meanwhile).
+    void Idle(int AMilliseconds) {
+        Until([] { return false; }, static_cast<unsigned>(AMilliseconds));
+    }
+    double VideoClock() {
+        TVideoState* is = player->VideoState();
+        return is ? clock_pts(&is->vidclk) : NAN;
+    }
+    bool FirstPictureShownPaused() {
+        TVideoState* is = player->VideoState();
+        return is && is->open_paused == 0 && player->Paused() && !std::isnan(VideoClock());
+    }
+    std::vector<TPlayState> States() {
+        std::lock_guard lock(statesLock);
+        return states;
+    }
+
+    std::unique_ptr<enginetest::XTestHost> window;
+    std::unique_ptr<TFFPlayer> player;
+    std::mutex statesLock;
+    std::vector<TPlayState> states;
+};
+
+TEST_F(VideoOutput, PictureFillsTheDisplayRectangleWithTheBackColourAroundIt) {
+    window = std::make_unique<enginetest::XTestHost>(500, 300);
+    player->SetBackColor(kBlue);
+    ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
+    // A 4:3 picture in a 500x300 area: 400x300 at x = 50, blue borders left and right.
+    ASSERT_TRUE(PixelBecomes(250, 150, 0xFF0000)) << std::hex << window->Pixel(250, 150);
+    EXPECT_TRUE(PixelBecomes(52, 10, 0xFF0000)) << std::hex << window->Pixel(52, 10);
+    EXPECT_TRUE(PixelBecomes(447, 290, 0xFF0000)) << std::hex << window->Pixel(447, 290);
+    EXPECT_EQ(window->Pixel(20, 150), kBlue);
+    EXPECT_EQ(window->Pixel(480, 150), kBlue);
+    EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{50, 0, 450, 300}));
+
+    // Taller than wide: the picture keeps its aspect, 300x224 at y = 88, with borders above and below.
+    window->Resize(300, 400);
+    ASSERT_TRUE(PixelBecomes(150, 20, kBlue)) << std::hex << window->Pixel(150, 20);
+    EXPECT_TRUE(PixelBecomes(150, 200, 0xFF0000));
+    EXPECT_EQ(window->Pixel(150, 380), kBlue);
+    EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{0, 88, 300, 312}));
+    EXPECT_EQ(player->ScreenWidth, 300);
+    EXPECT_EQ(player->ScreenHeight, 400);
+}
+
+TEST_F(VideoOutput, AspectRatioSettingsPlaceThePicture) {
+    window = std::make_unique<enginetest::XTestHost>(500, 300);
+    player->SetBackColor(kBlue);
+    ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
+    ASSERT_TRUE(PixelBecomes(250, 150, 0xFF0000));
+    // Negative: fill the area (500/300 as a float gives 498 wide at x = 1).
+    player->SetAspectRatio(-1.0f);
+    ASSERT_TRUE(PixelBecomes(20, 150, 0xFF0000));
+    EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{1, 0, 499, 300}));
+    EXPECT_EQ(window->Pixel(0, 150), kBlue);
+    // 2.0 in 500x300: 500x250 at y = 25.
+    player->SetAspectRatio(2.0f);
+    ASSERT_TRUE(PixelBecomes(250, 10, kBlue));
+    EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{0, 25, 500, 275}));
+    EXPECT_TRUE(Near(window->Pixel(250, 150), 0xFF0000));
+}
+
+TEST_F(VideoOutput, VideoHookSeesEveryPictureInOrderWithItsTime) {
+    window = std::make_unique<enginetest::XTestHost>(320, 240);
+    std::mutex lock;
+    std::vector<int64_t> times;
+    std::vector<std::pair<int, int>> sizes;
+    player->VideoHook = true;
+    player->OnVideoHook = [&](TObject*, TObject* ABitmap, const int64_t& APTS, bool& AUpdate) {
+        AUpdate = false;
+        auto* bitmap = dynamic_cast<TBitmap*>(ABitmap);
+        std::lock_guard guard(lock);
+        times.push_back(APTS);
+        sizes.emplace_back(bitmap ? bitmap->Width() : -1, bitmap ? bitmap->Height() : -1);
+    };
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoOnly).string(), window.get())) << player->LastErrMsg();
+    ASSERT_TRUE(Until([&] {
+        std::lock_guard guard(lock);
+        return times.size() >= 50;
+    }));
+    Idle(200);
+    EXPECT_EQ(player->VideoState()->frame_drops_early, 0);
+    player->Stop(true);
+    std::lock_guard guard(lock);
+    ASSERT_EQ(times.size(), 50u);
+    for (size_t i = 0; i < times.size(); ++i) {
+        EXPECT_NEAR(static_cast<double>(times[i]), static_cast<double>(i) * 40000.0, 1000.0) << i;
+        EXPECT_EQ(sizes[i], (std::pair<int, int>{320, 240})) << i;
+    }
+}
+
+TEST_F(VideoOutput, OddSizedPicturesAreShownEven) {
+    window = std::make_unique<enginetest::XTestHost>(320, 240);
+    std::atomic<int> width{0};
+    std::atomic<int> height{0};
+    player->VideoHook = true;
+    player->OnVideoHook = [&](TObject*, TObject* ABitmap, const int64_t&, bool& AUpdate) {
+        AUpdate = false;
+        if (auto* bitmap = dynamic_cast<TBitmap*>(ABitmap)) {
+            width = bitmap->Width();
+            height = bitmap->Height();
+        }
+    };
+    ASSERT_TRUE(player->Open(MakeClip(Clip::OddSize).string(), window.get())) << player->LastErrMsg();
+    ASSERT_TRUE(Until([&] { return width != 0 && player->FrameWidth() != 0; }));
+    EXPECT_EQ(width, 640);
+    EXPECT_EQ(height, 480);
+    EXPECT_EQ(player->FrameWidth(), 640);
+    EXPECT_EQ(player->FrameHeight(), 480);
+    player->Stop(true);
+}
+
+TEST_F(VideoOutput, OpenPausedShowsTheFirstPictureAndStepShowsExactlyOneMore) {
+    window = std::make_unique<enginetest::XTestHost>(160, 120);
+    ASSERT_TRUE(player->Open(KeyFrameClip(), window.get(), true)) << player->LastErrMsg();
+    ASSERT_TRUE(Until([&] { return FirstPictureShownPaused(); }));
+    EXPECT_NEAR(VideoClock(), 0.0, 0.001);
+    EXPECT_TRUE(Until([&] {
+        const std::vector<TPlayState> s = States();
+        return !s.empty() && s.back() == psPause;
+    }));
+    Idle(200);
+    EXPECT_NEAR(VideoClock(), 0.0, 0.001);
+
+    for (int step = 1; step <= 2; ++step) {
+        SCOPED_TRACE(step);
+        player->StepToNextFrame();
+        ASSERT_TRUE(Until([&] { return player->Paused() && VideoClock() > 0.04 * step - 0.001; }));
+        Idle(300);
+        EXPECT_TRUE(player->Paused());
+        EXPECT_NEAR(VideoClock(), 0.04 * step, 0.001);
+    }
+}
+
+TEST_F(VideoOutput, SeekWhilePausedShowsTheFirstPictureAtTheNewPosition) {
+    window = std::make_unique<enginetest::XTestHost>(160, 120);
+    ASSERT_TRUE(player->Open(KeyFrameClip(), window.get())) << player->LastErrMsg();
+    ASSERT_TRUE(Until([&] { return VideoClock() > 0.1; }));
+    player->Pause();
+    Idle(100);
+    const double pausedAt = VideoClock();
+    player->Seek(int64_t{2000000});
+    ASSERT_TRUE(Until([&] { return std::fabs(VideoClock() - 2.0) < 0.001; }))
+        << "paused at " << pausedAt << ", clock " << VideoClock();
+    Idle(300);
+    EXPECT_TRUE(player->Paused());
+    EXPECT_NEAR(VideoClock(), 2.0, 0.001);
+    EXPECT_EQ(player->VideoState()->seek_paused, 0);
+}
+
+TEST_F(VideoOutput, AudioFileShowsWavesAndSpectrumWithoutError) {
+    playertest::LogCapture log;
+    window = std::make_unique<enginetest::XTestHost>(320, 200);
+    player->SetBackColor(kBlue);
+    player->DisableAudio = false;
+    ASSERT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string(), window.get())) << player->LastErrMsg();
+    ASSERT_EQ(player->VideoState()->show_mode, SHOW_MODE_WAVES);
+    // Two channels: two traces, split by a line in the wave colour half-way down.
+    ASSERT_TRUE(PixelBecomes(5, 100, kWhite)) << std::hex << window->Pixel(5, 100);
+    EXPECT_EQ(window->Pixel(5, 5), kBlue);
+
+    // The spectrum draws one column per frame, moving right.
+    player->SetShowMode(smRDFT);
+    ASSERT_TRUE(Until([&] { return player->VideoState()->xpos > 3; }));
+    EXPECT_NE(window->Pixel(1, 100), kBlue);
+    EXPECT_FALSE(log.Contains("Error")) << log.All();
+}
+
+TEST_F(VideoOutput, ExposeRedrawsWhilePaused) {
+    window = std::make_unique<enginetest::XTestHost>(320, 240);
+    player->SetBackColor(kBlue);
+    ASSERT_TRUE(player->Open(RedClip(), window.get(), true)) << player->LastErrMsg();
+    ASSERT_TRUE(PixelBecomes(160, 120, 0xFF0000));
+    const double shown = VideoClock();
+    // The X server clears the window to its own background; the engine paints the same picture again.
+    window->ExposeAll();
+    EXPECT_FALSE(Near(window->Pixel(160, 120), 0xFF0000));
+    EXPECT_TRUE(PixelBecomes(160, 120, 0xFF0000));
+    EXPECT_NEAR(VideoClock(), shown, 0.001);
+    EXPECT_TRUE(player->Paused());
+}
+
+// Bad input: the file ends cleanly with a logged reason.
+
+TEST_F(VideoOutput, HostWindowDestroyedWhilePlayingEndsTheFile) {
+    playertest::LogCapture log;
+    window = std::make_unique<enginetest::XTestHost>(320, 240);
+    ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
+    ASSERT_TRUE(PixelBecomes(160, 120, 0xFF0000));
+    window->Destroy(true);
+    window.reset();
+    ASSERT_TRUE(Until([&] {
+        const std::vector<TPlayState> s = States();
+        return !s.empty() && s.back() == psStop;
+    }));
+    EXPECT_TRUE(log.Contains("is being destroyed: the file ends")) << log.All();
+    player->Stop(true);
+    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(States().back(), psStop);
+}
+
+TEST_F(VideoOutput, ZeroSizeWindowPlaysWithoutDrawingAndStops) {
+    playertest::LogCapture log;
+    window = std::make_unique<enginetest::XTestHost>(0, 0);
+    std::atomic<int> pictures{0};
+    player->VideoHook = true;
+    player->OnVideoHook = [&](TObject*, TObject*, const int64_t&, bool& AUpdate) {
+        AUpdate = false;
+        ++pictures;
+    };
+    ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
+    EXPECT_TRUE(Until([&] { return pictures > 5 || player->VideoState() == nullptr; }));
+    player->Stop(true);
+    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(States().back(), psStop);
+}
+
+}  // namespace
