@@ -34,8 +34,7 @@ DownloadQueue::~DownloadQueue() {
             continue;
         }
         slot.thread->Terminate();
-        // A worker in the middle of a download ends when its transfer does (the transfer has its own
-        // time limits); say so in the log while waiting.
+        // The stop above ends a running download within about a second; say so in the log while waiting.
         while (!slot.thread->WaitFor(kWorkerJoinStepMs)) {
             DebugLog(DEBUG_GENERAL, "DownloadQueue::~DownloadQueue: waiting for worker %d",
                      slot.info->threadNum);

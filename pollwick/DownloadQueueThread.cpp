@@ -39,6 +39,7 @@ void DownloadQueueThreadInfo::init() {
     copy_.reset();
     item_.reset();
     done_ = ok_ = cancel_ = shutdown_ = false;
+    stopSource_ = std::stop_source();
     statusMsg_.clear();
     currAction_ = "Idle";
     progressDone_ = progressTotal_ = 0;
@@ -146,6 +147,16 @@ bool DownloadQueueThreadInfo::locked_getCancel() {
 void DownloadQueueThreadInfo::locked_setCancel(bool cancel) {
     std::lock_guard<std::mutex> guard(lock_);
     cancel_ = cancel;
+    if (cancel) {
+        stopSource_.request_stop();
+    } else if (stopSource_.stop_requested()) {
+        stopSource_ = std::stop_source();  // a stop cannot be taken back: later downloads get a new one
+    }
+}
+
+std::stop_token DownloadQueueThreadInfo::locked_getStopToken() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return stopSource_.get_token();
 }
 
 bool DownloadQueueThreadInfo::locked_getShutdown() {
@@ -260,8 +271,9 @@ void DownloadQueueThread::Post(unsigned msg) {
 }
 
 void DownloadQueueThread::PauseBeforeRetry() {
-    // In short steps, so that ending the program does not wait for the whole pause.
-    for (int waited = 0; waited < kRetryPauseMs && !Terminated(); waited += kIdleWaitMs) {
+    // In short steps, so that a cancel or the end of the program does not wait for the whole pause.
+    for (int waited = 0; waited < kRetryPauseMs && !Terminated() && !info_.locked_getCancel();
+         waited += kIdleWaitMs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kIdleWaitMs));
     }
 }
@@ -339,6 +351,8 @@ bool DownloadQueueThread::InnerCheckSite(std::string& filePath, const std::strin
             info_.locked_setStatusMsg("Could not initialize Downloader object - OUT OF MEMORY.");
             throw GWException("Out of memory allocating downloader");
         }
+        // Taken before the cancel test: a cancel after the test still stops the download.
+        downloader->setStopToken(info_.locked_getStopToken());
         if (info_.locked_getCancel()) {
             info_.locked_setStatusMsg("Cancelled");
             throw GWException("Cancelled");
@@ -360,6 +374,11 @@ bool DownloadQueueThread::InnerCheckSite(std::string& filePath, const std::strin
         const bool ok =
             downloader->get(url, saveAsName, savedPath, error, tempRedirect, redirectedTo, "", "", -1, -1);
         filePath = savedPath;
+        if (!ok && downloader->stopRequested()) {
+            // Cancelled while downloading: ends as a cancel before the download does.
+            info_.locked_setStatusMsg("Cancelled");
+            throw GWException("Cancelled");
+        }
         if (!ok) {
             info_.locked_setCurrAction("checkSite. Download failed");
             Post(kMsgStatusChanged);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 
 #include "platform/Event.h"
@@ -65,7 +66,10 @@ public:
     bool locked_getDone();
     void locked_setDone(bool done);
     bool locked_getCancel();
+    // Setting the cancel request also stops the job's running download.
     void locked_setCancel(bool cancel);
+    // The stop token of the current job, for its downloader; init() starts a new job with a new one.
+    std::stop_token locked_getStopToken();
     bool locked_getShutdown();
     void locked_setShutdown(bool shutdown);
     int locked_getErrorStatus();
@@ -90,6 +94,7 @@ private:
     std::string errorMessage_;
     std::string currAction_ = "Idle";
     bool cancel_ = false;
+    std::stop_source stopSource_;  // stopped with cancel_; replaced for every new job
     bool shutdown_ = false;
     int64_t progressDone_ = 0;
     int64_t progressTotal_ = 0;

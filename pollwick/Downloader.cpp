@@ -8,10 +8,10 @@
 #include <cctype>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "pollwick/Winutils_pollwick.h"
 #include "winutils/Winutils_debug.h"
@@ -32,6 +32,7 @@ constexpr unsigned kJoinLogIntervalMs = 10000;
 
 const char* const kHint = "Please report this error including the link you are trying to monitor to ";
 const char* const kSupportAddress = "support@pollwick.invalid";
+const char* const kCancelledText = "Cancelled";
 
 std::mutex gCaFileLock;
 std::string gExtraCaFile;  // guarded by gCaFileLock
@@ -139,10 +140,6 @@ int64_t FileSize(FILE* f) {
     fflush(f);
     struct stat st {};
     return fstat(fileno(f), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
-}
-
-void SleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 std::string SocketErrorText(long code, const std::string& message) {
@@ -312,6 +309,10 @@ Downloader::Downloader(int threadNum, bool useThreads, DownloadProgressSink* own
                        DownloaderSubThreadInfo* parentSubInfo)
     : useThreads(useThreads), threadNum(threadNum), ownerInfo(ownerInfo), parentSubInfo(parentSubInfo) {
     GlobalInitOnce();
+    if (parentSubInfo && parentSubInfo->owner_downloader) {
+        // A part stops with the download it belongs to.
+        stop_ = parentSubInfo->owner_downloader->stop_;
+    }
 }
 
 Downloader::~Downloader() {
@@ -621,8 +622,14 @@ size_t Downloader::OnBody(char* data, size_t size, size_t count, void* self) {
 
 int Downloader::OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t) {
     auto* d = static_cast<Downloader*>(self);
-    // An error page is no progress of the download.
-    if (d->attempt_ && !d->attempt_->bodyIsError && dlnow != d->receivedThisAttempt) {
+    // The client calls this at least about once a second, also while the server is silent: non-zero
+    // makes it abandon the transfer.
+    if (d->stopRequested()) {
+        return 1;
+    }
+    // An error page is no progress of the download; the probe reports none.
+    if (d->attempt_ && !d->attempt_->bodyIsError && d->target_ != Target::Probe &&
+        dlnow != d->receivedThisAttempt) {
         d->HTTPReceiveProcess(dltotal, dlnow);
     }
     return 0;
@@ -883,7 +890,7 @@ CURLcode Downloader::perform(const std::string& url, FILE* file) {
     curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Downloader::OnBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, target_ == Target::Probe ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);  // also for the probe: the callback checks for a stop
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Downloader::OnProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
     CURLcode code = curl_easy_perform(h);
@@ -949,6 +956,12 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
     bool goOn = true;
 
     while (goOn && lastErrorAllowsRetry) {
+        if (stopRequested()) {
+            result = false;
+            lastErrorAllowsRetry = false;
+            error = kCancelledText;
+            break;
+        }
         redirected = false;
         lastReportedProgress = 0;
         if (receivedBefore == 0 && !range) {
@@ -1004,7 +1017,13 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
         }
         std::string message = a.errorBuffer[0] ? a.errorBuffer : curl_easy_strerror(code);
 
-        if (a.abort == Abort::BadRedirect) {
+        if (stopRequested()) {
+            // Whatever the transfer got so far: a stopped request has no result.
+            result = false;
+            lastErrorAllowsRetry = false;
+            error = kCancelledText;
+            goOn = false;
+        } else if (a.abort == Abort::BadRedirect) {
             result = false;
             lastErrorAllowsRetry = false;
             error = "Error downloading page. Refused to follow the redirect to \"" + a.abortDetail + "\".";
@@ -1055,7 +1074,7 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
                     if (!moved) {
                         if (stalled < 2) {
                             ++stalled;
-                            SleepMs(100 * stalled);
+                            pause(100 * stalled);
                         } else {
                             goOn = false;
                             result = false;
@@ -1141,7 +1160,7 @@ bool Downloader::addSubDownload(MyDownload* part) {
 
 MyDownload* Downloader::getMoreWorkForSubThread() {
     std::lock_guard guard(Mutex_Queue);
-    if (partQueue.empty()) {
+    if (partQueue.empty() || stopRequested()) {
         ++finishedThreads;
         return nullptr;
     }
@@ -1183,11 +1202,33 @@ bool Downloader::singleRequest(const std::string& url, const std::string& name, 
         result = innerGet(url, name, savedPath, error, lastErrorAllowsRetry, tempRedirect, redirectedTo,
                           password, user, rangeEnd, rangeStart);
         if (!result && attemptsLeft > 1 && lastErrorAllowsRetry) {
-            SleepMs(1000);
+            pause(1000);
         }
         --attemptsLeft;
     } while (!result && attemptsLeft > 0 && lastErrorAllowsRetry);
     return result;
+}
+
+bool Downloader::pause(int ms) const {
+    std::mutex m;
+    std::condition_variable_any wake;
+    std::unique_lock lock(m);
+    wake.wait_for(lock, stop_, std::chrono::milliseconds(ms), [] { return false; });
+    return !stopRequested();
+}
+
+bool Downloader::failWhenStopped(bool result, std::string& savedPath, std::string& error) {
+    if (!stopRequested()) {
+        return result;
+    }
+    if (result && !savedPath.empty()) {
+        std::error_code ignored;
+        fs::remove(savedPath, ignored);
+    }
+    savedPath.clear();
+    error = kCancelledText;
+    DLOG("stopped");
+    return false;
 }
 
 bool Downloader::get(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
@@ -1219,9 +1260,10 @@ bool Downloader::get(const std::string& url, const std::string& saveToFilename, 
     if (!name.empty() && useThreads) {
         std::string probePath;
         if (!singleRequest(cleanUrl, kProbeName, probePath, error, tempRedirect, redirectedTo, sitePassword,
-                           siteUserName, 0, 0, attemptsLeft, lastErrorAllowsRetry)) {
+                           siteUserName, 0, 0, attemptsLeft, lastErrorAllowsRetry) ||
+            stopRequested()) {
             DLOG("END probe failed [%s]", error.c_str());
-            return false;
+            return failWhenStopped(false, savedPath, error);
         }
         probedLength = expectedContentLength;
         segmented = probedLength > 0 && probeRangeHonoured_;
@@ -1237,11 +1279,11 @@ bool Downloader::get(const std::string& url, const std::string& saveToFilename, 
         bool partRangeRefused = false;
         if (segmentedDownload(cleanUrl, base, ext, probedLength, savedPath, partRangeRefused)) {
             DLOG("END segmented [%s]", savedPath.c_str());
-            return true;
+            return failWhenStopped(true, savedPath, error);
         }
-        if (!partRangeRefused) {
+        if (!partRangeRefused || stopRequested()) {
             DLOG("END segmented download failed");
-            return false;
+            return failWhenStopped(false, savedPath, error);
         }
         DLOG("a part's range was refused: one whole request instead");
     }
@@ -1258,6 +1300,7 @@ bool Downloader::get(const std::string& url, const std::string& saveToFilename, 
             fs::remove(savedPath, ec);
         }
     }
+    result = failWhenStopped(result, savedPath, error);
     DLOG("END result=%d [%s]", result ? 1 : 0, savedPath.c_str());
     return result;
 }
@@ -1296,7 +1339,8 @@ bool Downloader::segmentedDownload(const std::string& url, const std::string& ba
     // Merge into the private folder, check, then move into place.
     if (result) {
         fs::path merged = runFolder_ / "merged";
-        result = mergeParts(merged, totalSize);
+        // A stopped download never puts a file in place.
+        result = !stopRequested() && mergeParts(merged, totalSize);
         if (result) {
             fs::path final = freeResultName(base, ext);
             fs::rename(merged, final, ec);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,12 @@ public:
     // A CA file trusted besides the system's CAs (empty: none). For tests and private servers.
     static void SetExtraCAFile(const std::string& path);
 
+    // Lets another thread stop this downloader's work: a running transfer ends within about a second, no
+    // further request, part or pause starts, whatever was written is removed, and get() fails with the
+    // error "Cancelled". Set it before get(); part downloaders take their parent's token.
+    void setStopToken(std::stop_token token) { stop_ = std::move(token); }
+    bool stopRequested() const { return stop_.stop_requested(); }
+
     bool addSubDownload(MyDownload* part);
     MyDownload* getMoreWorkForSubThread();
     void SubHTTPReceiveProgress(int64_t delta);
@@ -185,11 +192,16 @@ private:
     bool fetchParts(const std::string& url);
     bool mergeParts(const std::filesystem::path& merged, int64_t totalSize);
     std::filesystem::path freeResultName(const std::string& base, const std::string& ext) const;
+    // Sleeps ms, cut short by a stop request; false when stopped.
+    bool pause(int ms) const;
+    // A stopped download is never a success: its file is removed and the error says so.
+    bool failWhenStopped(bool result, std::string& savedPath, std::string& error);
 
     const bool useThreads;
     const int threadNum;
     DownloadProgressSink* const ownerInfo;
     DownloaderSubThreadInfo* const parentSubInfo;
+    std::stop_token stop_;  // never stops unless the owner set one
 
     std::unique_ptr<CURL, CurlDeleter> HTTP;
     std::unique_ptr<curl_slist, SlistDeleter> headerList_;

@@ -355,6 +355,10 @@ void TFormMain::closeWindow() {
 void TFormMain::closeEvent(QCloseEvent* event) {
     // The title bar's close is disabled: the offer ends through its buttons only.
     if (closeAllowed_) {
+        // Nothing may keep downloading for a window that is gone; the workers are joined with the queue.
+        if (queue_) {
+            queue_->stopDownloads(true);
+        }
         event->accept();
     } else {
         event->ignore();

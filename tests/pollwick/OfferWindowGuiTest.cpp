@@ -283,7 +283,7 @@ TEST_F(OfferWindow, CancelStopsTheDownloadAndRunsNothing) {
     EXPECT_EQ(form->LabelProgress->text(), "Cancelled");
     EXPECT_EQ(form->ProgressBar->value(), 0);
 
-    // The running transfer ends on its own; its results are ignored.
+    // The cancel stops the running transfer; whatever the worker reports afterwards is ignored.
     DownloadQueueThreadInfo* info = form->Queue()->info(0);
     ASSERT_TRUE(PumpUntil([&] { return info->locked_getDone(); }, kBound));
     PumpFor(1500ms);
