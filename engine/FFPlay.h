@@ -281,6 +281,7 @@ private:
     void start_video_thread(TVideoState* is);
     void do_video_thread(TVideoState* is);
     void after_video_frame(TVideoState* is);
+    void mark_first_picture_after_seek(TVideoState* is);
     int get_video_frame(TVideoState* is, TVideoDecoderState& d, AVFrame* frame, AVPacket* pkt, int& serial);
     bool drop_early(TVideoState* is, const AVFrame* frame, int serial);
     int filter_and_queue(TVideoState* is, TVideoDecoderState& d, AVFrame* frame, int serial);

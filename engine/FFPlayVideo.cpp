@@ -399,11 +399,15 @@ void TCustomPlayer::do_video_thread(TVideoState* is) {
     is->out_video_filter = nullptr;
 }
 
-void TCustomPlayer::after_video_frame(TVideoState* is) {
+void TCustomPlayer::mark_first_picture_after_seek(TVideoState* is) {
     if (is->seek_done && is->seek_flushed) {
         is->seek_done = 0;
         is->seek_paused = 2;
     }
+}
+
+void TCustomPlayer::after_video_frame(TVideoState* is) {
+    mark_first_picture_after_seek(is);
     FPictEvent.SetEvent();
     is->EndEventDone = 0;
     if (FSeeking && !is->seek_req) {
@@ -678,6 +682,9 @@ int TCustomPlayer::queue_picture(TVideoState* is, TVideoDecoderState& d, AVFrame
     is->pictq_windex = (is->pictq_windex + 1) % VIDEO_PICTURE_QUEUE_SIZE;
     {
         std::lock_guard lock(is->pictq_mutex);
+        // The first picture after a seek is marked before the play thread can see it, so that a paused
+        // refresh shows it instead of taking it for a picture from before the seek.
+        mark_first_picture_after_seek(is);
         ++is->pictq_size;
     }
     is->pictq_total_size = is->pictq_total_size + 1;

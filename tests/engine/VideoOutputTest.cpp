@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,6 +45,79 @@ std::string KeyFrameClip() {
     return MakeFixture("h12_keyframes_160x120.mkv",
                        {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=4", "-c:v", "mpeg4", "-g",
                         "1", "-q:v", "8", "{out}"})
+        .string();
+}
+
+// A DVD subtitle packet: an opaque white rectangle at (100, 100), 120 x 40, shown from its start for
+// 3 s (the stop date 264 is 264 x 1024 / 90 = 3003 ms).
+std::vector<uint8_t> WhiteBoxSubtitle() {
+    std::vector<uint8_t> spu;
+    const auto put16 = [&](int AValue) {
+        spu.push_back(static_cast<uint8_t>(AValue >> 8));
+        spu.push_back(static_cast<uint8_t>(AValue));
+    };
+    constexpr int kLines = 40;
+    constexpr int kControl = 4 + kLines * 2;
+    constexpr int kStopControl = kControl + 4 + 20;
+    put16(0);  // packet size, filled in below
+    put16(kControl);
+    // Each line (top field, then bottom field) is one code: colour 1 to the end of the line.
+    for (int line = 0; line < kLines; ++line) {
+        put16(0x0001);
+    }
+    put16(0);  // date
+    put16(kStopControl);
+    for (const int byte : {0x03, 0x00, 0x10,  // colour 1 = palette entry 1
+                           0x04, 0x00, 0xF0,  // alpha: colour 1 opaque, 0 clear
+                           0x05, 0x06, 0x40, 0xDB, 0x06,          0x40, 0x8B,  // x 100..219, y 100..139
+                           0x06, 0x00, 0x04, 0x00, 0x04 + kLines,              // the two fields' lines
+                           0x01, 0xFF}) {                                      // start display, end
+        spu.push_back(static_cast<uint8_t>(byte));
+    }
+    put16(264);           // date of the stop
+    put16(kStopControl);  // the last control sequence points at itself
+    spu.push_back(0x02);
+    spu.push_back(0xFF);
+    spu[0] = static_cast<uint8_t>(spu.size() >> 8);
+    spu[1] = static_cast<uint8_t>(spu.size());
+    return spu;
+}
+
+// The packet in an MPEG program stream pack, as a VobSub ".sub" file holds it.
+std::vector<uint8_t> VobSubPack(const std::vector<uint8_t>& ASpu, int64_t APts90k) {
+    std::vector<uint8_t> pack = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04,
+                                 0x00, 0x04, 0x01, 0x01, 0x89, 0xC3, 0xF8};
+    const size_t length = 3 + 5 + 1 + ASpu.size();
+    for (const int byte :
+         {0x00, 0x00, 0x01, 0xBD, static_cast<int>(length >> 8), static_cast<int>(length & 0xFF), 0x81, 0x80,
+          0x05, static_cast<int>(0x21 | ((APts90k >> 29) & 0x0E)), static_cast<int>((APts90k >> 22) & 0xFF),
+          static_cast<int>(0x01 | ((APts90k >> 14) & 0xFE)), static_cast<int>((APts90k >> 7) & 0xFF),
+          static_cast<int>(0x01 | ((APts90k << 1) & 0xFE)), 0x20}) {
+        pack.push_back(static_cast<uint8_t>(byte));
+    }
+    pack.insert(pack.end(), ASpu.begin(), ASpu.end());
+    return pack;
+}
+
+// 5 s of black video with a bitmap (DVD) subtitle that shows a white box from 1 s to 4 s.
+std::string SubtitleClip() {
+    const std::filesystem::path idx = testsupport::FixtureDir() / "h12_white_box_3s.idx";
+    const std::filesystem::path sub = testsupport::FixtureDir() / "h12_white_box_3s.sub";
+    if (!std::filesystem::exists(sub)) {
+        std::ofstream(idx) << "# VobSub index file, v7 (do not modify this line!)\n"
+                              "size: 320x240\n"
+                              "palette: 000000, ffffff, 808080, 000000, 000000, 000000, 000000, 000000, "
+                              "000000, 000000, 000000, 000000, 000000, 000000, 000000, 000000\n"
+                              "id: en, index: 0\n"
+                              "timestamp: 00:00:01:000, filepos: 000000000\n";
+        const std::vector<uint8_t> pack = VobSubPack(WhiteBoxSubtitle(), 90000);
+        std::ofstream(sub, std::ios::binary)
+            .write(reinterpret_cast<const char*>(pack.data()), static_cast<std::streamsize>(pack.size()));
+    }
+    return MakeFixture(
+               "h12_white_box_3s.mkv",
+               {"-f", "lavfi", "-i", "color=c=black:size=320x240:rate=25:duration=5", "-i", idx.string(),
+                "-map", "0:v", "-map", "1:s", "-c:v", "mpeg4", "-q:v", "2", "-c:s", "copy", "{out}"})
         .string();
 }
 
@@ -265,6 +340,7 @@ TEST_F(VideoOutput, ExposeRedrawsWhilePaused) {
     window = std::make_unique<enginetest::XTestHost>(320, 240);
     player->SetBackColor(kBlue);
     ASSERT_TRUE(player->Open(RedClip(), window.get(), true)) << player->LastErrMsg();
+    ASSERT_TRUE(Until([&] { return FirstPictureShownPaused(); }));
     ASSERT_TRUE(PixelBecomes(160, 120, 0xFF0000));
     const double shown = VideoClock();
     // The X server clears the window to its own background; the engine paints the same picture again.
@@ -273,6 +349,29 @@ TEST_F(VideoOutput, ExposeRedrawsWhilePaused) {
     EXPECT_TRUE(PixelBecomes(160, 120, 0xFF0000));
     EXPECT_NEAR(VideoClock(), shown, 0.001);
     EXPECT_TRUE(player->Paused());
+}
+
+TEST_F(VideoOutput, BitmapSubtitleIsBlendedFromItsTime) {
+    window = std::make_unique<enginetest::XTestHost>(320, 240);
+    player->SetBackColor(kBlue);
+    ASSERT_TRUE(player->Open(SubtitleClip(), window.get())) << player->LastErrMsg();
+    ASSERT_GE(player->SubtitleStreamIndex(), 0);
+    // The first pictures are black everywhere; the box comes with the picture at its time.
+    ASSERT_TRUE(PixelBecomes(160, 120, 0x000000));
+    ASSERT_TRUE(PixelBecomes(160, 120, kWhite)) << std::hex << window->Pixel(160, 120);
+    EXPECT_GE(VideoClock(), 0.96);
+    // Paused inside its time: the box stays, and around it the picture.
+    player->Pause();
+    ASSERT_TRUE(PixelBecomes(160, 120, kWhite));
+    EXPECT_LT(VideoClock(), 4.0);
+    EXPECT_TRUE(Near(window->Pixel(105, 105), kWhite));
+    EXPECT_TRUE(Near(window->Pixel(215, 135), kWhite));
+    EXPECT_TRUE(Near(window->Pixel(95, 120), 0x000000));
+    EXPECT_TRUE(Near(window->Pixel(160, 145), 0x000000));
+    // After its end it is gone.
+    player->Resume();
+    ASSERT_TRUE(Until([&] { return VideoClock() >= 4.1; }));
+    EXPECT_TRUE(PixelBecomes(160, 120, 0x000000));
 }
 
 // Bad input: the file ends cleanly with a logged reason.
