@@ -3,12 +3,14 @@
 // and through the video clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -121,6 +123,15 @@ std::string SubtitleClip() {
         .string();
 }
 
+// 2 s, 320x240 at 25 fps: the top half red, the bottom half blue.
+std::string RedOverBlueClip() {
+    return MakeFixture(
+               "h12_red_over_blue.mkv",
+               {"-f", "lavfi", "-i", "color=c=red:size=320x120:rate=25:duration=2,pad=320:240:0:0:blue",
+                "-c:v", "mpeg4", "-q:v", "2", "{out}"})
+        .string();
+}
+
 bool Near(uint32_t AColour, uint32_t AExpected, int ATolerance = 40) {
     for (int shift = 0; shift <= 16; shift += 8) {
         const int a = static_cast<int>(AColour >> shift & 0xFF);
@@ -199,15 +210,15 @@ TEST_F(VideoOutput, PictureFillsTheDisplayRectangleWithTheBackColourAroundIt) {
     ASSERT_TRUE(PixelBecomes(250, 150, 0xFF0000)) << std::hex << window->Pixel(250, 150);
     EXPECT_TRUE(PixelBecomes(52, 10, 0xFF0000)) << std::hex << window->Pixel(52, 10);
     EXPECT_TRUE(PixelBecomes(447, 290, 0xFF0000)) << std::hex << window->Pixel(447, 290);
-    EXPECT_EQ(window->Pixel(20, 150), kBlue);
-    EXPECT_EQ(window->Pixel(480, 150), kBlue);
+    EXPECT_TRUE(PixelBecomes(20, 150, kBlue)) << std::hex << window->Pixel(20, 150);
+    EXPECT_TRUE(PixelBecomes(480, 150, kBlue)) << std::hex << window->Pixel(480, 150);
     EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{50, 0, 450, 300}));
 
     // Taller than wide: the picture keeps its aspect, 300x224 at y = 88, with borders above and below.
     window->Resize(300, 400);
     ASSERT_TRUE(PixelBecomes(150, 20, kBlue)) << std::hex << window->Pixel(150, 20);
     EXPECT_TRUE(PixelBecomes(150, 200, 0xFF0000));
-    EXPECT_EQ(window->Pixel(150, 380), kBlue);
+    EXPECT_TRUE(PixelBecomes(150, 380, kBlue)) << std::hex << window->Pixel(150, 380);
     EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{0, 88, 300, 312}));
     EXPECT_EQ(player->ScreenWidth, 300);
     EXPECT_EQ(player->ScreenHeight, 400);
@@ -222,12 +233,56 @@ TEST_F(VideoOutput, AspectRatioSettingsPlaceThePicture) {
     player->SetAspectRatio(-1.0f);
     ASSERT_TRUE(PixelBecomes(20, 150, 0xFF0000));
     EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{1, 0, 499, 300}));
-    EXPECT_EQ(window->Pixel(0, 150), kBlue);
+    EXPECT_TRUE(PixelBecomes(0, 150, kBlue)) << std::hex << window->Pixel(0, 150);
     // 2.0 in 500x300: 500x250 at y = 25.
     player->SetAspectRatio(2.0f);
     ASSERT_TRUE(PixelBecomes(250, 10, kBlue));
     EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{0, 25, 500, 275}));
     EXPECT_TRUE(Near(window->Pixel(250, 150), 0xFF0000));
+}
+
+// The picture's ways through the decoder: the filter graph or the scaler, a filter chain, the flip and
+// the deinterlacer, each seen in the window.
+TEST_F(VideoOutput, PictureSettingsShowInTheWindow) {
+    struct Case {
+        const char* Name;
+        std::function<void(TFFPlayer&)> Setup;
+        uint32_t Top;
+        uint32_t Bottom;
+        const char* Logged;
+    };
+    const Case cases[] = {
+        {"filter graph", [](TFFPlayer&) {}, 0xFF0000, 0x0000FF, nullptr},
+        {"scaler without filtering", [](TFFPlayer& p) { p.DisableVideoFilter = true; }, 0xFF0000, 0x0000FF,
+         nullptr},
+        {"filter chain", [](TFFPlayer& p) { p.VideoFilters = "negate"; }, 0x00FFFF, 0xFFFF00,
+         "Parse filters: negate"},
+        {"vertical flip", [](TFFPlayer& p) { p.VerticalFlip = true; }, 0x0000FF, 0xFF0000, nullptr},
+        {"vertical flip without filtering",
+         [](TFFPlayer& p) {
+             p.VerticalFlip = true;
+             p.DisableVideoFilter = true;
+         },
+         0x0000FF, 0xFF0000, nullptr},
+        {"deinterlaced", [](TFFPlayer& p) { p.Deinterlace = true; }, 0xFF0000, 0x0000FF, nullptr},
+    };
+    window = std::make_unique<enginetest::XTestHost>(320, 240);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        playertest::LogCapture log;
+        c.Setup(*player);
+        ASSERT_TRUE(player->Open(RedOverBlueClip(), window.get())) << player->LastErrMsg();
+        EXPECT_TRUE(PixelBecomes(160, 30, c.Top)) << std::hex << window->Pixel(160, 30);
+        EXPECT_TRUE(PixelBecomes(160, 210, c.Bottom)) << std::hex << window->Pixel(160, 210);
+        if (c.Logged) {
+            EXPECT_TRUE(log.Contains(c.Logged)) << log.All();
+        }
+        EXPECT_FALSE(log.Contains("failed")) << log.All();
+        player->Stop(true);
+        player->DisableVideoFilter = false;
+        player->VideoFilters.clear();
+        player->Deinterlace = false;
+    }
 }
 
 TEST_F(VideoOutput, VideoHookSeesEveryPictureInOrderWithItsTime) {
@@ -327,7 +382,7 @@ TEST_F(VideoOutput, AudioFileShowsWavesAndSpectrumWithoutError) {
     ASSERT_EQ(player->VideoState()->show_mode, SHOW_MODE_WAVES);
     // Two channels: two traces, split by a line in the wave colour half-way down.
     ASSERT_TRUE(PixelBecomes(5, 100, kWhite)) << std::hex << window->Pixel(5, 100);
-    EXPECT_EQ(window->Pixel(5, 5), kBlue);
+    EXPECT_TRUE(PixelBecomes(5, 5, kBlue)) << std::hex << window->Pixel(5, 5);
 
     // The spectrum draws one column per frame, moving right.
     player->SetShowMode(smRDFT);
@@ -372,6 +427,54 @@ TEST_F(VideoOutput, BitmapSubtitleIsBlendedFromItsTime) {
     player->Resume();
     ASSERT_TRUE(Until([&] { return VideoClock() >= 4.1; }));
     EXPECT_TRUE(PixelBecomes(160, 120, 0x000000));
+}
+
+TEST_F(VideoOutput, PositionsReachTheOwnerInOrderAndTheEndIsClampedToTheDuration) {
+    window = std::make_unique<enginetest::XTestHost>(320, 240);
+    std::vector<std::pair<char, int64_t>> events;  // main thread only
+    bool offMainThread = false;
+    int64_t duration = 0;
+    player->OnFileOpen = [&](TObject*, const int64_t& ADuration, int, int, int&, int&) {
+        duration = ADuration;
+    };
+    player->OnPosition = [&](TObject*, const int64_t& APosition) {
+        offMainThread = offMainThread || !IsMainThread();
+        events.emplace_back('p', APosition);
+    };
+    player->OnState = [&](TObject*, TPlayState AState) {
+        offMainThread = offMainThread || !IsMainThread();
+        events.emplace_back('s', AState);
+    };
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoOnly).string(), window.get())) << player->LastErrMsg();
+    ASSERT_GT(duration, 0);
+    // The end of the input is reported, and the position goes on to the duration.
+    ASSERT_TRUE(Until([&] {
+        return std::find(events.begin(), events.end(), std::pair<char, int64_t>{'s', psEnd}) !=
+                   events.end() &&
+               std::find(events.begin(), events.end(), std::pair<char, int64_t>{'p', duration}) !=
+                   events.end();
+    }));
+    Idle(200);
+    player->Stop(true);
+    EXPECT_FALSE(offMainThread);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(), (std::pair<char, int64_t>{'s', psStop}));
+    std::vector<int64_t> positions;
+    for (const auto& [kind, value] : events) {
+        if (kind == 'p') {
+            positions.push_back(value);
+        }
+    }
+    // The end position is reported once.
+    EXPECT_EQ(std::count(positions.begin(), positions.end(), duration), 1);
+    ASSERT_GE(positions.size(), 10u);
+    EXPECT_LT(positions.front(), 40000);
+    for (size_t i = 1; i + 1 < positions.size(); ++i) {
+        // A new report only after more than 20 ms of progress (the end is reported however close).
+        EXPECT_GT(positions[i] - positions[i - 1], 20000) << i;
+    }
+    EXPECT_GT(positions.back(), positions[positions.size() - 2]);
+    EXPECT_EQ(positions.back(), duration);
 }
 
 // Bad input: the file ends cleanly with a logged reason.
