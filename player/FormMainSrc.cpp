@@ -575,10 +575,17 @@ void TFormMain::FFPlayerState(TObject* /*Sender*/, TPlayState APlayState) {
             ++config_.code_x;
             break;
         case psEnd:
-            StopPlayback();
-            if (ShowDonateIfDue) {
-                ShowDonateIfDue();
-            }
+            // Run once this report has been delivered: stopping waits for the engine's threads, and the
+            // thread that delivers this report cannot end before the report's handler returns.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    StopPlayback();
+                    if (ShowDonateIfDue) {
+                        ShowDonateIfDue();
+                    }
+                },
+                Qt::QueuedConnection);
             break;
         case psStop:
             if (ShowDonateIfDue) {

@@ -264,7 +264,7 @@ TEST_F(FormMainTest, StatesCountPlaysAndRunTheDonationCheck) {
     EXPECT_EQ(donationChecks_, 0);
     form.playing = true;
     form.FFPlayerState(nullptr, psEnd);
-    EXPECT_FALSE(form.playing);
+    EXPECT_TRUE(WaitFor([&] { return !form.playing; }));
     EXPECT_EQ(player::SkinSection(form.Panel1), "BAR");
     form.FFPlayerState(nullptr, psStop);
     EXPECT_EQ(donationChecks_, 2);
@@ -325,6 +325,19 @@ TEST_F(FormMainTest, PlayingAClipShowsItsFactsAndCountsThePlay) {
     EXPECT_TRUE(form.playing);
     EXPECT_GE(donationChecks_, 1);
     EXPECT_EQ(form.size(), QSize(268, 150));
+}
+
+TEST_F(FormMainTest, ClipPlayedToItsEndResetsTheBarAndChecksForDonationTwice) {
+    TFormMain& form = StartPlaying(Clip::VideoAudio);
+    ASSERT_TRUE(form.playing);
+    ASSERT_TRUE(WaitFor([&] { return !form.playing; }, 60000)) << "the file never reached its end";
+    EXPECT_TRUE(WaitFor([&] { return donationChecks_ >= 2; }));
+    EXPECT_EQ(donationChecks_, 2);  // once for the end, once for the stop that follows it
+    EXPECT_EQ(TFormMain::ImageIndex(form.ButtonPlayOrPause), player::kImagePlay);
+    EXPECT_FALSE(form.ButtonStop->isEnabled());
+    EXPECT_EQ(player::SkinSection(form.Panel1), "BAR");
+    EXPECT_EQ(form.LabelCurrDuration->text(), QString::fromStdString(player::FormatPlayTime(form.duration)));
+    EXPECT_EQ(form.TrackBarProgress->value(), form.TrackBarProgress->maximum());
 }
 
 TEST_F(FormMainTest, PauseResumeAndStopActOnThePlayingFile) {

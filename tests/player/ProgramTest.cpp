@@ -1,5 +1,6 @@
 // The player program run as a user or an installer runs it: its exit codes, and what it leaves in the
 // registry store and the personal data file.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -32,17 +33,25 @@ constexpr const char* kPreferences = "Software\\Korvanta\\Strevio\\Preferences";
 // The player started without a shell, ended within bounded waits.
 class Program {
 public:
-    explicit Program(const std::vector<std::string>& arguments) {
-        std::vector<std::string> argv = {STREVIO_PROGRAM};
+    explicit Program(const std::vector<std::string>& arguments, const std::string& program = STREVIO_PROGRAM,
+                     const std::string& errorFile = "") {
+        std::vector<std::string> argv = {program};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<char*> raw;
         for (std::string& a : argv) {
             raw.push_back(a.data());
         }
         raw.push_back(nullptr);
-        if (posix_spawn(&pid_, raw[0], nullptr, nullptr, raw.data(), environ) != 0) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (!errorFile.empty()) {
+            posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                             0644);
+        }
+        if (posix_spawn(&pid_, raw[0], &actions, nullptr, raw.data(), environ) != 0) {
             pid_ = -1;
         }
+        posix_spawn_file_actions_destroy(&actions);
     }
     ~Program() {
         if (pid_ > 0 && !status_) {
@@ -155,6 +164,28 @@ TEST_F(ProgramTest, SigtermWhilePlayingSavesAndExitsCleanly) {
     EXPECT_TRUE(data.find("code_x=4\r\n") != std::string::npos ||
                 data.find("code_x=5\r\n") != std::string::npos)
         << data;
+}
+
+TEST_F(ProgramTest, CodecLibrariesThatFailToLoadLeaveTheWindowRunning) {
+    // A copy of the program with a broken library in its codec folder.
+    testsupport::TempDir install;
+    const fs::path program = install / "strevio";
+    fs::copy_file(STREVIO_PROGRAM, program);
+    WriteFile(install / "3rdparty" / "ffmpeg" / "libavutil.so.57", "not a library");
+    Store(kPreferences, "Volume", 77);
+    const fs::path errors = install / "stderr.txt";
+
+    Program run({testsupport::MakeClip(testsupport::Clip::AudioOnly).string()}, program.string(),
+                errors.string());
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(WaitUntil([&] {
+        return ReadFile(errors).find("cannot load the codec libraries") != std::string::npos;
+    })) << ReadFile(errors);
+    EXPECT_NE(ReadFile(errors).find("libavutil.so.57"), std::string::npos);
+    EXPECT_FALSE(run.HasThread("play"));
+    ::kill(run.pid(), SIGTERM);
+    EXPECT_TRUE(ExitedWith(run.Wait(), 0));
+    EXPECT_EQ(Stored("Volume"), 77);
 }
 
 TEST_F(ProgramTest, InstallStoresThePreferencesAndEnds) {
