@@ -53,6 +53,12 @@ bool PumpUntil(F done, double ASeconds, int AIntervalMs) {
     return true;
 }
 
+// The engine plays the file's pictures: it has a video stream and runs a decoder for it.
+bool PlaysPictures(TFFPlayer& player) {
+    TVideoState* is = player.VideoState();
+    return is && is->video_stream >= 0 && is->video_tid != nullptr;
+}
+
 bool PlayedToEnd(TFFPlayer& player, const TOutput& out) {
     TVideoState* is = player.VideoState();
     if (!is) {
@@ -107,10 +113,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     const double duration = player.VideoState() ? player.VideoState()->FileDuration / 1e6 : 0.0;
     // Pictures when the file has video and the engine plays it, else sound.
-    const auto firstOutput = [&] {
-        return out.picture || (player.VideoStreamIndex() < 0 && out.sound) ||
-               (out.sound && MsSince(start, Clock::now()) > 3000);
-    };
+    const bool pictures = PlaysPictures(player);
+    const auto firstOutput = [&] { return pictures ? out.picture.load() : out.sound.load(); };
     if (seekTo >= 0) {
         // Started at the seek position: the output that counts is the first one at the target (a key
         // frame may come up to a second earlier).
@@ -118,10 +122,8 @@ int main(int argc, char** argv) {
         player.Seek(static_cast<int64_t>(seekTo * 1e6));
         const bool shown = PumpUntil(
             [&] {
-                return (out.picture && out.lastPicturePts >= reached) ||
-                       (player.VideoStreamIndex() < 0 || MsSince(start, Clock::now()) > 3000
-                            ? out.lastSoundPts >= reached
-                            : false);
+                return pictures ? out.picture && out.lastPicturePts >= reached
+                                : out.sound && out.lastSoundPts >= reached;
             },
             10.0, 1);
         std::printf(shown ? "seek_output\n" : "seek_output_missing\n");

@@ -19,6 +19,7 @@
 #include "engine/FFPlay.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
+#include "tests/engine/XTestHost.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestEnv.h"
 
@@ -540,6 +541,59 @@ TEST(AudioChannelTableTest, NextCountsFollowTheTable) {
     for (int count = 0; count < 10; ++count) {
         EXPECT_EQ(next_audio_channel_count(count), expected[count]) << count;
     }
+}
+
+// 10 s of 25 fps video with a 440 Hz tone, in MP4 with AAC (whose encoder delay moves the audio's start).
+std::filesystem::path AudioVideoClip() {
+    return MakeFixture("av_sync_10s.mp4",
+                       {"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=10", "-f", "lavfi", "-i",
+                        "sine=frequency=440:sample_rate=44100:duration=10", "-c:v", "mpeg4", "-q:v", "5",
+                        "-c:a", "aac", "-shortest", "{out}"});
+}
+
+// Video and audio played together into a window: the picture on screen (the video clock runs from the
+// time of the picture shown) and the sound heard (the audio clock) stay together for the whole file.
+TEST(AudioVideoSyncTest, PicturesFollowTheSoundWithinFortyMilliseconds) {
+    enginetest::KeepXServer();
+    enginetest::LoadPlayerLibraries();
+    TFFPlayer player;
+    ASSERT_TRUE(player.LoadAVLib("")) << player.LastErrMsg();
+    player.VideoDriver = vdDirectDraw;
+    player.RepeatType = rtNone;
+    enginetest::XTestHost window(320, 240);
+    ASSERT_TRUE(player.Open(AudioVideoClip().string(), &window)) << player.LastErrMsg();
+    TVideoState* is = player.VideoState();
+    ASSERT_NE(is, nullptr);
+    ASSERT_GE(is->video_stream, 0);
+    ASSERT_GE(is->audio_stream, 0);
+    // At each picture shown, its time against the sound heard at that moment. Both clocks run at the
+    // same rate between their updates, so a reading a little after the picture gives the same difference.
+    double worst = 0.0;
+    double worstAt = NAN;
+    double lastShown = NAN;
+    int pictures = 0;
+    playertest::WaitUntil(
+        [&] {
+            window.Pump();
+            const double shown = clock_pts(&is->vidclk);
+            const double video = clock_value(&is->vidclk);
+            const double audio = clock_value(&is->audclk);
+            if (shown != lastShown && !std::isnan(video) && !std::isnan(audio)) {
+                ++pictures;
+                lastShown = shown;
+                if (std::fabs(video - audio) > worst) {
+                    worst = std::fabs(video - audio);
+                    worstAt = shown;
+                }
+            }
+            return lastShown >= 9.5;
+        },
+        40000);
+    EXPECT_EQ(master_sync_kind(is), AV_SYNC_AUDIO_MASTER);
+    player.Stop(true);
+    EXPECT_GE(lastShown, 9.5) << "the pictures did not reach the end";
+    EXPECT_GT(pictures, 200);
+    EXPECT_LE(worst, 0.040) << "at " << worstAt << " s";
 }
 
 // The sync correction against a master clock other than the audio clock.

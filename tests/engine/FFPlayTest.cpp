@@ -237,7 +237,8 @@ TEST_F(FFPlayTest, SeekRestartsTheQueuesAtTheAskedPosition) {
 }
 
 TEST_F(FFPlayTest, FlushRestartsTheQueuesWithANewSerial) {
-    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string()));
+    // Opened paused, so that no audio block of the new run is played before the flag is read.
+    ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string(), nullptr, true));
     TVideoState* is = player->VideoState();
     ASSERT_TRUE(playertest::WaitUntil([&] { return is->videoq.nb_packets > 5; }));
     const int serial = is->videoq.serial;
