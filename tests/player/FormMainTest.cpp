@@ -61,11 +61,12 @@ protected:
         return reg.ReadInteger(name);
     }
 
-    // Builds the window and lets its deferred start-up run.
+    // Builds and shows the window as the program does, and lets its deferred start-up run.
     TFormMain& Start(QStringList arguments = {}) {
         config_ = std::make_unique<player::Configuration>(programFolder_.path());
         form_ = std::make_unique<TFormMain>(*config_, std::move(arguments));
         form_->ShowDonateIfDue = [this] { ++donationChecks_; };
+        EXPECT_FALSE(form_->ShowMainForm().has_value());
         EXPECT_TRUE(WaitFor([this] { return form_->initialised(); }));
         return *form_;
     }
