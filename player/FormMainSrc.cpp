@@ -60,14 +60,6 @@ constexpr int64_t kProgressUnit = 100000;  // tenths of a second
 constexpr uint32_t kDirectDrawVersion = 0x500;
 constexpr const char* kImageProperty = "imageIndex";
 
-// Lets the engine place its picture in the resized panel; the call is made once the engine offers it.
-template <typename Player>
-void UpdateScreenPositionOf(Player& player) {
-    if constexpr (requires { player.UpdateScreenPosition(); }) {
-        player.UpdateScreenPosition();
-    }
-}
-
 QToolButton* MakeBitmapButton(QWidget* parent, const char* name) {
     auto* button = new QToolButton(parent);
     button->setObjectName(QString::fromLatin1(name));
@@ -505,7 +497,7 @@ void TFormMain::FFPlayerFileOpen(TObject* /*Sender*/, const int64_t& ADuration, 
     TrackBarProgress->setEnabled(true);
     if (player_ok) {
         try {
-            UpdateScreenPositionOf(*MyPlayer_);
+            MyPlayer_->UpdateScreenPosition();
         } catch (const std::exception&) {
         }
     }

@@ -30,6 +30,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestEnv.h"
 #include "winutils/Winutils_debug.h"
+#include "winutils/Winutils_screen.h"
 
 namespace {
 
@@ -123,6 +124,7 @@ TEST_F(FormMainTest, WindowHasTheBarsControlsInOrder) {
     EXPECT_FALSE(form.ButtonPlayOrPause->icon().isNull());
     EXPECT_FALSE(form.FullscreenTimer->isActive());
     EXPECT_EQ(form.FullscreenTimer->interval(), 2000);
+    EXPECT_GT(winutils::GetColorDepth(), 0);
     // The panel is a native window the engine can draw into.
     EXPECT_NE(form.Panel1->EnsureNativeWindow(), 0u);
     EXPECT_EQ(form.Panel1->NativeWindow(), form.Panel1->winId());
@@ -369,6 +371,15 @@ TEST_F(FormMainTest, VolumeAndMuteReachThePlayerOnceLoaded) {
     form.close();
     EXPECT_EQ(StoredInteger("Volume"), 50);
     EXPECT_EQ(StoredInteger("Mute"), 1);
+
+    // The next start shows both again and hands them to the next file.
+    form_.reset();
+    TFormMain& again = StartPlaying(Clip::AudioOnly);
+    EXPECT_EQ(again.TrackBarVolume->value(), 50);
+    EXPECT_EQ(TFormMain::ImageIndex(again.ButtonSound), player::kImageMuted);
+    ASSERT_TRUE(again.playing);
+    EXPECT_EQ(again.MyPlayer()->AudioVolume, 50);
+    EXPECT_TRUE(again.MyPlayer()->Mute);
 }
 
 TEST_F(FormMainTest, UnplayableFileLeavesTheWindowIdle) {
