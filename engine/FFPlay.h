@@ -226,6 +226,11 @@ public:
     void SetLooping() override;
     // The host window and SDL inside it; for the engine's own threads and tests.
     TSDLHost& SDLHost() { return *FSDLHost; }
+    // The owner's window moved or changed size: the output follows it (while a file is open).
+    void UpdateScreenPosition();
+    // A rectangle in host-window pixels as picture pixels, through where the picture was drawn; all zero
+    // without a file.
+    TRect DisplayToActualRect(const TRect& ADisplayRect);
     // The FFmpeg I/O interrupt callback of every input the player opens.
     static int player_interrupt_callback(void* opaque);
     static int input_is_realtime(AVFormatContext* s);
@@ -301,6 +306,7 @@ private:
     int pictq_prev_picture(TVideoState* is);
     void update_video_clock(TVideoState* is, double pts, int64_t pos, int serial);
     void DoPosition();
+    bool LastPictureShown(TVideoState* is);
     // Video output and the audio views.
     void fill_rectangle(int x, int y, int w, int h, uint32_t color, bool update);
     void fill_border(int xleft, int ytop, int width, int height, const TDisplayRect& inner, uint32_t color,

@@ -355,6 +355,18 @@ void TCustomPlayer::free_audio_view(TVideoState* is) {
     is->rdft_bits = 0;
 }
 
+// The owner's view of the output.
+
+void TCustomPlayer::UpdateScreenPosition() {
+    if (FVideoState) {
+        FSDLHost->UpdateScreenPosition();
+    }
+}
+
+TRect TCustomPlayer::DisplayToActualRect(const TRect& ADisplayRect) {
+    return FSDLHost->DisplayToActualRect(ADisplayRect, FVideoState != nullptr, FFrameWidth, FFrameHeight);
+}
+
 // Freeing.
 
 void TCustomPlayer::free_picture(TVideoPicture* vp) {

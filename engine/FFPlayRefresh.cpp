@@ -259,16 +259,36 @@ void TCustomPlayer::DoPosition() {
         return;
     }
     FCurrentPTS = step.CurrentPTS;
-    if (step.Report) {
+    // After the end of a file with video was reported at the duration, the clock's last steps towards
+    // it are not reported again (a seek back clears the end).
+    const bool endReported = is->video_st && is->EndEventDone;
+    if (step.Report && !endReported) {
         FLastPTS = step.LastReported;
         if (OnPosition) {
             FPlayEvent.PushPosition(step.Position);
         }
     }
-    if (step.End) {
+    // The reading has ended; with video the file ends once its last picture has been shown (an owner
+    // that stops at the end would otherwise cut the last pictures), and the end is reported at the
+    // duration.
+    if (step.End && LastPictureShown(is)) {
         if (step.SetEndEventDone) {
             is->EndEventDone = 1;
         }
+        if (is->video_st && is->FileDuration > 0 && FLastPTS != is->FileDuration) {
+            FLastPTS = is->FileDuration;
+            if (OnPosition) {
+                FPlayEvent.PushPosition(is->FileDuration);
+            }
+        }
         DoState(psEnd);
     }
+}
+
+bool TCustomPlayer::LastPictureShown(TVideoState* is) {
+    if (!is->video_st) {
+        return true;
+    }
+    std::lock_guard lock(is->pictq_mutex);
+    return is->video_finished == is->videoq.serial && is->pictq_size == 0;
 }

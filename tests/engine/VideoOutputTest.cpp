@@ -213,6 +213,9 @@ TEST_F(VideoOutput, PictureFillsTheDisplayRectangleWithTheBackColourAroundIt) {
     EXPECT_TRUE(PixelBecomes(20, 150, kBlue)) << std::hex << window->Pixel(20, 150);
     EXPECT_TRUE(PixelBecomes(480, 150, kBlue)) << std::hex << window->Pixel(480, 150);
     EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{50, 0, 450, 300}));
+    // Window pixels map back to picture pixels through that rectangle.
+    EXPECT_EQ(player->DisplayToActualRect({50, 0, 450, 300}), (TRect{0, 0, 320, 240}));
+    EXPECT_EQ(player->DisplayToActualRect({250, 150, 0, 0}), (TRect{0, 0, 160, 120}));
 
     // Taller than wide: the picture keeps its aspect, 300x224 at y = 88, with borders above and below.
     window->Resize(300, 400);
@@ -222,6 +225,8 @@ TEST_F(VideoOutput, PictureFillsTheDisplayRectangleWithTheBackColourAroundIt) {
     EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{0, 88, 300, 312}));
     EXPECT_EQ(player->ScreenWidth, 300);
     EXPECT_EQ(player->ScreenHeight, 400);
+    player->Stop(true);
+    EXPECT_EQ(player->DisplayToActualRect({0, 0, 300, 400}), TRect{});
 }
 
 TEST_F(VideoOutput, AspectRatioSettingsPlaceThePicture) {
@@ -441,9 +446,13 @@ TEST_F(VideoOutput, PositionsReachTheOwnerInOrderAndTheEndIsClampedToTheDuration
         offMainThread = offMainThread || !IsMainThread();
         events.emplace_back('p', APosition);
     };
+    double clockAtEnd = NAN;
     player->OnState = [&](TObject*, TPlayState AState) {
         offMainThread = offMainThread || !IsMainThread();
         events.emplace_back('s', AState);
+        if (AState == psEnd) {
+            clockAtEnd = VideoClock();
+        }
     };
     ASSERT_TRUE(player->Open(MakeClip(Clip::VideoOnly).string(), window.get())) << player->LastErrMsg();
     ASSERT_GT(duration, 0);
@@ -465,8 +474,12 @@ TEST_F(VideoOutput, PositionsReachTheOwnerInOrderAndTheEndIsClampedToTheDuration
             positions.push_back(value);
         }
     }
-    // The end position is reported once.
+    // The end position is reported once, before the end itself, which comes once the last picture
+    // (at 1.96 s) has been shown.
     EXPECT_EQ(std::count(positions.begin(), positions.end(), duration), 1);
+    EXPECT_LT(std::find(events.begin(), events.end(), std::pair<char, int64_t>{'p', duration}),
+              std::find(events.begin(), events.end(), std::pair<char, int64_t>{'s', psEnd}));
+    EXPECT_NEAR(clockAtEnd, 1.96, 0.001);
     ASSERT_GE(positions.size(), 10u);
     EXPECT_LT(positions.front(), 40000);
     for (size_t i = 1; i + 1 < positions.size(); ++i) {
