@@ -509,6 +509,25 @@ TEST_F(VideoOutput, HostWindowDestroyedWhilePlayingEndsTheFile) {
     EXPECT_EQ(States().back(), psStop);
 }
 
+TEST_F(VideoOutput, OverlayThatCannotBeMadeEndsTheFile) {
+    playertest::LogCapture log;
+    window = std::make_unique<enginetest::XTestHost>(320, 240);
+    // An output without height has no surface to make the pictures' overlays on.
+    player->OnFileOpen = [](TObject*, const int64_t&, int, int, int& AScreenWidth, int& AScreenHeight) {
+        AScreenWidth = 320;
+        AScreenHeight = 0;
+    };
+    ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
+    ASSERT_TRUE(Until([&] {
+        const std::vector<TPlayState> s = States();
+        return !s.empty() && s.back() == psStop;
+    }));
+    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_TRUE(log.Contains("SDL_CreateYUVOverlay() error: there is no output surface")) << log.All();
+    player->Stop(true);
+    EXPECT_EQ(States().back(), psStop);
+}
+
 TEST_F(VideoOutput, ZeroSizeWindowPlaysWithoutDrawingAndStops) {
     playertest::LogCapture log;
     window = std::make_unique<enginetest::XTestHost>(0, 0);
