@@ -14,6 +14,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -59,6 +61,11 @@ constexpr int kVolumeMaximum = 127;
 constexpr int64_t kProgressUnit = 100000;  // tenths of a second
 constexpr uint32_t kDirectDrawVersion = 0x500;
 constexpr const char* kImageProperty = "imageIndex";
+
+// A time in the progress bar's unit, held to the range the bar can show.
+int ProgressUnits(int64_t microseconds) {
+    return static_cast<int>(std::clamp<int64_t>(microseconds / kProgressUnit, 0, INT32_MAX));
+}
 
 QToolButton* MakeBitmapButton(QWidget* parent, const char* name) {
     auto* button = new QToolButton(parent);
@@ -492,7 +499,7 @@ void TFormMain::FFPlayerFileOpen(TObject* /*Sender*/, const int64_t& ADuration, 
 
     duration = ADuration;
     progress_held = false;
-    TrackBarProgress->setMaximum(static_cast<int>(std::max<int64_t>(0, ADuration / kProgressUnit)));
+    TrackBarProgress->setMaximum(ProgressUnits(ADuration));
     SetProgressFromCode(0);
     TrackBarProgress->setEnabled(true);
     if (player_ok) {
@@ -550,7 +557,7 @@ void TFormMain::FFPlayerPosition(TObject* /*Sender*/, const int64_t& APTS) {
             LabelCurrDuration->setText(QString::fromStdString(FormatPlayTime(APTS)));
         }
         if (!progress_held) {
-            SetProgressFromCode(static_cast<int>(APTS / kProgressUnit));
+            SetProgressFromCode(ProgressUnits(APTS));
             TrackBarProgress->repaint();
         }
     }
