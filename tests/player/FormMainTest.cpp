@@ -30,6 +30,7 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestEnv.h"
 #include "winutils/Winutils_debug.h"
+#include "winutils/Winutils_foreground.h"
 #include "winutils/Winutils_screen.h"
 
 namespace {
@@ -473,6 +474,22 @@ TEST_F(FormMainTest, DebugLogWithAMaskWritesTheStartUpLines) {
     EXPECT_NE(log.find(": TFormMain::InitHandler: Not a file to play [/no/such/file.mp4]\n"),
               std::string::npos);
     EXPECT_NE(log.find(": TFormMain::InitHandler END\n"), std::string::npos);
+}
+
+TEST_F(FormMainTest, ForegroundWindowComesBackToTheFrontFromMinimised) {
+    TFormMain& form = Start();
+    QWidget other;
+    other.resize(200, 100);
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(WaitFor([&] { return other.isActiveWindow(); }));
+    form.showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return form.isMinimized(); }));
+
+    winutils::ForceForegroundWindow(form.ButtonOpen);
+    EXPECT_TRUE(WaitFor([&] { return form.isActiveWindow() && !form.isMinimized(); }));
+    // Already in front: true at once.
+    EXPECT_TRUE(winutils::ForceForegroundWindow(form.Panel1));
 }
 
 struct TimeCase {
