@@ -319,6 +319,35 @@ TEST_F(VideoOutput, VideoHookSeesEveryPictureInOrderWithItsTime) {
     }
 }
 
+// What the video hook draws is what the window shows, with and without the filter graph (without it
+// the hook's picture is not scaled over again).
+TEST_F(VideoOutput, VideoHookDrawingIsShown) {
+    window = std::make_unique<enginetest::XTestHost>(320, 240);
+    player->VideoHook = true;
+    player->OnVideoHook = [](TObject*, TObject* ABitmap, const int64_t&, bool&) {
+        auto* bitmap = dynamic_cast<TBitmap*>(ABitmap);
+        ASSERT_NE(bitmap, nullptr);
+        ASSERT_EQ(bitmap->PixelFormat(), pf32bit);
+        // The left half green (BGRA).
+        for (int y = 0; y < bitmap->Height(); ++y) {
+            uint8_t* row = bitmap->ScanLine(y);
+            for (int x = 0; x < bitmap->Width() / 2; ++x) {
+                row[x * 4 + 0] = 0;
+                row[x * 4 + 1] = 255;
+                row[x * 4 + 2] = 0;
+            }
+        }
+    };
+    for (const bool disableFilter : {false, true}) {
+        SCOPED_TRACE(disableFilter ? "without filtering" : "through the filter graph");
+        player->DisableVideoFilter = disableFilter;
+        ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
+        EXPECT_TRUE(PixelBecomes(80, 120, 0x00FF00)) << std::hex << window->Pixel(80, 120);
+        EXPECT_TRUE(PixelBecomes(240, 120, 0xFF0000)) << std::hex << window->Pixel(240, 120);
+        player->Stop(true);
+    }
+}
+
 TEST_F(VideoOutput, OddSizedPicturesAreShownEven) {
     window = std::make_unique<enginetest::XTestHost>(320, 240);
     std::atomic<int> width{0};
