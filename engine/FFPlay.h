@@ -290,7 +290,8 @@ private:
     int get_video_frame(TVideoState* is, TVideoDecoderState& d, AVFrame* frame, AVPacket* pkt, int& serial);
     bool drop_early(TVideoState* is, const AVFrame* frame, int serial);
     int filter_and_queue(TVideoState* is, TVideoDecoderState& d, AVFrame* frame, int serial);
-    int configure_video_filters(AVFilterGraph* graph, TVideoState* is, const std::string& vfilters, AVFrame* frame);
+    int configure_video_filters(AVFilterGraph* graph, TVideoState* is, const std::string& vfilters,
+                                AVFrame* frame);
     AVFrame* deinterlace_picture(TVideoDecoderState& d, AVFrame* frame);
     int queue_picture(TVideoState* is, TVideoDecoderState& d, AVFrame* src_frame, double pts, double duration,
                       int64_t pos, int serial);

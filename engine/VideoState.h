@@ -171,14 +171,14 @@ struct TVideoState {
     std::atomic<int> frame_drops_early{0};
     std::atomic<int> frame_drops_late{0};
     std::atomic<int64_t> video_current_pos{-1};
-    double last_vis_time = 0.0;  // play thread
+    double last_vis_time = 0.0;      // play thread
     TDisplayRect last_display_rect;  // play thread
     // The audio views (the sample ring itself belongs to the audio pipeline).
-    int last_i_start = 0;           // play thread
-    RDFTContext* rdft = nullptr;    // play thread; freed by the file's close
-    int rdft_bits = 0;              // play thread
-    float* rdft_data = nullptr;     // play thread; freed by the file's close
-    int xpos = 0;                   // play thread
+    int last_i_start = 0;         // play thread
+    RDFTContext* rdft = nullptr;  // play thread; freed by the file's close
+    int rdft_bits = 0;            // play thread
+    float* rdft_data = nullptr;   // play thread; freed by the file's close
+    int xpos = 0;                 // play thread
     std::atomic<AVFilterGraph*> FilterGraph{nullptr};
     double frame_delay = 0.0;
     std::atomic<int> pictq_total_size{0};
