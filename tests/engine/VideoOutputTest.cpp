@@ -290,6 +290,26 @@ TEST_F(VideoOutput, PictureSettingsShowInTheWindow) {
     }
 }
 
+// The filter graph is kept across a seek unless it is to be reset after seeking.
+TEST_F(VideoOutput, SeekRebuildsTheFilterGraphOnlyWhenAsked) {
+    window = std::make_unique<enginetest::XTestHost>(160, 120);
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset after seeking" : "kept");
+        playertest::LogCapture log;
+        player->ResetFilterAfterSeeking = reset;
+        ASSERT_TRUE(player->Open(KeyFrameClip(), window.get())) << player->LastErrMsg();
+        ASSERT_TRUE(Until([&] { return VideoClock() > 0.1; }));
+        ASSERT_NE(player->VideoState()->FilterGraph, nullptr);
+        player->Seek(int64_t{2000000});
+        ASSERT_TRUE(Until([&] { return VideoClock() > 2.1; }));
+        const int rebuilt = log.Count(
+            "Video frame changed from size:160x120 format:yuv420p serial:1 to "
+            "size:160x120 format:yuv420p serial:2");
+        EXPECT_EQ(rebuilt, reset ? 1 : 0) << log.All();
+        player->Stop(true);
+    }
+}
+
 TEST_F(VideoOutput, VideoHookSeesEveryPictureInOrderWithItsTime) {
     window = std::make_unique<enginetest::XTestHost>(320, 240);
     std::mutex lock;
