@@ -24,6 +24,7 @@ extern "C" {
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
+#include <libavutil/parseutils.h>
 #include <libavutil/pixdesc.h>
 #include <libavutil/samplefmt.h>
 #include <libavutil/time.h>
@@ -66,6 +67,7 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(avcodec_find_decoder_by_name)        \
     REQ(avcodec_open2)                       \
     REQ(avcodec_descriptor_get)              \
+    REQ(avcodec_string)                      \
     REQ(av_packet_alloc)                     \
     REQ(av_packet_free)                      \
     REQ(av_packet_ref)                       \
@@ -162,6 +164,7 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_dict_set)                 \
     REQ(av_dict_copy)                \
     REQ(av_dict_count)               \
+    REQ(av_parse_time)               \
     REQ(av_dict_free)                \
     REQ(av_opt_find)                 \
     REQ(av_opt_set)                  \
