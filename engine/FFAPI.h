@@ -128,6 +128,8 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_read_pause)                                                  \
     REQ(av_read_play)                                                   \
     REQ(avformat_seek_file)                                             \
+    REQ(av_seek_frame)                                                  \
+    REQ(avio_feof)                                                      \
     REQ(av_find_best_stream)                                            \
     REQ(av_guess_sample_aspect_ratio)                                   \
     REQ(av_guess_frame_rate)                                         \
@@ -194,7 +196,8 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_channel_layout_default) \
     REQ(av_channel_layout_from_mask) \
     REQ(av_channel_layout_describe) \
-    REQ(av_channel_layout_uninit)
+    REQ(av_channel_layout_uninit) \
+    REQ(av_channel_layout_compare)
 
 #define STREVIO_SWRESAMPLE_API(REQ, OPT) \
     REQ(swresample_version)              \
