@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -13,7 +15,9 @@
 #include <system_error>
 
 #include "platform/Registry.h"
+#include "platform/RegistryFile.h"
 #include "platform/SpecialFolders.h"
+#include "player/Regext.h"
 #include "winutils/Winutils.h"
 #include "winutils/Winutils_debug.h"
 #include "winutils/Winutils_filesfolders.h"
@@ -48,6 +52,160 @@ constexpr std::array<const char*, 5> kKeysToDelete = {
     "Software\\Korvanta\\Strevio\\Preferences",
     "Software\\Korvanta\\Strevio",
 };
+
+struct ExtensionRow {
+    const char* extension;
+    const char* description;
+};
+
+// The file types the player can be associated with, in the order the Settings dialog lists them.
+constexpr ExtensionRow kKnownExtensionRows[] = {
+    {".3G2", "Video file for 3G CDMA2000 multimedia services"},
+    {".3GP", "Video file for 3G mobile phones"},
+    {".4XM", "4X Technologies Video File"},
+    {".AAC", "Audio file in Advanced Audio Coding format"},
+    {".AC3", "Audio file in Audio Codec 3 format"},
+    {".ACT", "ACT Voice Audio File"},
+    {".AEA", "MD Studio Audio File"},
+    {".AIFF", "Audio Interchange File Format Audio File"},
+    {".AMR", "Audio speech file in Adaptive Multi-Rate format"},
+    {".ANM", "Deluxe Paint Animation Video File"},
+    {".APC", "Cryo Interactive Entertainment Audio File"},
+    {".APE", "Audio file in Monkey's Audio format"},
+    {".ASF", "Advanced/Active Streaming Format Video File"},
+    {".AU", "Sun Microsystems Audio File"},
+    {".AVI", "Video file in Audio Video Interleave format"},
+    {".BIK", "RAD Game Tools Bink Video File"},
+    {".CAF", "Apple Core Audio Format Audio File"},
+    {".CAFF", "Apple Core Audio Format Audio File"},
+    {".CDG", "CD Graphics Video File"},
+    {".CDXL", "Commodore Amiga Video File"},
+    {".CPK", "Sega Film Format Video File"},
+    {".DIVX", "Video file in DivX format"},
+    {".DTS", "Audio file in Digital Theater Systems format"},
+    {".EAC3", "Raw E-AC-3 Audio File"},
+    {".FLAC", "Audio file in Free Lossless Audio Codec format"},
+    {".FLV", "Video file in Flash format for use on the Internet"},
+    {".GSM", "Raw GSM (cell phone) Audio File"},
+    {".GXF", "General eXchange Format Video File"},
+    {".H261", "Raw H.261 Video File"},
+    {".H263", "Raw H.263 Video File"},
+    {".H264", "Raw H.264 Video File"},
+    {".IRCAM", "Berkeley/IRCAM/CARL Audio File"},
+    {".LVF", "Lossless Video Format Video File"},
+    {".LXF", "VR Native Stream Video File"},
+    {".M4A", "Audio file in MPEG-4 Audio Layer format"},
+    {".M4V", "Video file in iTunes format"},
+    {".MKA", "Audio file in Matroska Audio Stream format"},
+    {".MKV", "Video file in Matroska format"},
+    {".MLP", "Meridian Lossless Packing Audio File"},
+    {".MOV", "Video file in QuickTime Movie format"},
+    {".MP2", "Audio file in MPEG-1 Audio Layer II format"},
+    {".MP3", "Audio file in MPEG-1 or MPEG-2 Audio Layer III format"},
+    {".MP4", "Video file that uses MPEG-4 compression"},
+    {".MPA", "Audio file in MPEG Audio File format"},
+    {".MPC", "Audio file in Musepack Compressed Audio format"},
+    {".MPEG", "Video file in MPEG format"},
+    {".MPG", "Video file in MPEG format"},
+    {".MV", "Silicon Graphics Movie Video File"},
+    {".MVI", "Motion Pixels MVI Video File"},
+    {".MXF", "Material eXchange Format Video File"},
+    {".NSV", "Nullsoft Streaming Video File"},
+    {".NUT", "Experimental new open format Video File"},
+    {".NUV", "NuppelVideo Video File"},
+    {".OFR", "Audio file in OptimFrog Audio format"},
+    {".OGG", "Ogg Vorbis Audio File"},
+    {".OGM", "Ogg Media Video File"},
+    {".OGV", "Ogg Video File"},
+    {".OPUS", "Opus Audio File"},
+    {".PAF", "Amazing Studio Packed Audio File"},
+    {".PMP", "Playstation Portable PMP Video File"},
+    {".PVF", "Portable Voice Format Audio File"},
+    {".QCP", "Qualcomm QCP Audio File"},
+    {".RA", "Audio file in Real Audio format"},
+    {".RM", "Video file in Real Media format"},
+    {".RMVB", "Video file in Real Media Variable Bit Rate format"},
+    {".ROQ", "Id Software ROQ Video File"},
+    {".RPL", "RPL / ARMovie Video File"},
+    {".SHN", "Shorten Audio File"},
+    {".SMK", "Smacker Video File"},
+    {".SPX", "Audio speech file in Speex format"},
+    {".SWF", "ShockWave Flash Video File"},
+    {".TTA", "Audio file in The True Audio Codec format"},
+    {".TXD", "Renderware TeXture Dictionary Video File"},
+    {".VMD", "Sierra VMD Video File"},
+    {".VOB", "Video file in DVD format"},
+    {".VOC", "Creative Voice Audio File"},
+    {".VQF", "Nippon Telegraph & Telephone Co. TwinVQ Audio File"},
+    {".W64", "Sony Wave64 Audio File"},
+    {".WAV", "Audio file in Waveform Audio format"},
+    {".WMA", "Audio file in Windows Media Audio format"},
+    {".WMV", "Video file in Windows Media Video format"},
+    {".WV", "Raw WavPack Audio File"},
+    {".XA", "Maxis Audio File"},
+    {".XMV", "Microsoft XBOX Audio/Video File"},
+    {".XVID", "Video file in the free XVID format"},
+    {".XWMA", "Microsoft XWMA Audio File"},
+    {".YOP", "Psygnosis Game Video File"},
+};
+
+std::string UpperCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+bool LessIgnoringCase(const std::string& a, const std::string& b) {
+    return ::strcasecmp(a.c_str(), b.c_str()) < 0;
+}
+
+std::vector<std::string> SplitKeyPath(const std::string& key) {
+    std::vector<std::string> path;
+    size_t start = 0;
+    while (start <= key.size()) {
+        const size_t end = std::min(key.find('\\', start), key.size());
+        path.push_back(key.substr(start, end - start));
+        start = end + 1;
+    }
+    return path;
+}
+
+// Rewrites a list key in one replacement of the hive file: every value it held goes, then one dword 1 per
+// extension in the given order. A hive that cannot be read raises before anything is written.
+bool RewriteListKey(const char* key, const std::vector<std::string>& extensions) {
+    try {
+        platform::HiveFile hive(platform::HivePath(platform::HKEY_CURRENT_USER),
+                                platform::RootKeyName(platform::HKEY_CURRENT_USER));
+        (void)hive.Current();
+        const std::vector<std::string> path = SplitKeyPath(key);
+        hive.Modify([&](platform::RegHive& h) {
+            bool created = false;
+            platform::RegKeyNode& node = h.root.FindOrCreate(path, created);
+            std::vector<platform::RegEntry> entries;
+            for (const std::string& ext : extensions) {
+                if (std::any_of(entries.begin(), entries.end(), [&](const platform::RegEntry& e) {
+                        return platform::SameName(e.name, ext);
+                    })) {
+                    continue;
+                }
+                platform::RegEntry entry;
+                entry.kind = platform::RegEntry::Kind::Dword;
+                entry.name = ext;
+                entry.dword = 1;
+                entries.push_back(std::move(entry));
+            }
+            node.entries = std::move(entries);
+            return true;
+        });
+        return true;
+    } catch (const std::exception& e) {
+        DebugLog(DEBUG_GENERAL, "Configuration: cannot write [%s]: %s", key, e.what());
+        return false;
+    }
+}
 
 struct FileCloser {
     void operator()(FILE* f) const { std::fclose(f); }
@@ -142,6 +300,9 @@ bool ReplaceFileAtomically(const fs::path& target, const std::string& bytes) {
 
 Configuration::Configuration(std::optional<std::filesystem::path> programFolder)
     : winutils::ConfigurationBase(Preferences), programFolder_(std::move(programFolder)) {
+    BuildKnownExtensions();
+    DebugLog(DEBUG_GENERAL, "Configuration::Configuration: Save 'can associate to' file types");
+    SaveCanAssociateToFileTypes();
     for (int i = 0; i < kPreferenceCount; ++i) {
         valueAtLoad_[static_cast<size_t>(i)] = PreferenceValue(i);
     }
@@ -241,6 +402,7 @@ void Configuration::LoadPreferences() {
         DebugLog(DEBUG_GENERAL, "Configuration::LoadPreferences: EXCEPTION");
         DebugLog(DEBUG_GENERAL, "Configuration::LoadPreferences: %s", e.what());
     }
+    LoadAssociatedFileTypes();
     DebugLog(DEBUG_GENERAL, "Configuration::LoadPreferences: END");
 }
 
@@ -275,10 +437,12 @@ bool Configuration::SavePreferences() {
         }
     } catch (const std::exception& e) {
         DebugLog(DEBUG_GENERAL, "Configuration::SavePreferences: EXCEPTION %s", e.what());
+        SaveAssociatedFileTypes();
         return false;
     }
+    const bool listSaved = SaveAssociatedFileTypes();
     DebugLog(DEBUG_GENERAL, "Configuration::SavePreferences: END");
-    return true;
+    return listSaved;
 }
 
 bool Configuration::DeletePreferenceKeys() {
@@ -394,6 +558,169 @@ void Configuration::SavePersonalConfigFile() {
     }
     dataFileRead_ = true;
     DebugLog(DEBUG_GENERAL, "Configuration::SavePersonalConfigFile: END");
+}
+
+bool SortedStringList::Add(const std::string& text) {
+    const auto at = std::lower_bound(items_.begin(), items_.end(), text, LessIgnoringCase);
+    if (at != items_.end() && ::strcasecmp(at->c_str(), text.c_str()) == 0) {
+        return false;
+    }
+    items_.insert(at, text);
+    return true;
+}
+
+int SortedStringList::IndexOf(const std::string& text) const {
+    const auto at = std::lower_bound(items_.begin(), items_.end(), text, LessIgnoringCase);
+    if (at != items_.end() && ::strcasecmp(at->c_str(), text.c_str()) == 0) {
+        return static_cast<int>(at - items_.begin());
+    }
+    return -1;
+}
+
+void SortedStringList::Delete(int index) {
+    if (index >= 0 && index < Count()) {
+        items_.erase(items_.begin() + index);
+    }
+}
+
+void Configuration::BuildKnownExtensions() {
+    for (const ExtensionRow& row : kKnownExtensionRows) {
+        AddKnownExtension(row.extension, true, row.description);
+    }
+}
+
+void Configuration::AddKnownExtension(const std::string& extension, bool canAssociate,
+                                      const std::string& description) {
+    knownExtensions_.push_back(KnownExtension{extension, canAssociate, description});
+}
+
+bool Configuration::SaveCanAssociateToFileTypes() {
+    std::vector<std::string> extensions;
+    for (const KnownExtension& known : knownExtensions_) {
+        if (known.CanAssociate) {
+            extensions.push_back(known.Extension);
+        }
+    }
+    return RewriteListKey(kCanAssociateKey, extensions);
+}
+
+bool Configuration::SaveAssociatedFileTypes() {
+    if (!associationsKnown_) {
+        DebugLog(DEBUG_GENERAL, "Configuration::SaveAssociatedFileTypes: keeping the stored list");
+        return true;
+    }
+    return RewriteListKey(kAssociatedKey, AssociatedFileTypes.Items());
+}
+
+bool Configuration::SaveNotAssociatedFileTypes() {
+    if (NotAssociatedFileTypes.Count() == 0) {
+        return true;
+    }
+    return RewriteListKey(kNotAssociatedKey, NotAssociatedFileTypes.Items());
+}
+
+void Configuration::LoadAssociatedFileTypes() {
+    AssociatedFileTypes.Clear();
+    associationsKnown_ = false;
+    try {
+        platform::TRegistry reg(platform::HKEY_CURRENT_USER);
+        if (reg.OpenKeyReadOnly(kAssociatedKey)) {
+            for (const std::string& name : reg.GetValueNames()) {
+                if (!name.empty()) {
+                    AssociatedFileTypes.Add(name);
+                }
+            }
+        } else {
+            // Tells a missing key from a hive that cannot be read, which raises here.
+            (void)reg.KeyExists(kPreferencesKey);
+        }
+        associationsKnown_ = true;
+        if (AssociatedFileTypes.Count() == 0 && Preferences.FirstRun) {
+            associations_pending = true;
+            Preferences.FirstRun = false;
+            for (const KnownExtension& known : knownExtensions_) {
+                if (known.CanAssociate) {
+                    AssociatedFileTypes.Add(known.Extension);
+                }
+            }
+            for (const std::string& ext : AssociatedFileTypes.Items()) {
+                if (CheckAssociationUsedByOther(ext)) {
+                    NotAssociatedFileTypes.Add(ext);
+                }
+            }
+            for (const std::string& ext : NotAssociatedFileTypes.Items()) {
+                AssociatedFileTypes.Delete(AssociatedFileTypes.IndexOf(ext));
+            }
+            SaveAssociatedFileTypes();
+            SaveNotAssociatedFileTypes();
+        }
+    } catch (const std::exception& e) {
+        DebugLog(DEBUG_GENERAL,
+                 "Configuration::LoadAssociatedFileTypes: EXCEPTION loading and checking extensions");
+        DebugLog(DEBUG_GENERAL, "Configuration::LoadAssociatedFileTypes: %s", e.what());
+    }
+}
+
+bool Configuration::RemoveAssociated(const std::string& extension) {
+    const int index = AssociatedFileTypes.IndexOf(UpperCase(extension));
+    if (index < 0) {
+        return false;
+    }
+    AssociatedFileTypes.Delete(index);
+    return true;
+}
+
+bool Configuration::CheckAssociationUsedByOther(const std::string& extension) {
+    TRegExt regExt(extension, std::string(kProductWord) + extension);
+    return regExt.CheckExtension() == 2;
+}
+
+fs::path Configuration::ProgramFolder() const {
+    if (programFolder_) {
+        return *programFolder_;
+    }
+    const auto folder = platform::ProgramFolder();
+    return folder ? fs::path(*folder) : fs::path();
+}
+
+std::string Configuration::AssociationSetterPath() const {
+    std::string folder = ProgramFolder().string();
+    winutils::AddTrailingBackslash(folder);
+    return folder + kAssociationSetterName;
+}
+
+bool Configuration::SetFileAssociations() {
+    const std::string path = AssociationSetterPath();
+    DebugLog(DEBUG_GENERAL, "Configuration::SetFileAssociations: Call [%s]", path.c_str());
+    const std::string parameters = Preferences.DebugMask.load() != 0 ? "-debug" : "";
+    constexpr int kHidden = 0;
+    if (!winutils::ShellExecuteAndWait(0, path, parameters, "", kHidden, 0)) {
+        DebugLog(DEBUG_GENERAL, "Configuration::SetFileAssociations: cannot start the setter");
+        AssociatedFileTypes.Clear();
+        return false;
+    }
+    try {
+        const std::vector<std::string> before = AssociatedFileTypes.Items();
+        LoadAssociatedFileTypes();
+        const std::vector<std::string>& after = AssociatedFileTypes.Items();
+        if (before.size() != after.size()) {
+            DebugLog(DEBUG_GENERAL,
+                     "Configuration::SetFileAssociations: Mismatch in count. Before: %d After: %d",
+                     static_cast<int>(before.size()), static_cast<int>(after.size()));
+            return false;
+        }
+        for (size_t i = 0; i < before.size(); ++i) {
+            if (UpperCase(before[i]) != UpperCase(after[i])) {
+                DebugLog(DEBUG_GENERAL,
+                         "Configuration::SetFileAssociations: Mismatch. Something didn't work.");
+                return false;
+            }
+        }
+    } catch (const std::exception& e) {
+        DebugLog(DEBUG_GENERAL, "Configuration::SetFileAssociations: EXCEPTION %s", e.what());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace player

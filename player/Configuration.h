@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "winutils/ConfigurationBase.h"
 
@@ -25,9 +26,43 @@ struct Preferences : winutils::PreferencesHead {
 inline constexpr const char* kPreferencesKey = "Software\\Korvanta\\Strevio\\Preferences";
 inline constexpr int kNoticeCount = 10;
 
+// The extension lists, each a key under the preferences holding one dword 1 named by each extension.
+inline constexpr const char* kCanAssociateKey =
+    "Software\\Korvanta\\Strevio\\Preferences\\CanAssociateToFileTypes";
+inline constexpr const char* kAssociatedKey = "Software\\Korvanta\\Strevio\\Preferences\\AssociatedFileTypes";
+inline constexpr const char* kNotAssociatedKey =
+    "Software\\Korvanta\\Strevio\\Preferences\\NotAssociatedFileTypes";
+// The program that applies the wished associations, in the player's folder.
+inline constexpr const char* kAssociationSetterName = "StrevioSetupFileAssociations";
+
+// A file type the player can be associated with: ".MP4", whether it may be, and what the user is shown.
+struct KnownExtension {
+    std::string Extension;
+    bool CanAssociate = true;
+    std::string Description;
+};
+
+// Texts kept in case-insensitive order, each at most once.
+class SortedStringList {
+public:
+    // Inserts the text at its place; false when it was there already.
+    bool Add(const std::string& text);
+    // The index of the text, or -1.
+    int IndexOf(const std::string& text) const;
+    void Delete(int index);
+    void Clear() { items_.clear(); }
+    int Count() const { return static_cast<int>(items_.size()); }
+    const std::string& operator[](int index) const { return items_[static_cast<size_t>(index)]; }
+    const std::vector<std::string>& Items() const { return items_; }
+
+private:
+    std::vector<std::string> items_;
+};
+
 class Configuration : public winutils::ConfigurationBase {
 public:
-    // programFolder stands in for the program's own folder when the data file is looked for (tests).
+    // programFolder stands in for the program's own folder, where the data file and the association setter
+    // are looked for (tests).
     explicit Configuration(std::optional<std::filesystem::path> programFolder = std::nullopt);
     ~Configuration() override;
 
@@ -40,6 +75,27 @@ public:
     bool SavePreferences();
     // Removes the player's keys; false when the registry store failed.
     bool DeletePreferenceKeys();
+
+    void AddKnownExtension(const std::string& extension, bool canAssociate, const std::string& description);
+    const std::vector<KnownExtension>& KnownExtensions() const { return knownExtensions_; }
+    // Each rewrites its key from its source: every value removed, then one per extension. False when the
+    // key could not be written. A hive that cannot be read is left as it is.
+    bool SaveCanAssociateToFileTypes();
+    bool SaveAssociatedFileTypes();
+    // Writes only when the list is not empty.
+    bool SaveNotAssociatedFileTypes();
+    // Reads the wished associations; on the first run with none, builds them from the table without the
+    // extensions that other programs own, and stores both lists.
+    void LoadAssociatedFileTypes();
+    // Removes the extension (upper-cased) from the wished associations; true when it was there.
+    bool RemoveAssociated(const std::string& extension);
+    // True when the extension's file type belongs to another program.
+    bool CheckAssociationUsedByOther(const std::string& extension);
+    // Runs the association setter and waits for it; true only when it ran and the list it left names
+    // exactly the wishes held before. The list it left becomes the current list.
+    bool SetFileAssociations();
+    // Where the association setter is looked for.
+    std::string AssociationSetterPath() const;
 
     // The data file's path; empty when it could not be worked out.
     std::string getDataFile();
@@ -56,6 +112,12 @@ public:
     int32_t code_x = 0;
     std::array<int32_t, kNoticeCount> show_info{1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
 
+    // Extensions the user wants the player associated with, and those other programs owned at first run.
+    SortedStringList AssociatedFileTypes;
+    SortedStringList NotAssociatedFileTypes;
+    // Set by the first run: the Settings dialog then runs the association setter even without a change.
+    bool associations_pending = false;
+
 private:
     enum class Stored { Unknown, Absent, Read };
     static constexpr int kPreferenceCount = 6;
@@ -64,12 +126,18 @@ private:
     void SetPreference(int index, int32_t value);
     bool MayWritePreference(int index) const;
     void InitPaths();
+    void BuildKnownExtensions();
+    std::filesystem::path ProgramFolder() const;
 
     std::optional<std::filesystem::path> programFolder_;
     // What the store held for each preference at the last load or save, and the value then in memory.
     std::array<Stored, kPreferenceCount> stored_{};
     std::array<int32_t, kPreferenceCount> valueAtLoad_{};
     bool dataFileRead_ = false;  // the counters stand for what the data file holds
+    std::vector<KnownExtension> knownExtensions_;
+    // The wished associations stand for what the store holds (loaded, or set up by the program), so
+    // saving them cannot replace a list that was never read.
+    bool associationsKnown_ = false;
 };
 
 // The program's one Configuration, set while the program runs.

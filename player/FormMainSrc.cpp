@@ -298,20 +298,28 @@ std::optional<int> TFormMain::ShowMainForm() {
 }
 
 int TFormMain::RunSetupMode(bool uninstall) {
-    DebugLog(DEBUG_GENERAL, "TFormMain::FormShow: %s", uninstall ? "-uninstall" : "-install");
+    const char* mode = uninstall ? "-uninstall" : "-install";
+    DebugLog(DEBUG_GENERAL, "TFormMain::FormShow: %s", mode);
     config_.LoadPreferences();
     if (uninstall) {
+        config_.AssociatedFileTypes.Clear();
         config_.Preferences.CheckForUpdates = false;
     }
-    bool ok = config_.SavePreferences();
-    if (uninstall) {
-        ok = config_.DeletePreferenceKeys() && ok;
+    const bool saved = config_.SavePreferences();
+    // The setter finds the wishes just saved (none on uninstall) and leaves what it achieved.
+    const bool associated = config_.SetFileAssociations();
+    const bool deleted = !uninstall || config_.DeletePreferenceKeys();
+    if (!saved) {
+        std::fprintf(stderr, "Strevio: %s failed: the preferences could not be written\n", mode);
     }
-    if (!ok) {
-        std::fprintf(stderr, "Strevio: %s failed: the preferences could not be written\n",
-                     uninstall ? "-uninstall" : "-install");
+    if (!associated) {
+        std::fprintf(stderr, "Strevio: %s failed: the file associations were not all %s by %s\n", mode,
+                     uninstall ? "removed" : "made", config_.AssociationSetterPath().c_str());
     }
-    return ok ? 0 : 1;
+    if (!deleted) {
+        std::fprintf(stderr, "Strevio: %s failed: the preferences could not be removed\n", mode);
+    }
+    return saved && associated && deleted ? 0 : 1;
 }
 
 void TFormMain::InitHandler() {

@@ -59,10 +59,11 @@ TEST_F(ConfigurationTest, NoKeyKeepsDefaultsAndSavingStoresAllSix) {
     player::Configuration config;
     config.LoadPreferences();
     EXPECT_EQ(config.Preferences.Volume, 127);
-    EXPECT_TRUE(config.Preferences.FirstRun);
+    // The association list was set up by this first load.
+    EXPECT_FALSE(config.Preferences.FirstRun);
 
     config.SavePreferences();
-    EXPECT_EQ(Stored("FirstRun"), 1);
+    EXPECT_EQ(Stored("FirstRun"), 0);
     EXPECT_EQ(Stored("CheckForUpdates"), 1);
     EXPECT_EQ(Stored("Volume"), 127);
     EXPECT_EQ(Stored("Mute"), 0);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
+#include "tests/player/SetterFolder.h"
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestEnv.h"
 
@@ -188,25 +190,92 @@ TEST_F(ProgramTest, CodecLibrariesThatFailToLoadLeaveTheWindowRunning) {
     EXPECT_EQ(Stored("Volume"), 77);
 }
 
-TEST_F(ProgramTest, InstallStoresThePreferencesAndEnds) {
+// The player copied into a folder that holds the recording association setter: the program looks for
+// the setter beside itself.
+class SetupModeTest : public ProgramTest {
+protected:
+    SetupModeTest() {
+        std::error_code ec;
+        fs::create_hard_link(STREVIO_PROGRAM, program_, ec);
+        if (ec) {
+            fs::copy_file(STREVIO_PROGRAM, program_);
+        }
+    }
+    std::vector<std::string> AssociatedList() {
+        platform::TRegistry reg;
+        return reg.OpenKeyReadOnly(std::string(kPreferences) + "\\AssociatedFileTypes") ? reg.GetValueNames()
+                                                                                       : std::vector<std::string>{};
+    }
+
+    playertest::SetterFolder setter_;
+    std::string program_ = (setter_.path() / "strevio").string();
+};
+
+TEST_F(SetupModeTest, InstallStoresThePreferencesRunsTheSetterAndEnds) {
     Store(kPreferences, "Volume", 200);
-    Program program({"-install"});
+    Program program({"-install"}, program_);
     ASSERT_TRUE(program.started());
     EXPECT_TRUE(ExitedWith(program.Wait(), 0));
     EXPECT_EQ(Stored("Volume"), 200);
-    EXPECT_EQ(Stored("FirstRun"), 1);
+    EXPECT_EQ(Stored("FirstRun"), 0);
     EXPECT_EQ(Stored("UseDirectDraw"), 1);
+    const auto runs = setter_.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0][0], "args=");
+    // The first-run list of every known type reached the store before the setter ran.
+    const std::string wishes = runs[0][2];
+    EXPECT_EQ(std::count(wishes.begin(), wishes.end(), ','), 86) << wishes;
+    EXPECT_EQ(AssociatedList().size(), 87u);
 }
 
-TEST_F(ProgramTest, UninstallRemovesTheProductsKeys) {
+TEST_F(SetupModeTest, InstallFailsWhenTheSetterTakesNotEveryWish) {
+    setter_.SetAction("drop:.MP4");
+    Program program({"-install"}, program_);
+    ASSERT_TRUE(program.started());
+    const std::optional<int> status = program.Wait();
+    ASSERT_TRUE(status && WIFEXITED(*status));
+    EXPECT_NE(WEXITSTATUS(*status), 0);
+    EXPECT_EQ(AssociatedList().size(), 86u);
+}
+
+TEST_F(ProgramTest, InstallWithoutTheSetterFailsButKeepsThePreferences) {
+    Store(kPreferences, "Volume", 200);
+    Program program({"-install"});
+    ASSERT_TRUE(program.started());
+    const std::optional<int> status = program.Wait();
+    ASSERT_TRUE(status && WIFEXITED(*status));
+    EXPECT_NE(WEXITSTATUS(*status), 0);
+    EXPECT_EQ(Stored("Volume"), 200);
+    EXPECT_EQ(Stored("FirstRun"), 0);
+}
+
+TEST_F(SetupModeTest, UninstallRunsTheSetterWithNoWishesAndRemovesTheProductsKeys) {
     Store(kPreferences, "Volume", 30);
+    Store(kPreferences, "FirstRun", 0);
+    Store(std::string(kPreferences) + "\\AssociatedFileTypes", ".MP4", 1);
     Store("Software\\Korvanta\\Other", "Kept", 1);
-    Program program({"-uninstall"});
+    Program program({"-uninstall"}, program_);
     ASSERT_TRUE(program.started());
     EXPECT_TRUE(ExitedWith(program.Wait(), 0));
+    const auto runs = setter_.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0][2], "wishes=");
+    EXPECT_EQ(runs[0][3], "checkforupdates=00000000");
     platform::TRegistry reg;
     EXPECT_FALSE(reg.KeyExists("Software\\Korvanta\\Strevio"));
     EXPECT_TRUE(reg.KeyExists("Software\\Korvanta\\Other"));
+}
+
+TEST_F(SetupModeTest, InstallWithAFileStartsThePlayerNormally) {
+    const std::string file = (home_.root() / "clip.mp4").string();
+    WriteFile(file, "");
+    Program program({"-install", file}, program_);
+    ASSERT_TRUE(program.started());
+    // The window's start-up has built the first-run list: the window is up.
+    ASSERT_TRUE(WaitUntil([this] { return !AssociatedList().empty(); }));
+    ::kill(program.pid(), SIGTERM);
+    EXPECT_TRUE(ExitedWith(program.Wait(), 0));
+    EXPECT_TRUE(setter_.Runs().empty());
 }
 
 TEST_F(ProgramTest, UninstallThatCannotReachTheRegistryFails) {
