@@ -111,6 +111,8 @@ public:
     const std::string& LastErrMsg() const { return FLastErrMsg; }
 
     TFileStreamInfo GetFileStreamInfo();
+    // The multi-line description of the held file (FFFileInfoText.cpp); empty without a file.
+    std::string GetFileInfoText();
     AVProgram GetProgrames(int Index);
     TAudioStreamInfo GetAudioStreamInfos(int Index);
     TVideoStreamInfo GetVideoStreamInfos(int Index);

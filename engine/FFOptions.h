@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/FFAPI.h"
+#include "engine/FFOptionParser.h"
 
 // The message of the last failed scaler or resampler option (and of the option parser).
 extern std::string GOptionError;
@@ -32,6 +33,17 @@ public:
     AVDictionary*& codec_opts() { return Fcodec_opts; }
     AVDictionary*& resample_opts() { return Fresample_opts; }
 
+    // The command-line style parser's collected options (FFOptionParser.cpp).
+    TOptionParseContext* GetOptionParseContext() { return &Foctx; }
+    void init_parse_context();
+    void uninit_parse_context();
+    // Moves the current option holders into the file group and starts new ones.
+    void finish_group();
+    // Collects "-name [value]" words into the parse context's groups; words the table does not know go
+    // to opt_default. 0, or the first error.
+    int parse_options(void* optctx, int argc, const char* const* argv, const TOptionDef* options,
+                      const std::string& AUnused, bool return_on_invalid);
+
 private:
     bool SetScalerOption(const std::string& AName, const std::string& AValue, int& AResult);
     bool SetResamplerOption(const std::string& AName, const std::string& AValue, int& AResult);
@@ -48,6 +60,7 @@ private:
     AVDictionary* Fformat_opts = nullptr;
     AVDictionary* Fcodec_opts = nullptr;
     AVDictionary* Fresample_opts = nullptr;
+    TOptionParseContext Foctx;
 };
 
 // "name: text" for an FFmpeg or system error code, the text alone without a name;
