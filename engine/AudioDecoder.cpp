@@ -195,8 +195,8 @@ bool TAudioDecoder::DoDecode() {
         }
         return DoDecodeAudio(&FAudioParams[static_cast<size_t>(APacket->stream_index)], codec, APacket);
     };
-    return ReadingLoop("DoDecode()", [this](int AStream) { return IsAudio(AStream); }, step,
-                       FFirstAudioStreamIndex);
+    return ReadingLoop(
+        "DoDecode()", [this](int AStream) { return IsAudio(AStream); }, step, FFirstAudioStreamIndex);
 }
 
 int TAudioDecoder::QuerySize() {
@@ -236,7 +236,8 @@ int64_t TAudioDecoder::DurationToBytes(int64_t ADuration) const {
     if (ADuration <= 0) {
         return 0;
     }
-    return std::llround(static_cast<double>(ADuration) * FSampleRate * FChannels / 1000000.0) * FBytesPerSample;
+    return std::llround(static_cast<double>(ADuration) * FSampleRate * FChannels / 1000000.0) *
+           FBytesPerSample;
 }
 
 int64_t TAudioDecoder::BytesToDuration(int64_t ASize) const {
@@ -357,8 +358,8 @@ int TAudioDecoder::DoRead(void* ABuffer, int ACount, int64_t APTS, int64_t ADura
         const int got = std::max(FBuffers[i]->Read(FBuffer.data(), perStream), 0);
         if (got % frame != 0) {
             FFLogger().Log(this, llError,
-                           "TODO: LCount=%d, Result=%d, FWaveInfo.BytesPerSample * FDesireAudioChannels=%d", got,
-                           count, frame);
+                           "TODO: LCount=%d, Result=%d, FWaveInfo.BytesPerSample * FDesireAudioChannels=%d",
+                           got, count, frame);
         }
         if (ACombined) {
             for (int m = 0; m < got / frame; ++m) {

@@ -49,7 +49,9 @@ public:
     // Byte counts of the desired output format, or -1 when stopped. With APTS set, the streams first
     // jump to that time; ADuration > 0 limits the read to that many microseconds. Without a buffer the
     // count available now is returned and nothing is consumed.
-    int DoReadCombined(void* ABuffer, int ACount) { return DoReadCombined(ABuffer, ACount, AV_NOPTS_VALUE, 0); }
+    int DoReadCombined(void* ABuffer, int ACount) {
+        return DoReadCombined(ABuffer, ACount, AV_NOPTS_VALUE, 0);
+    }
     int DoReadCombined(void* ABuffer, int ACount, int64_t APTS, int64_t ADuration);
     int DoReadMixed(void* ABuffer, int ACount) { return DoReadMixed(ABuffer, ACount, AV_NOPTS_VALUE, 0); }
     int DoReadMixed(void* ABuffer, int ACount, int64_t APTS, int64_t ADuration);

@@ -223,8 +223,8 @@ TDecoderCodecPtr TFFDecoder::OpenStreamDecoder(int AIndex) {
     AVStream* st = FFileHandle->streams[AIndex];
     const AVCodec* codec = ff::avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec) {
-        DoErrLog(AV_LOG_ERROR,
-                 Format("Unsupported codec (id=%d) for input file stream #%d", st->codecpar->codec_id, AIndex));
+        DoErrLog(AV_LOG_ERROR, Format("Unsupported codec (id=%d) for input file stream #%d",
+                                      st->codecpar->codec_id, AIndex));
         return nullptr;
     }
     TDecoderCodecPtr context(ff::avcodec_alloc_context3(codec));
@@ -305,7 +305,8 @@ bool TFFDecoder::ReadingLoop(const char* AName, const std::function<bool(int)>& 
                 return false;
             }
             if (FEOFpkt) {
-                if (err == AVERROR(EPIPE) || err == AVERROR_EOF || (FFileHandle->pb && ff::avio_feof(FFileHandle->pb))) {
+                if (err == AVERROR(EPIPE) || err == AVERROR_EOF ||
+                    (FFileHandle->pb && ff::avio_feof(FFileHandle->pb))) {
                     LogFor(AV_LOG_INFO, AName, "stream eof reached.");
                     FEOF = true;
                 } else {
@@ -348,8 +349,8 @@ const AVFrame* TFFDecoder::DeinterlacedFrame(const AVFrame* AFrame) {
     ff::av_image_fill_arrays(data, linesize, FDeintBuf.data(), static_cast<AVPixelFormat>(AFrame->format),
                              AFrame->width, AFrame->height, 1);
     const bool supported = AFrame->format == AV_PIX_FMT_YUV420P || AFrame->format == AV_PIX_FMT_YUVJ420P;
-    if (!supported || !deinterlace_yuv420p(data, linesize, AFrame->data, AFrame->linesize, AFrame->width,
-                                           AFrame->height)) {
+    if (!supported ||
+        !deinterlace_yuv420p(data, linesize, AFrame->data, AFrame->linesize, AFrame->width, AFrame->height)) {
         DoErrLog(AV_LOG_ERROR, "deinterlacing failed.");
         Deinterlace = false;
         return AFrame;
@@ -389,8 +390,9 @@ int TFFDecoder::DoDecodeVideo(AVCodecContext* ACodec, AVPacket* APacket) {
         return err;
     }
     FFLogger().Log(this, llDebug, "pkt.st_idx=%d, dts=%lld, pts=%lld, flags=%d, pict_type=%d(%s)",
-                   FVideoCodecIndex, static_cast<long long>(frame->pkt_dts), static_cast<long long>(frame->pts),
-                   frame->key_frame, frame->pict_type, AVPictureTypeCaption(frame->pict_type).c_str());
+                   FVideoCodecIndex, static_cast<long long>(frame->pkt_dts),
+                   static_cast<long long>(frame->pts), frame->key_frame, frame->pict_type,
+                   AVPictureTypeCaption(frame->pict_type).c_str());
     const AVFrame* shown = frame;
     if (Deinterlace) {
         ff::av_frame_unref(FVideoFrame.get());
@@ -538,7 +540,8 @@ int TFFDecoder::DoDecodeAudio(PAudioParam AParam, AVCodecContext* ACodec, AVPack
     if (APacket) {
         const int err = ff::avcodec_send_packet(ACodec, APacket);
         if (err < 0 && err != AVERROR_EOF) {
-            DoErrLog(AV_LOG_ERROR, print_error(Format("Error while decoding audio stream #%d", streamIndex), err));
+            DoErrLog(AV_LOG_ERROR,
+                     print_error(Format("Error while decoding audio stream #%d", streamIndex), err));
             return 0;
         }
     }
@@ -553,7 +556,8 @@ int TFFDecoder::DoDecodeAudio(PAudioParam AParam, AVCodecContext* ACodec, AVPack
             break;
         }
         if (err < 0) {
-            DoErrLog(AV_LOG_ERROR, print_error(Format("Error while decoding audio stream #%d", streamIndex), err));
+            DoErrLog(AV_LOG_ERROR,
+                     print_error(Format("Error while decoding audio stream #%d", streamIndex), err));
             break;
         }
         if (total == 0) {
@@ -583,8 +587,9 @@ int TFFDecoder::DoDecodeAudio(PAudioParam AParam, AVCodecContext* ACodec, AVPack
     FWaveInfo.OriginalPTS = stamp;
     FWaveInfo.StreamIndex = streamIndex;
     FWaveInfo.Ready = true;
-    FWaveInfo.Duration = std::llround(static_cast<double>(FWaveInfo.Size) * 1000000.0 / FWaveInfo.BytesPerSample /
-                                      FDesireAudioSampleRate / FDesireAudioChannels);
+    FWaveInfo.Duration =
+        std::llround(static_cast<double>(FWaveInfo.Size) * 1000000.0 / FWaveInfo.BytesPerSample /
+                     FDesireAudioSampleRate / FDesireAudioChannels);
     return 1;
 }
 
@@ -596,14 +601,16 @@ int TFFDecoder::DoAudioResample(int AOffset, const AVFrame* AFrame, PAudioParam 
         ff::av_channel_layout_default(&layout, AFrame->ch_layout.nb_channels);
     }
     const int channels = layout.nb_channels;
-    if (ff::av_channel_layout_compare(&layout, &AParam->channel_layout) != 0 || channels != AParam->channels ||
-        AFrame->sample_rate != AParam->freq || AFrame->format != AParam->fmt) {
+    if (ff::av_channel_layout_compare(&layout, &AParam->channel_layout) != 0 ||
+        channels != AParam->channels || AFrame->sample_rate != AParam->freq ||
+        AFrame->format != AParam->fmt) {
         if (AParam->channels != -1) {
-            DoErrLog(AV_LOG_INFO, Format("Audio stream #%d frame changed from %d Hz %s %d channels to %d Hz %s %d "
-                                         "channels",
-                                         AParam->st_idx, AParam->freq, SampleFmtName(AParam->fmt).c_str(),
-                                         AParam->channels, AFrame->sample_rate,
-                                         SampleFmtName(AFrame->format).c_str(), channels));
+            DoErrLog(
+                AV_LOG_INFO,
+                Format("Audio stream #%d frame changed from %d Hz %s %d channels to %d Hz %s %d "
+                       "channels",
+                       AParam->st_idx, AParam->freq, SampleFmtName(AParam->fmt).c_str(), AParam->channels,
+                       AFrame->sample_rate, SampleFmtName(AFrame->format).c_str(), channels));
             AParam->swr_ctx.reset();
         }
         AParam->channel_layout = layout;
@@ -636,19 +643,20 @@ int TFFDecoder::DoAudioResample(int AOffset, const AVFrame* AFrame, PAudioParam 
                 }
             }
             const std::string formats =
-                Format("%d Hz %s %d channels to %d Hz %s %d channels", AParam->freq, SampleFmtName(AParam->fmt).c_str(),
-                       AParam->channels, FDesireAudioSampleRate, SampleFmtName(FDesireAudioSampleFormat).c_str(),
-                       FDesireAudioChannels);
+                Format("%d Hz %s %d channels to %d Hz %s %d channels", AParam->freq,
+                       SampleFmtName(AParam->fmt).c_str(), AParam->channels, FDesireAudioSampleRate,
+                       SampleFmtName(FDesireAudioSampleFormat).c_str(), FDesireAudioChannels);
             if (!AParam->swr_ctx) {
                 DoErrLog(AV_LOG_ERROR, "Can not resample " + formats);
                 return -1;
             }
             DoErrLog(AV_LOG_INFO, "need resample " + formats);
         }
-        const int capacity = static_cast<int>(static_cast<int64_t>(AFrame->nb_samples) * FDesireAudioSampleRate /
-                                              AFrame->sample_rate) +
+        const int capacity = static_cast<int>(static_cast<int64_t>(AFrame->nb_samples) *
+                                              FDesireAudioSampleRate / AFrame->sample_rate) +
                              256;
-        const int bytes = ff::av_samples_get_buffer_size(nullptr, FDesireAudioChannels, capacity, desiredFormat, 1);
+        const int bytes =
+            ff::av_samples_get_buffer_size(nullptr, FDesireAudioChannels, capacity, desiredFormat, 1);
         if (bytes < 0) {
             DoErrLog(AV_LOG_ERROR, "av_fast_malloc() failed");
             return AVERROR(ENOMEM);
@@ -657,8 +665,9 @@ int TFFDecoder::DoAudioResample(int AOffset, const AVFrame* AFrame, PAudioParam 
             FResampledBuffer.resize(static_cast<size_t>(bytes));
         }
         uint8_t* out = FResampledBuffer.data();
-        const int converted = ff::swr_convert(AParam->swr_ctx.get(), &out, capacity,
-                                              const_cast<const uint8_t**>(AFrame->extended_data), AFrame->nb_samples);
+        const int converted =
+            ff::swr_convert(AParam->swr_ctx.get(), &out, capacity,
+                            const_cast<const uint8_t**>(AFrame->extended_data), AFrame->nb_samples);
         if (converted < 0) {
             DoErrLog(AV_LOG_ERROR, print_error("swr_convert() failed", converted));
             return converted;
@@ -688,7 +697,8 @@ int TFFDecoder::ReadAudio(void* ABuffer, int ACount, int AStreamIndex) {
     }
     const int count = std::min(ACount, FRemainsAudioSize);
     if (ABuffer && count > 0) {
-        std::memcpy(ABuffer, FWaveInfo.Buffer + (FWaveInfo.Size - FRemainsAudioSize), static_cast<size_t>(count));
+        std::memcpy(ABuffer, FWaveInfo.Buffer + (FWaveInfo.Size - FRemainsAudioSize),
+                    static_cast<size_t>(count));
         FRemainsAudioSize -= count;
     }
     return count;
@@ -771,11 +781,11 @@ bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
     }
     if (err < 0) {
         if (ASeekFlags.Contains(sfByte)) {
-            DoErrLog(AV_LOG_ERROR, Format("%s.%s: could not seek to position %lld bytes", kClassName, "Seek()",
-                                          static_cast<long long>(APTS)));
+            DoErrLog(AV_LOG_ERROR, Format("%s.%s: could not seek to position %lld bytes", kClassName,
+                                          "Seek()", static_cast<long long>(APTS)));
         } else {
-            DoErrLog(AV_LOG_ERROR, Format("%s.%s: could not seek to position %0.3f seconds", kClassName, "Seek()",
-                                          static_cast<double>(APTS) / AV_TIME_BASE));
+            DoErrLog(AV_LOG_ERROR, Format("%s.%s: could not seek to position %0.3f seconds", kClassName,
+                                          "Seek()", static_cast<double>(APTS) / AV_TIME_BASE));
         }
     }
     if (FFileHandle->pb) {
@@ -790,7 +800,8 @@ bool TFFDecoder::DecodeNextKeyFrame(int AStreamIndex) {
         return false;
     }
     const int64_t interval = FrameInterval();
-    const int64_t target = FPicture.PTS != AV_NOPTS_VALUE && FPicture.PTS > 0 ? FPicture.PTS + interval : interval;
+    const int64_t target =
+        FPicture.PTS != AV_NOPTS_VALUE && FPicture.PTS > 0 ? FPicture.PTS + interval : interval;
     if (!Seek(target)) {
         return false;
     }
@@ -900,13 +911,14 @@ bool TFFDecoder::CopyToBitmap(TBitmap& ABitmap) {
         DoErrLog(AV_LOG_ERROR, "picture not ready, please decode first");
         return false;
     }
-    if (FFormatConv.PictureToRGB(FPicture.Picture, static_cast<AVPixelFormat>(FPicture.PixFmt), FPicture.Width,
-                                 FPicture.Height, true)) {
+    if (FFormatConv.PictureToRGB(FPicture.Picture, static_cast<AVPixelFormat>(FPicture.PixFmt),
+                                 FPicture.Width, FPicture.Height, true)) {
         TBitmap& source = FFormatConv.Bitmap();
         ABitmap.SetPixelFormat(source.PixelFormat());
         ABitmap.SetSize(source.Width(), source.Height());
         for (int row = 0; row < source.Height(); ++row) {
-            std::memcpy(ABitmap.ScanLine(row), source.ScanLine(row), static_cast<size_t>(source.BytesPerLine()));
+            std::memcpy(ABitmap.ScanLine(row), source.ScanLine(row),
+                        static_cast<size_t>(source.BytesPerLine()));
         }
         return true;
     }
@@ -923,8 +935,8 @@ const TDIB* TFFDecoder::GetBitmapPtr() {
         DoErrLog(AV_LOG_ERROR, "picture not ready, please decode first");
         return nullptr;
     }
-    if (!FFormatConv.PictureToRGB(FPicture.Picture, static_cast<AVPixelFormat>(FPicture.PixFmt), FPicture.Width,
-                                  FPicture.Height, false)) {
+    if (!FFormatConv.PictureToRGB(FPicture.Picture, static_cast<AVPixelFormat>(FPicture.PixFmt),
+                                  FPicture.Width, FPicture.Height, false)) {
         DoErrLog(AV_LOG_ERROR, FFormatConv.LastErrMsg());
         return nullptr;
     }

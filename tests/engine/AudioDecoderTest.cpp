@@ -68,8 +68,8 @@ int64_t Unwrap(int ANumber, int64_t AExpected) {
 }
 
 // Checks that AFrames are consecutive samples of one track from AFirst on; returns AFirst.
-void ExpectTrack(const std::vector<TFrame>& AFrames, size_t AFrom, size_t AStep, int64_t AFirst, int AFrequency,
-                 double AAmplitude) {
+void ExpectTrack(const std::vector<TFrame>& AFrames, size_t AFrom, size_t AStep, int64_t AFirst,
+                 int AFrequency, double AAmplitude) {
     for (size_t i = AFrom, m = 0; i < AFrames.size(); i += AStep, ++m) {
         const int64_t n = AFirst + static_cast<int64_t>(m);
         ASSERT_EQ(AFrames[i].Right, n % 16384) << "frame " << i;
@@ -261,7 +261,8 @@ TEST_F(AudioDecoderTest, EightAndThirtyTwoBitOutputsKeepTheSine) {
                 std::memcpy(&value, buffer.data() + 8 * m, 4);
                 left = value / 65536.0;
             }
-            ASSERT_NEAR(left, Sine(441, 0.5, m), format == AV_SAMPLE_FMT_U8 ? 300.0 : 2.0) << format << " " << m;
+            ASSERT_NEAR(left, Sine(441, 0.5, m), format == AV_SAMPLE_FMT_U8 ? 300.0 : 2.0)
+                << format << " " << m;
         }
     }
 }

@@ -18,16 +18,17 @@ std::string NumberedFrames() {
     return testsupport::MakeFixture(
                "h19_numbered_frames_g10.mkv",
                {"-f", "lavfi", "-i",
-                "color=c=black:s=64x48:r=25:d=2,format=rgb24,geq=r='5*N':g='128':b='255-5*N'", "-c:v", "mpeg4",
-                "-q:v", "2", "-g", "10", "-bf", "0", "-sc_threshold", "1000000000", "-pix_fmt", "yuv420p", "{out}"})
+                "color=c=black:s=64x48:r=25:d=2,format=rgb24,geq=r='5*N':g='128':b='255-5*N'", "-c:v",
+                "mpeg4", "-q:v", "2", "-g", "10", "-bf", "0", "-sc_threshold", "1000000000", "-pix_fmt",
+                "yuv420p", "{out}"})
         .string();
 }
 
 // 1 s of a 441 Hz sine in 48 kHz stereo AAC (float planar once decoded).
 std::string Aac48k() {
     return testsupport::MakeFixture("h19_sine_48k.mp4",
-                                    {"-f", "lavfi", "-i", "sine=frequency=441:sample_rate=48000:duration=1", "-ac",
-                                     "2", "-c:a", "aac", "{out}"})
+                                    {"-f", "lavfi", "-i", "sine=frequency=441:sample_rate=48000:duration=1",
+                                     "-ac", "2", "-c:a", "aac", "{out}"})
         .string();
 }
 
@@ -122,6 +123,39 @@ TEST_F(FrameDecoderTest, SteppingToKeyFramesAndToThePreviousFrame) {
     ExpectPictureOfFrame(d, 29);
 }
 
+TEST_F(FrameDecoderTest, SteppingBackNearTheStartStopsAtTheFirstPicture) {
+    TFFDecoder d;
+    ASSERT_TRUE(d.LoadFile(NumberedFrames()));
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(d.Decode());
+    }
+    ASSERT_TRUE(d.DecodePreviousKeyFrame()) << d.LastErrMsg();
+    ExpectPictureOfFrame(d, 0);
+    ASSERT_TRUE(d.DecodePreviousFrame()) << d.LastErrMsg();
+    ExpectPictureOfFrame(d, 0);
+    ASSERT_TRUE(d.DecodeNextKeyFrame()) << d.LastErrMsg();
+    ExpectPictureOfFrame(d, 10);
+}
+
+TEST_F(FrameDecoderTest, DeinterlacingKeepsAFlatPictureAndSwitchesItselfOffWhereItCannotWork) {
+    TFFDecoder d;
+    ASSERT_TRUE(d.LoadFile(NumberedFrames()));
+    d.Deinterlace = true;
+    ASSERT_TRUE(d.Decode());
+    EXPECT_TRUE(d.Deinterlace);
+    ExpectPictureOfFrame(d, 0);
+
+    const auto yuv444 =
+        testsupport::MakeFixture("h19_yuv444.mkv", {"-f", "lavfi", "-i", "color=c=red:s=64x48:r=25:d=0.2",
+                                                    "-c:v", "ffv1", "-pix_fmt", "yuv444p", "{out}"});
+    ASSERT_TRUE(d.LoadFile(yuv444.string()));
+    ASSERT_TRUE(d.Decode());
+    EXPECT_FALSE(d.Deinterlace);
+    EXPECT_EQ(d.LastErrMsg(), "deinterlacing failed.");
+    EXPECT_TRUE(d.FrameInfo().Ready);  // the picture is kept as decoded
+    EXPECT_GT(CentreRed(d), 200);
+}
+
 TEST_F(FrameDecoderTest, ThePictureConvertsToEveryBitmapDepth) {
     TFFDecoder d;
     ASSERT_TRUE(d.LoadFile(NumberedFrames()));
@@ -157,9 +191,9 @@ TEST_F(FrameDecoderTest, AnAdoptedFileIsNeverDecodedOrSeeked) {
     ASSERT_TRUE(owner.LoadFile(NumberedFrames()));
     TFFDecoder d;
     d.SetFileHandle(owner.FileHandle());
-    const std::vector<std::function<void()>> calls = {
-        [&] { d.Decode(); }, [&] { d.Decode(dtBoth); }, [&] { d.DecodeAudio(); }, [&] { d.Seek(0); },
-        [&] { d.DecodeNextKeyFrame(); }};
+    const std::vector<std::function<void()>> calls = {[&] { d.Decode(); }, [&] { d.Decode(dtBoth); },
+                                                      [&] { d.DecodeAudio(); }, [&] { d.Seek(0); },
+                                                      [&] { d.DecodeNextKeyFrame(); }};
     for (const auto& call : calls) {
         try {
             call();
