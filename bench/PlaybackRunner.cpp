@@ -4,6 +4,7 @@
 //   strevio_playback_runner FILE            plays FILE to its end
 //   strevio_playback_runner FILE --seek S   opens FILE, seeks to S seconds at once, stops at the first
 //                                           output there
+//   --no-display                            shows nothing (for sound only, as other players' "no video")
 //
 // "first_output" and "seek_output" are printed (and flushed) the moment that output comes, so that the
 // caller can time them from the process start as it does for other players. Audio goes to the SDL audio
@@ -71,18 +72,31 @@ bool PlayedToEnd(TFFPlayer& player, const TOutput& out) {
 }
 
 void PrintUsage() {
-    std::fprintf(stderr, "usage: strevio_playback_runner FILE [--seek SECONDS]\n");
+    std::fprintf(stderr, "usage: strevio_playback_runner FILE [--seek SECONDS] [--no-display]\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 && !(argc == 4 && std::strcmp(argv[2], "--seek") == 0)) {
+    std::string file;
+    double seekTo = -1.0;
+    bool display = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seek") == 0 && i + 1 < argc) {
+            seekTo = std::atof(argv[++i]);
+        } else if (std::strcmp(argv[i], "--no-display") == 0) {
+            display = false;
+        } else if (file.empty() && argv[i][0] != '-') {
+            file = argv[i];
+        } else {
+            PrintUsage();
+            return 2;
+        }
+    }
+    if (file.empty()) {
         PrintUsage();
         return 2;
     }
-    const std::string file = argv[1];
-    const double seekTo = argc == 4 ? std::atof(argv[3]) : -1.0;
     SetMainThread();
 
     TFFPlayer player;
@@ -91,6 +105,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     TOutput out;
+    player.DisableDisplay = !display;
     player.RepeatType = rtNone;
     player.AudioHook = true;
     player.OnAudioHook = [&out](TObject*, const int64_t& APTS, void*, int, int, int) {

@@ -8,7 +8,7 @@ ratios to the others. Times run from the start of each player's process.
 
 The engine plays through bench's strevio_playback_runner (configure with -DSTREVIO_BUILD_BENCH=ON and
 build that target). Decoding is software only; audio goes to a dummy or null device and pictures to the
-X display (the script starts itself under xvfb-run when there is none). ffplay and mpv get the position
+X display (the script starts a private Xvfb when there is none). ffplay and mpv get the position
 as their start option; the runner seeks right after its open.
 
     bench/engine_playback.py --runner build-bench/bench/strevio_playback_runner [--runs 3]
@@ -97,6 +97,18 @@ class Run:
         return None
 
 
+def run(argv, first_output, env, attempts=3):
+    """A Run, tried again when the process fails (a shared machine's X server may go away under it)."""
+    for attempt in range(attempts):
+        try:
+            return Run(argv, first_output, env)
+        except RuntimeError as error:
+            if attempt + 1 == attempts:
+                raise
+            print(f"retrying after: {error}", file=sys.stderr)
+    return None
+
+
 def ffplay_first(text):
     # The status line begins with the playing time once output runs ("nan" before).
     return re.match(r"^\s*\d+\.\d+\s+(A-V|M-A|M-V)", text) is not None
@@ -112,22 +124,24 @@ def measure_ffplay(clip, video, env):
     base = ["ffplay", "-autoexit", "-loglevel", "info", "-stats"]
     if not video:
         base.append("-nodisp")
-    full = Run([*base, str(clip)], ffplay_first, env)
-    seek = Run([*base, "-ss", str(SEEK_TO), "-t", "2", str(clip)], ffplay_first, env)
+    full = run([*base, str(clip)], ffplay_first, env)
+    seek = run([*base, "-ss", str(SEEK_TO), "-t", "2", str(clip)], ffplay_first, env)
     return full, seek
 
 
 def measure_mpv(clip, video, env):
     base = ["mpv", "--no-config", "--hwdec=no", "--ao=null", "--vo=x11" if video else "--vo=null"]
-    full = Run([*base, str(clip)], mpv_first, env)
-    seek = Run([*base, f"--start={SEEK_TO}", "--length=2", str(clip)], mpv_first, env)
+    full = run([*base, str(clip)], mpv_first, env)
+    seek = run([*base, f"--start={SEEK_TO}", "--length=2", str(clip)], mpv_first, env)
     return full, seek
 
 
 def measure_engine(runner, clip, video, env):
-    full = Run([runner, str(clip)], lambda line: line.startswith("first_output "), env)
+    # Without video nothing is shown, as with ffplay's -nodisp and mpv's null video output.
+    runner = [runner] if video else [runner, "--no-display"]
+    full = run([*runner, str(clip)], lambda line: line.startswith("first_output "), env)
     full.pictures = any(line == "first_output picture" for line in full.lines)
-    seek = Run([runner, str(clip), "--seek", str(SEEK_TO)], lambda line: line == "seek_output", env)
+    seek = run([*runner, str(clip), "--seek", str(SEEK_TO)], lambda line: line == "seek_output", env)
     return full, seek
 
 
@@ -161,12 +175,35 @@ def main():
     parser.add_argument("--runs", type=int, default=1, help="runs per player and clip (medians are shown)")
     args = parser.parse_args()
 
-    if not os.environ.get("DISPLAY"):
-        if not shutil.which("xvfb-run"):
-            sys.exit("no DISPLAY and no xvfb-run")
-        os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-screen 0 1920x1080x24", sys.executable, *sys.argv])
+    server = None
+    env = dict(os.environ, SDL_AUDIODRIVER="dummy", SDL_VIDEODRIVER="x11")
+    if not env.get("DISPLAY"):
+        server, env["DISPLAY"] = start_xvfb()
+    try:
+        run_all(args, env)
+    finally:
+        if server:
+            server.terminate()
+            server.wait()
 
-    env = dict(os.environ, SDL_AUDIODRIVER="dummy")
+
+def start_xvfb():
+    """A private X server that picks a free display itself; local clients need no cookie."""
+    if not shutil.which("Xvfb"):
+        sys.exit("no DISPLAY and no Xvfb")
+    read_fd, write_fd = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1920x1080x24",
+                               "-nolisten", "tcp", "-ac"], pass_fds=(write_fd,),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    with os.fdopen(read_fd) as pipe:
+        number = pipe.readline().strip()
+    if not number:
+        sys.exit("Xvfb did not start")
+    return server, ":" + number
+
+
+def run_all(args, env):
     clips = make_clips(Path(args.clips))
     players = [("engine", lambda c, v: measure_engine(args.runner, c, v, env))]
     for name, fn in (("ffplay", measure_ffplay), ("mpv", measure_mpv)):

@@ -133,12 +133,13 @@ public:
     // Properties that only store their value (read by the Part of the engine that uses them).
     TAudioDriver AudioDriver = adDefault;
     bool AudioHook = false;
-    TAudioVolume AudioVolume = kMaxAudioVolume;
+    // Read by the audio callback at every device period.
+    std::atomic<TAudioVolume> AudioVolume{kMaxAudioVolume};
     bool DisableAudio = false;
     bool DisableVideo = false;
     bool DisableDisplay = false;
     bool DisableSubtitle = false;
-    bool Mute = false;
+    std::atomic<bool> Mute{false};
     bool FrameHook = false;
     int ScreenWidth = 0;
     int ScreenHeight = 0;
