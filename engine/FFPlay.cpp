@@ -132,7 +132,26 @@ void TCustomPlayer::DoState(TPlayState AState) {
     if (!handler) {
         return;
     }
-    auto call = [this, handler, AState] { handler(this, AState); };
+    // While the handler runs for an engine thread that waits for it, a stop inside the handler must not
+    // wait for that thread: it is marked here, and the thread ends the file once the handler returns.
+    const std::thread::id reporter = std::this_thread::get_id();
+    auto call = [this, handler, AState, reporter] {
+        const bool forOtherThread = std::this_thread::get_id() != reporter;
+        if (forOtherThread) {
+            FStateReportOn = std::this_thread::get_id();
+        }
+        try {
+            handler(this, AState);
+        } catch (...) {
+            if (forOtherThread) {
+                FStateReportOn = std::thread::id();
+            }
+            throw;
+        }
+        if (forOtherThread) {
+            FStateReportOn = std::thread::id();
+        }
+    };
     try {
         if (TriggerEventInMainThread) {
             MySynchronize(call);
@@ -141,6 +160,11 @@ void TCustomPlayer::DoState(TPlayState AState) {
         }
     } catch (const std::exception& e) {
         FFLogger().Log(this, llError, std::string("Error occurs OnState: ") + e.what());
+    }
+    if (FStopDeferred.exchange(false) && FSDLLoader->SDL_PushEvent) {
+        SDL_Event event{};
+        event.type = kQuitEvent;
+        FSDLLoader->SDL_PushEvent(&event);
     }
 }
 
@@ -365,6 +389,7 @@ void TCustomPlayer::StartPlayThread() {
 }
 
 void TCustomPlayer::JoinPlayThread() {
+    ReapRetiredEventThreads();
     std::unique_ptr<platform::TThread> thread;
     {
         std::lock_guard lock(FPlayThreadLock);
@@ -380,9 +405,43 @@ void TCustomPlayer::JoinPlayThread() {
         events = std::move(FEventThread);
         FEventsRunning = false;
     }
-    if (events) {
-        FPlayEvent.PushState(psStop, OnState != nullptr);
+    if (!events) {
+        return;
+    }
+    FPlayEvent.PushState(psStop, OnState != nullptr);
+    if (!events->DeliveringOnThisStack()) {
         events->WaitFor();
+        return;
+    }
+    // A handler of this event thread is stopping the file: the thread cannot end before that handler
+    // returns. It is kept until then; the reports left in the ring, psStop last, are handed over here.
+    TEventThread* retired = events.get();
+    {
+        std::lock_guard lock(FEventThreadLock);
+        FRetiredEventThreads.push_back(std::move(events));
+    }
+    retired->RetireAndFinish();
+}
+
+// Joins the retired event threads whose handler has returned (they end right after it).
+void TCustomPlayer::ReapRetiredEventThreads() {
+    std::vector<std::unique_ptr<TEventThread>> ending;
+    {
+        std::lock_guard lock(FEventThreadLock);
+        std::erase_if(FRetiredEventThreads, [&](std::unique_ptr<TEventThread>& AThread) {
+            if (AThread->DeliveringOnThisStack()) {
+                return false;
+            }
+            ending.push_back(std::move(AThread));
+            return true;
+        });
+    }
+    for (std::unique_ptr<TEventThread>& thread : ending) {
+        if (!thread->WaitFor(kStopEventBoundMs)) {
+            FFLogger().Log(this, llError, "Stop: a retired event thread did not end in time; kept for later");
+            std::lock_guard lock(FEventThreadLock);
+            FRetiredEventThreads.push_back(std::move(thread));
+        }
     }
 }
 
@@ -416,11 +475,16 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
         }
         is->step = 0;
         PushQuitEvent(is);
-        if (AWaitForStop) {
+        if (AWaitForStop && FStateReportOn.load() == std::this_thread::get_id()) {
+            // Inside a state report that the play thread waits for: waiting here would never end. The
+            // play thread ends the file as soon as the report returns; psStop follows as usual.
+            FStopDeferred = true;
+        } else if (AWaitForStop) {
             WaitForStop();
         }
         return;
     }
+    ReapRetiredEventThreads();
     FLastRead = 0;
     std::lock_guard lock(FExitLock);
     if (TVideoState* opening = FVideoStateCB) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/FFBaseComponent.h"
@@ -248,6 +249,7 @@ private:
     void DoSDLQuit();
     void StartPlayThread();
     void JoinPlayThread();
+    void ReapRetiredEventThreads();
     void ReleaseFailedOpen();
     // Closes and frees the held record, if any; true when there was one.
     bool ReleaseState();
@@ -343,7 +345,15 @@ private:
     TPlayEvent FPlayEvent;
     std::mutex FEventThreadLock;  // guards FEventThread
     std::unique_ptr<TEventThread> FEventThread;
+    // Event threads that a stop made inside one of their handlers could not wait for; each ends once
+    // that handler returns and is joined by the next open or stop, or by the destructor.
+    std::vector<std::unique_ptr<TEventThread>> FRetiredEventThreads;  // under FEventThreadLock
     std::atomic<bool> FEventsRunning{false};
+    // The thread that runs a state report which an engine thread hands over synchronously (psPlay), for
+    // as long as it runs; a stop inside it cannot wait for that engine thread.
+    std::atomic<std::thread::id> FStateReportOn{};
+    // Such a stop was made: the engine thread ends the file once the report has returned.
+    std::atomic<bool> FStopDeferred{false};
     std::vector<int16_t> FViewSamples;  // play thread
     std::mutex FOptionsLock;  // guards FOptions: the owner sets options while a file's exit renews them
     std::unique_ptr<TFFOptions> FOptions;

@@ -95,25 +95,62 @@ TEventThread::~TEventThread() {
 void TEventThread::Execute() {
     bool finalState = false;
     while (!Terminated()) {
-        const TEventItem item = FRing.PopupEvent();
-        if (item.EventType == etPosition) {
-            const int64_t pts = item.Position;
-            if (FDelivery.Position) {
-                Deliver([this, pts] { FDelivery.Position(pts); }, "OnPosition");
-            }
-        } else if (item.EventType == etState) {
-            const TPlayState state = item.State;
-            if (FDelivery.State) {
-                Deliver([this, state] { FDelivery.State(state); }, "OnState");
-            }
-            if (state == psStop) {
-                finalState = true;
-                break;
-            }
-        } else if (item.EventType == etStop) {
+        if (DeliverNext(finalState) == TNextItem::Last) {
             break;
         }
         WaitForItem();
+    }
+    // A retired thread leaves the last report to the thread that retired it.
+    if (!finalState && !FRetired && FDelivery.State) {
+        FFinishing = true;
+        Deliver([this] { FDelivery.State(psStop); }, "OnState");
+    }
+}
+
+TEventThread::TNextItem TEventThread::DeliverNext(bool& AFinalState) {
+    const TEventItem item = FRing.PopupEvent();
+    if (item.EventType == etPosition) {
+        const int64_t pts = item.Position;
+        if (FDelivery.Position) {
+            Deliver([this, pts] { FDelivery.Position(pts); }, "OnPosition");
+        }
+    } else if (item.EventType == etState) {
+        const TPlayState state = item.State;
+        if (state == psStop) {
+            FFinishing = true;
+        }
+        if (FDelivery.State) {
+            Deliver([this, state] { FDelivery.State(state); }, "OnState");
+        }
+        if (state == psStop) {
+            AFinalState = true;
+            return TNextItem::Last;
+        }
+    } else if (item.EventType == etStop) {
+        return TNextItem::Last;
+    } else {
+        return TNextItem::Empty;
+    }
+    return TNextItem::Delivered;
+}
+
+bool TEventThread::DeliveringOnThisStack() const {
+    return FDeliveringOn.load() == std::this_thread::get_id();
+}
+
+void TEventThread::RetireAndFinish() {
+    FRetired = true;
+    Terminate();
+    // The handler on the stack may itself be the file's last report.
+    if (FFinishing.exchange(true)) {
+        return;
+    }
+    bool finalState = false;
+    for (;;) {
+        const TNextItem next = DeliverNext(finalState);
+        if (next != TNextItem::Delivered) {
+            break;
+        }
     }
     if (!finalState && FDelivery.State) {
         Deliver([this] { FDelivery.State(psStop); }, "OnState");
@@ -129,11 +166,21 @@ void TEventThread::WaitForItem() {
 // thread goes on delivering.
 void TEventThread::Deliver(const std::function<void()>& ACall, const char* AWhat) {
     const bool inMainThread = !FDelivery.TriggerEventInMainThread || FDelivery.TriggerEventInMainThread();
+    // Marks the thread that runs the handler for as long as it runs (nested calls restore the mark).
+    const std::function<void()> marked = [this, &ACall] {
+        const std::thread::id previous = FDeliveringOn.exchange(std::this_thread::get_id());
+        struct TRestore {
+            std::atomic<std::thread::id>& Mark;
+            std::thread::id Previous;
+            ~TRestore() { Mark.store(Previous); }
+        } restore{FDeliveringOn, previous};
+        ACall();
+    };
     try {
         if (inMainThread) {
-            MySynchronize(ACall);
+            MySynchronize(marked);
         } else {
-            ACall();
+            marked();
         }
     } catch (const std::exception& e) {
         FFLogger().Log(FDelivery.Sender, llError, std::string("Error occurs ") + AWhat + ": " + e.what());

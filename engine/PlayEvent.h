@@ -7,9 +7,11 @@
 // one of the same kind that is still waiting.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include "engine/FFBaseComponent.h"
 #include "engine/FormatConverter.h"
@@ -60,15 +62,32 @@ public:
     TEventThread(TPlayEvent& ARing, TEventDelivery ADelivery);
     ~TEventThread() override;
 
+    // True when the calling thread is running one of this thread's handler calls: a handler that stops
+    // the file. Waiting for this thread there would wait for the caller's own stack to unwind.
+    bool DeliveringOnThisStack() const;
+    // For a stop made inside a handler: the thread takes nothing more from the ring and ends as soon as
+    // the handler call returns, without a final report; the calling thread hands the reports still
+    // waiting in the ring to the owner itself, up to and including psStop, so that psStop is still the
+    // file's last report and comes before anything of a next file.
+    void RetireAndFinish();
+
 protected:
     void Execute() override;
 
 private:
+    enum class TNextItem { Delivered, Empty, Last };
+    // Takes one item from the ring and hands it over; Last for psStop (AFinalState set) and etStop.
+    TNextItem DeliverNext(bool& AFinalState);
     void Deliver(const std::function<void()>& ACall, const char* AWhat);
     void WaitForItem();
 
     TPlayEvent& FRing;
     TEventDelivery FDelivery;
+    // The thread that runs a handler call of this thread right now; none between calls.
+    std::atomic<std::thread::id> FDeliveringOn{};
+    std::atomic<bool> FRetired{false};
+    // The file's last report is being handed over (or has been).
+    std::atomic<bool> FFinishing{false};
 };
 
 // What one position check sees of the file.
