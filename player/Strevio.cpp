@@ -9,6 +9,7 @@
 #include "platform/qt/QtDispatcher.h"
 #include "player/Configuration.h"
 #include "player/FormMainSrc.h"
+#include "player/FormSettingsSrc.h"
 #include "player/SessionEnd.h"
 #include "player/Skin.h"
 #include "winutils/Winutils.h"
@@ -59,6 +60,9 @@ int RunPlayer(int argc, char** argv) {
         });
         player::TFormMain form(configuration, arguments);
         window = &form;
+        // Destroyed before the main window, whose child it is.
+        player::TFormSettings settings(configuration, &form);
+        form.ShowSettingsDialog = [&settings] { settings.exec(); };
         if (const std::optional<int> setupCode = form.ShowMainForm()) {
             code = *setupCode;
         } else {
