@@ -8,6 +8,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QMoveEvent>
 #include <QScreen>
 #include <QSlider>
 #include <QTimer>
@@ -21,9 +23,12 @@
 #include <exception>
 #include <filesystem>
 
+#include "engine/Bitmap.h"
 #include "engine/FFPlay.h"
 #include "platform/SpecialFolders.h"
 #include "player/Configuration.h"
+#include "player/FullScreen.h"
+#include "player/Myoneinstance.h"
 #include "player/Skin.h"
 #include "player/VideoPanel.h"
 #include "winutils/Winutils.h"
@@ -134,7 +139,16 @@ TFormMain::TFormMain(Configuration& configuration, QStringList arguments, QWidge
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     receiver_ = std::make_unique<platform::WindowMessageReceiver>(
         this, [this](const platform::WindowMessage& message) { HandleMessage(message); });
+    connect(FullscreenTimer, &QTimer::timeout, this, [this] { FullscreenTimerTimer(); });
 
+    // A later start hands its arguments to the first one in here and is then done.
+    one_instance = std::make_unique<MyOneInstance>(arguments_, this);
+    one_instance->OnInstanceStarted = [this](const QStringList& params) {
+        OneInstance1InstanceStarted(params);
+    };
+    if (one_instance->TerminateRequested()) {
+        return;
+    }
     winutils::StartDebugLog();
     DebugLog(DEBUG_GENERAL, "TFormMain::TFormMain: Posting init message");
     platform::PostMessage(this, WM_INIT_PLAYER);
@@ -278,6 +292,12 @@ void TFormMain::HandleMessage(const platform::WindowMessage& message) {
         case WM_NEW_INSTANCE_ARGS:
             NewInstanceStartedHandler();
             break;
+        case WM_LEAVE_FULL_SCREEN:
+            SetFullScreen(false);
+            break;
+        case WM_TOGGLE_FULL_SCREEN:
+            SetFullScreen(!isMaximized());
+            break;
         default:
             DebugLog(DEBUG_GENERAL, "TFormMain: message %u not handled", message.msg);
             break;
@@ -285,6 +305,9 @@ void TFormMain::HandleMessage(const platform::WindowMessage& message) {
 }
 
 std::optional<int> TFormMain::ShowMainForm() {
+    if (one_instance && one_instance->TerminateRequested()) {
+        return 0;
+    }
     if (arguments_.size() == 1 &&
         (arguments_[0] == QStringLiteral("-install") || arguments_[0] == QStringLiteral("-uninstall"))) {
         return RunSetupMode(arguments_[0] == QStringLiteral("-uninstall"));
@@ -368,6 +391,7 @@ void TFormMain::InitHandler() {
             DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: Not a file to play [%s]", first.c_str());
         }
     }
+    InstallKeyboardHook(this);
     DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler END");
 }
 
@@ -381,6 +405,9 @@ void TFormMain::CreatePlayer() {
             FFPlayerPosition(sender, pts);
         };
         MyPlayer_->OnState = [this](TObject* sender, TPlayState state) { FFPlayerState(sender, state); };
+        MyPlayer_->OnVideoHook = [this](TObject* sender, TObject* bitmap, const int64_t& pts, bool& update) {
+            FFPlayerVideoHook(sender, bitmap, pts, update);
+        };
     } catch (const std::exception& e) {
         DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: cannot create the player: %s", e.what());
         MyPlayer_.reset();
@@ -388,9 +415,18 @@ void TFormMain::CreatePlayer() {
 }
 
 void TFormMain::UpdateMonitorLimits() {
-    // The window is kept inside the primary monitor only in full-screen handling, which sets these.
-    keep_inside_primary = false;
-    primary_left = primary_top = primary_width = primary_height = 0;
+    std::vector<MonitorInfo> monitors;
+    const QScreen* primaryScreen = QGuiApplication::primaryScreen();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        monitors.push_back({screen->geometry(), screen == primaryScreen});
+    }
+    const PrimaryLimit limit =
+        RecomputePrimaryLimit(monitors, config_.Preferences.UseDirectDraw, PrimaryRect());
+    keep_inside_primary = limit.keepInside;
+    primary_left = limit.primary.left();
+    primary_top = limit.primary.top();
+    primary_width = limit.primary.width();
+    primary_height = limit.primary.height();
 }
 
 void TFormMain::PlayCurrentVideo() {
@@ -772,6 +808,21 @@ void TFormMain::NewInstanceStartedHandler() {
     DebugLog(DEBUG_GENERAL, "TFormMain::NewInstanceStartedHandler: END");
 }
 
+void TFormMain::OneInstance1InstanceStarted(const QStringList& params) {
+    DebugLog(DEBUG_GENERAL, "TFormMain::OneInstance1InstanceStarted BEGIN");
+    DebugLog(DEBUG_GENERAL, "TFormMain::OneInstance1InstanceStarted: params->Count=%d",
+             static_cast<int>(params.size()));
+    for (qsizetype i = 0; i < params.size(); ++i) {
+        DebugLog(DEBUG_GENERAL, "TFormMain::OneInstance1InstanceStarted: params[%d]=[%s]",
+                 static_cast<int>(i), params[i].toUtf8().constData());
+    }
+    if (!params.isEmpty()) {
+        cmdline_args = params;
+        platform::PostMessage(this, WM_NEW_INSTANCE_ARGS);
+    }
+    DebugLog(DEBUG_GENERAL, "TFormMain::OneInstance1InstanceStarted END");
+}
+
 void TFormMain::EndSessionHandler() {
     DebugLog(DEBUG_GENERAL, "TFormMain::EndSessionHandler");
     close();
@@ -813,6 +864,176 @@ void TFormMain::FocusVideoPanel() {
     try {
         Panel1->setFocus(Qt::OtherFocusReason);
     } catch (const std::exception&) {
+    }
+}
+
+void TFormMain::SetFullScreen(bool on) {
+    if (on) {
+        true_full_screen = true;
+        PanelControls->hide();
+        full_screen_entered = true;
+        // Changing the window's flags takes it off the screen; it comes back maximised.
+        setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+        show();
+    } else {
+        setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+        const Qt::WindowFlags flags = windowFlags();
+        const Qt::WindowFlags normal = flags & ~(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+        if (normal != flags) {
+            setWindowFlags(normal);
+            show();
+        }
+        true_full_screen = false;
+        if (MyPlayer_) {
+            MyPlayer_->VideoHook = false;
+        }
+        FullscreenTimer->stop();
+        PanelControls->show();
+    }
+}
+
+void TFormMain::InvalidateScreen() {
+    try {
+        if (MyPlayer_ && MyPlayer_->ScreenHandle() != nullptr) {
+            Panel1->repaint();
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+void TFormMain::FormResize() {
+    if (player_ok) {
+        if (maximized_hint) {
+            MyPlayer_->VideoHook = false;
+            FullscreenTimer->stop();
+        }
+        if (isMaximized() && !true_full_screen) {
+            MyPlayer_->VideoHook = true;
+            FullscreenTimer->start();
+            maximized_hint = true;
+        } else {
+            maximized_hint = false;
+        }
+        if (full_screen_entered) {
+            InvalidateScreen();
+            MyPlayer_->UpdateScreenPosition();
+            last_width = frameGeometry().width();
+            last_height = frameGeometry().height();
+            MyPlayer_->VideoHook = true;
+            FullscreenTimer->start(2000);
+            full_screen_entered = false;
+        }
+        try {
+            const QRect frame = frameGeometry();
+            if (IsNormalState() && keep_inside_primary) {
+                const QPoint inside = KeepInsidePrimary(frame.topLeft(), frame.size(), PrimaryRect());
+                if (inside != frame.topLeft()) {
+                    move(inside);
+                }
+            }
+            if (frame.width() != last_width || frame.height() != last_height) {
+                InvalidateScreen();
+                MyPlayer_->UpdateScreenPosition();
+                last_width = frame.width();
+                last_height = frame.height();
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    ArrangeControls();
+}
+
+void TFormMain::FullscreenTimerTimer() {
+    if (MyPlayer_) {
+        MyPlayer_->VideoHook = false;
+    }
+}
+
+void TFormMain::ArrangeControls() {
+    if (PanelControls->isHidden()) {
+        return;
+    }
+    BarWidths bar;
+    bar.client = width();
+    bar.stop = ButtonStop->width();
+    bar.playOrPause = ButtonPlayOrPause->width();
+    bar.open = ButtonOpen->width();
+    bar.setup = ButtonSetup->width();
+    bar.about = ButtonAbout->width();
+    bar.sound = ButtonSound->width();
+    bar.volume = PanelVolume->width();
+    bar.setupAndAboutVisible = !ButtonSetup->isHidden() && !ButtonAbout->isHidden();
+    // Until the bar has been arranged once, PanelDuration holds what the other controls leave.
+    bar.duration = bar_duration_width_;
+    if (bar.duration < 0) {
+        bar.duration = bar.client - bar.stop - bar.playOrPause - bar.open - bar.sound - bar.volume -
+                       (bar.setupAndAboutVisible ? bar.setup + bar.about : 0);
+    }
+    const bool bothHidden = ButtonSetup->isHidden() && ButtonAbout->isHidden();
+    const BarArrangement arranged = ArrangeBar(bar);
+    if (bar.setupAndAboutVisible && !arranged.setupAndAboutVisible) {
+        ButtonSetup->hide();
+        ButtonAbout->hide();
+    } else if (bothHidden && arranged.setupAndAboutVisible) {
+        // The bar's layout keeps them in their places after Open.
+        ButtonSetup->show();
+        ButtonAbout->show();
+    }
+    bar_duration_width_ = arranged.duration;
+    TrackBarProgress->setVisible(arranged.progressVisible);
+    LabelTotalDuration->setVisible(arranged.totalVisible);
+}
+
+void TFormMain::FFPlayerVideoHook(TObject* /*Sender*/, TObject* ABitmap, const int64_t& /*APTS*/,
+                                  bool& /*AUpdate*/) {
+    if (auto* bitmap = dynamic_cast<TBitmap*>(ABitmap)) {
+        DrawFullScreenHint(*bitmap, true_full_screen.load(std::memory_order_relaxed));
+    }
+}
+
+QRect TFormMain::PrimaryRect() const {
+    return {primary_left, primary_top, primary_width, primary_height};
+}
+
+bool TFormMain::IsNormalState() const {
+    return (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) == 0;
+}
+
+void TFormMain::WindowMoved() {
+    const QRect frame = frameGeometry();
+    if (keep_inside_primary && IsNormalState()) {
+        const QPoint inside = KeepInsidePrimary(frame.topLeft(), frame.size(), PrimaryRect());
+        if (inside != frame.topLeft()) {
+            move(inside);
+            return;  // the move comes back here
+        }
+    }
+    if (player_ok && (frame.top() != last_top || frame.left() != last_left)) {
+        last_top = frame.top();
+        last_left = frame.left();
+        try {
+            MyPlayer_->UpdateScreenPosition();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void TFormMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    FormResize();
+}
+
+void TFormMain::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    WindowMoved();
+}
+
+void TFormMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Maximising or restoring without a window manager changes no size, yet the hint must follow.
+    if (event->type() == QEvent::WindowStateChange) {
+        FormResize();
     }
 }
 

@@ -2,9 +2,11 @@
 // on close, and the main window's side of playing a file.
 #pragma once
 
+#include <QRect>
 #include <QStringList>
 #include <QWidget>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,6 +27,7 @@ class TCustomPlayer;
 namespace player {
 
 class Configuration;
+class MyOneInstance;
 class VideoPanel;
 
 // The private messages of the main window.
@@ -61,6 +64,16 @@ public:
     void StopPlayback();
     // Log-off, shut-down or SIGTERM: closes the window the way the user would.
     void EndSessionHandler();
+    // A later start handed these arguments over.
+    void OneInstance1InstanceStarted(const QStringList& params);
+
+    // Full screen and window geometry.
+    void SetFullScreen(bool on);
+    void FormResize();
+    void FullscreenTimerTimer();
+    void ArrangeControls();
+    // Runs on the engine's video decoder thread.
+    void FFPlayerVideoHook(TObject* Sender, TObject* ABitmap, const int64_t& APTS, bool& AUpdate);
 
     // Engine events.
     void FFPlayerFileOpen(TObject* Sender, const int64_t& ADuration, int AFrameWidth, int AFrameHeight,
@@ -115,10 +128,12 @@ public:
     std::string current_video;
     uint32_t directx_version = 0;
     QStringList cmdline_args;
-    bool true_full_screen = false;
+    std::atomic<bool> true_full_screen{false};  // also read by the video hook's thread
     bool maximized_hint = false;
     bool full_screen_entered = false;
     bool initialised() const { return initialised_; }
+    // The single-instance object; lives as long as the window.
+    std::unique_ptr<MyOneInstance> one_instance;
 
     // Controls.
     VideoPanel* Panel1 = nullptr;
@@ -143,6 +158,9 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void BuildControls();
@@ -159,6 +177,10 @@ private:
     void ResumeIfPausedHere(bool pausedHere);
     bool IsPrimaryMouseButtonDown() const;
     void SetProgressFromCode(int position);
+    void InvalidateScreen();
+    void WindowMoved();
+    bool IsNormalState() const;
+    QRect PrimaryRect() const;
 
     Configuration& config_;
     QStringList arguments_;
@@ -166,6 +188,7 @@ private:
     std::unique_ptr<platform::WindowMessageReceiver> receiver_;
     bool initialised_ = false;
     bool closed_ = false;
+    int bar_duration_width_ = -1;  // PanelDuration's width as the bar's layout last set it
 };
 
 }  // namespace player
