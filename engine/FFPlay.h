@@ -131,7 +131,7 @@ public:
     int64_t StartTime() const { return Fstart_time; }
     void SetStartTime(int64_t AValue);
 
-    // Properties that only store their value (read by the Part of the engine that uses them).
+    // Properties that only store their value (read by the engine code that uses them).
     TAudioDriver AudioDriver = adDefault;
     bool AudioHook = false;
     // Read by the audio callback at every device period.

@@ -8,6 +8,7 @@
 
 #include "platform/qt/QtDispatcher.h"
 #include "player/Configuration.h"
+#include "player/FormDonateSrc.h"
 #include "player/FormMainSrc.h"
 #include "player/FormSettingsSrc.h"
 #include "player/SessionEnd.h"
@@ -60,7 +61,9 @@ int RunPlayer(int argc, char** argv) {
         });
         player::TFormMain form(configuration, arguments);
         window = &form;
-        // Destroyed before the main window, whose child it is.
+        // Destroyed before the main window, whose children they are.
+        player::TFormDonate donate(&form);
+        form.ShowDonateIfDue = [&configuration, &donate] { player::ShowDonateIfDue(configuration, donate); };
         player::TFormSettings settings(configuration, &form);
         form.ShowSettingsDialog = [&settings] { settings.exec(); };
         if (const std::optional<int> setupCode = form.ShowMainForm()) {
