@@ -8,6 +8,7 @@
 
 #include "platform/qt/QtDispatcher.h"
 #include "player/Configuration.h"
+#include "player/FormAboutSrc.h"
 #include "player/FormDonateSrc.h"
 #include "player/FormMainSrc.h"
 #include "player/FormSettingsSrc.h"
@@ -63,6 +64,8 @@ int RunPlayer(int argc, char** argv) {
         window = &form;
         // Destroyed before the main window, whose children they are.
         player::TFormDonate donate(&form);
+        player::TFormAbout about(donate, &form);
+        form.ShowAboutDialog = [&about] { about.exec(); };
         form.ShowDonateIfDue = [&configuration, &donate] { player::ShowDonateIfDue(configuration, donate); };
         player::TFormSettings settings(configuration, &form);
         form.ShowSettingsDialog = [&settings] { settings.exec(); };

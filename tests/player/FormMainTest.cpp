@@ -404,6 +404,11 @@ TEST_F(FormMainTest, SetupWordsActOnlyAsTheOnlyArgumentInExactCase) {
         EXPECT_TRUE(form_->isVisible());
         form_.reset();
     }
+    // Without the association setter beside the program, installing fails.
+    config_ = std::make_unique<player::Configuration>(programFolder_.path());
+    form_ = std::make_unique<TFormMain>(*config_, QStringList{"-install"});
+    EXPECT_EQ(form_->ShowMainForm(), 1);
+    std::filesystem::copy_file(STREVIO_TEST_SETTER, programFolder_ / "StrevioSetupFileAssociations");
     config_ = std::make_unique<player::Configuration>(programFolder_.path());
     form_ = std::make_unique<TFormMain>(*config_, QStringList{"-install"});
     EXPECT_EQ(form_->ShowMainForm(), 0);
