@@ -1,6 +1,7 @@
 // The player program: builds the configuration, the application and the main window, and runs the
 // window until it closes.
 #include <QApplication>
+#include <QCheckBox>
 #include <QStringList>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "player/Configuration.h"
 #include "player/FormAboutSrc.h"
 #include "player/FormDonateSrc.h"
+#include "player/FormInfoSrc.h"
 #include "player/FormMainSrc.h"
 #include "player/FormSettingsSrc.h"
 #include "player/SessionEnd.h"
@@ -66,6 +68,11 @@ int RunPlayer(int argc, char** argv) {
         player::TFormDonate donate(&form);
         player::TFormAbout about(donate, &form);
         form.ShowAboutDialog = [&about] { about.exec(); };
+        player::TFormInfo info(&form);
+        form.ShowMultiMonitorNotice = [&info] {
+            info.ShowInfo(0, "", "");
+            return info.CheckDoNotDisplay->isChecked();
+        };
         form.ShowDonateIfDue = [&configuration, &donate] { player::ShowDonateIfDue(configuration, donate); };
         player::TFormSettings settings(configuration, &form);
         form.ShowSettingsDialog = [&settings] { settings.exec(); };
