@@ -489,29 +489,7 @@ bool TCustomDecoder::opt_default(const std::string& AName, const std::string& AV
 }
 
 bool TCustomDecoder::DefaultOptions(const std::string& AOptions) {
-    if (AOptions.empty()) {
-        return true;
-    }
-    FFLogger().Log(this, llInfo, "ParseOptions: " + AOptions);
-    int numChars = 0;
-    int numArgs = 0;
-    parse_cmdline(AOptions.c_str(), nullptr, nullptr, numChars, numArgs);
-    std::vector<char*> args(static_cast<size_t>(numArgs));
-    std::vector<char> buffer(static_cast<size_t>(numChars) + 1);
-    parse_cmdline(AOptions.c_str(), args.data(), buffer.data(), numChars, numArgs);
-    bool result = true;
-    const int count = numArgs - 1;  // the final entry is the empty terminator
-    for (int i = 0; i < count; ++i) {
-        const std::string word = args[static_cast<size_t>(i)];
-        if (word.size() > 1 && word[0] == '-') {
-            const std::string value = i + 1 < count ? args[static_cast<size_t>(i + 1)] : "";
-            if (!opt_default(word.substr(1), value)) {
-                result = false;
-            }
-            ++i;
-        } else {
-            ff::av_log(nullptr, AV_LOG_ERROR, "Invalid option found while parsing options, ignore\n");
-        }
-    }
-    return result;
+    return ParseDefaultOptions(this, AOptions, [this](const std::string& AName, const std::string& AValue) {
+        return opt_default(AName, AValue);
+    });
 }

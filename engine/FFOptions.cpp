@@ -1,5 +1,7 @@
 #include "engine/FFOptions.h"
 
+#include <vector>
+
 #include "engine/FFLog.h"
 #include "engine/Myutils.h"
 
@@ -443,4 +445,33 @@ AVDictionary** setup_find_stream_info_opts(AVFormatContext* AContext, const AVDi
         opts[i] = filter_codec_opts(ACodecOpts, stream->codecpar->codec_id, AContext, stream, nullptr);
     }
     return opts;
+}
+
+bool ParseDefaultOptions(TObject* ASender, const std::string& AOptions,
+                         const std::function<bool(const std::string& AName, const std::string& AValue)>& AOptDefault) {
+    if (AOptions.empty()) {
+        return true;
+    }
+    FFLogger().Log(ASender, llInfo, "ParseOptions: " + AOptions);
+    int numChars = 0;
+    int numArgs = 0;
+    parse_cmdline(AOptions.c_str(), nullptr, nullptr, numChars, numArgs);
+    std::vector<char*> args(static_cast<size_t>(numArgs));
+    std::vector<char> buffer(static_cast<size_t>(numChars) + 1);
+    parse_cmdline(AOptions.c_str(), args.data(), buffer.data(), numChars, numArgs);
+    bool result = true;
+    const int count = numArgs - 1;  // the final entry is the empty terminator
+    for (int i = 0; i < count; ++i) {
+        const std::string word = args[static_cast<size_t>(i)];
+        if (word.size() > 1 && word[0] == '-') {
+            const std::string value = i + 1 < count ? args[static_cast<size_t>(i + 1)] : "";
+            if (!AOptDefault(word.substr(1), value)) {
+                result = false;
+            }
+            ++i;
+        } else {
+            ff::av_log(nullptr, AV_LOG_ERROR, "Invalid option found while parsing options, ignore\n");
+        }
+    }
+    return result;
 }

@@ -2,6 +2,7 @@
 // resampler, the routing of a named option to them, and FFmpeg error texts.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "engine/FFAPI.h"
@@ -75,3 +76,10 @@ AVDictionary* filter_codec_opts(const AVDictionary* ACodecOpts, AVCodecID ACodec
 // One filtered dictionary per stream (allocated with av_mallocz); null without streams or memory. The
 // caller frees every element and the array.
 AVDictionary** setup_find_stream_info_opts(AVFormatContext* AContext, const AVDictionary* ACodecOpts);
+
+class TObject;
+
+// Splits a command-line style text ("-name value -name2 value2") and hands each pair to AOptDefault.
+// Words that do not start an option are logged and skipped. False when any pair was refused.
+bool ParseDefaultOptions(TObject* ASender, const std::string& AOptions,
+                         const std::function<bool(const std::string& AName, const std::string& AValue)>& AOptDefault);
