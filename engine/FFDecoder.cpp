@@ -289,7 +289,7 @@ bool StreamIs(AVFormatContext* ic, int AIndex, AVMediaType AType) {
 
 }  // namespace
 
-bool TCustomDecoder::IsAudioStream(int AStreamIndex) {
+bool TCustomDecoder::IsStreamOfType(int AStreamIndex, AVMediaType AType) {
     if (!FFileHandle) {
         DoErrLog(kLevelWarning, kNotLoaded);
         return false;
@@ -298,31 +298,15 @@ bool TCustomDecoder::IsAudioStream(int AStreamIndex) {
         DoErrLog(kLevelError, Format("stream index #%d is invalid.", AStreamIndex));
         return false;
     }
-    return StreamIs(FFileHandle, AStreamIndex, AVMEDIA_TYPE_AUDIO);
+    return StreamIs(FFileHandle, AStreamIndex, AType);
 }
 
-bool TCustomDecoder::IsVideoStream(int AStreamIndex) {
-    if (!FFileHandle) {
-        DoErrLog(kLevelWarning, kNotLoaded);
-        return false;
-    }
-    if (AStreamIndex < 0 || AStreamIndex >= FStreamCount) {
-        DoErrLog(kLevelError, Format("stream index #%d is invalid.", AStreamIndex));
-        return false;
-    }
-    return StreamIs(FFileHandle, AStreamIndex, AVMEDIA_TYPE_VIDEO);
-}
+bool TCustomDecoder::IsAudioStream(int AStreamIndex) { return IsStreamOfType(AStreamIndex, AVMEDIA_TYPE_AUDIO); }
+
+bool TCustomDecoder::IsVideoStream(int AStreamIndex) { return IsStreamOfType(AStreamIndex, AVMEDIA_TYPE_VIDEO); }
 
 bool TCustomDecoder::IsSubtitleStream(int AStreamIndex) {
-    if (!FFileHandle) {
-        DoErrLog(kLevelWarning, kNotLoaded);
-        return false;
-    }
-    if (AStreamIndex < 0 || AStreamIndex >= FStreamCount) {
-        DoErrLog(kLevelError, Format("stream index #%d is invalid.", AStreamIndex));
-        return false;
-    }
-    return StreamIs(FFileHandle, AStreamIndex, AVMEDIA_TYPE_SUBTITLE);
+    return IsStreamOfType(AStreamIndex, AVMEDIA_TYPE_SUBTITLE);
 }
 
 TPathFileName TCustomDecoder::GetFileName() {

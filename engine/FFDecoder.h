@@ -129,6 +129,8 @@ public:
     TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
 
 protected:
+    // The index is valid and names a stream of that type; logs why not.
+    bool IsStreamOfType(int AStreamIndex, AVMediaType AType);
     // Validates a stream index for a typed getter; -1 means the first stream of that type.
     int CheckStreamIndex(int AIndex, AVMediaType AType);
     static int interrupt_callback(void* opaque);
