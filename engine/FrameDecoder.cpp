@@ -169,18 +169,21 @@ bool TFFDecoder::CanSeek() {
     return true;
 }
 
-int TFFDecoder::SelectVideoStreamIndex(int AIndex) {
+// Without an asked index the stream chosen before stays; an asked one must be valid and of that type.
+int TFFDecoder::ResolveStreamIndex(int AIndex, int ADesired, AVMediaType AType) {
     if (!CheckHandle()) {
         return -1;
     }
-    int index = AIndex;
-    if (index < 0 && FDesireVideoIndex >= 0) {
-        index = FDesireVideoIndex;
-    } else {
-        index = CheckStreamIndex(AIndex, AVMEDIA_TYPE_VIDEO);
-        if (index < 0) {
-            return -1;
-        }
+    if (AIndex < 0 && ADesired >= 0) {
+        return ADesired;
+    }
+    return CheckStreamIndex(AIndex, AType);
+}
+
+int TFFDecoder::SelectVideoStreamIndex(int AIndex) {
+    const int index = ResolveStreamIndex(AIndex, FDesireVideoIndex, AVMEDIA_TYPE_VIDEO);
+    if (index < 0) {
+        return -1;
     }
     if (index != FDesireVideoIndex) {
         ResetPicture();
@@ -197,17 +200,9 @@ int TFFDecoder::SelectVideoStreamIndex(int AIndex) {
 }
 
 int TFFDecoder::SelectAudioStreamIndex(int AIndex) {
-    if (!CheckHandle()) {
+    const int index = ResolveStreamIndex(AIndex, FDesireAudioIndex, AVMEDIA_TYPE_AUDIO);
+    if (index < 0) {
         return -1;
-    }
-    int index = AIndex;
-    if (index < 0 && FDesireAudioIndex >= 0) {
-        index = FDesireAudioIndex;
-    } else {
-        index = CheckStreamIndex(AIndex, AVMEDIA_TYPE_AUDIO);
-        if (index < 0) {
-            return -1;
-        }
     }
     if (index != FDesireAudioIndex) {
         ResetWaveInfo();

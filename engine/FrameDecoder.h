@@ -138,6 +138,7 @@ protected:
     using TDecodeStep = std::function<int(AVPacket*)>;
 
     bool CanSeek();
+    int ResolveStreamIndex(int AIndex, int ADesired, AVMediaType AType);
     int SelectVideoStreamIndex(int AIndex);
     int SelectAudioStreamIndex(int AIndex);
     AVCodecContext* OpenVideoDecoder(int AIndex);
