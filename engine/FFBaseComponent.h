@@ -56,6 +56,8 @@ enum _TShowMode : int32_t {
     SHOW_MODE_NONE = 4,
     SHOW_MODE_NB = 5
 };
+static_assert(int{smDefault} == SHOW_MODE_AUTO && int{smVideo} == SHOW_MODE_VIDEO && int{smWaves} == SHOW_MODE_WAVES &&
+              int{smRDFT} == SHOW_MODE_RDFT && int{smNone} == SHOW_MODE_NONE);
 
 // 0..128, where 128 is full volume.
 using TAudioVolume = uint8_t;

@@ -80,6 +80,11 @@ struct MasterCase {
     int expected;
 };
 
+void PrintTo(const MasterCase& c, std::ostream* os) {
+    *os << "wanted " << c.wanted << (c.video ? " video" : "") << (c.audio ? " audio" : "") << " -> "
+        << c.expected;
+}
+
 class MasterClockTest : public ::testing::TestWithParam<MasterCase> {};
 
 TEST_P(MasterClockTest, ChoosesByWantedTypeAndOpenStreams) {
@@ -122,6 +127,11 @@ struct SpeedCase {
     double speed;
     double expected;
 };
+
+void PrintTo(const SpeedCase& c, std::ostream* os) {
+    *os << c.videoPackets << " video and " << c.audioPackets << " audio packets, speed " << c.speed << " -> "
+        << c.expected;
+}
 
 class ExternalClockSpeedTest : public ::testing::TestWithParam<SpeedCase> {
 protected:

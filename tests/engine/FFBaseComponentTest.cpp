@@ -24,12 +24,3 @@ TEST(FFBaseComponent, IntToSeekFlagsKeepsLowestBitOnly) {
     EXPECT_EQ(IntToSeekFlags(12), TSeekFlags{sfAny});
     EXPECT_EQ(IntToSeekFlags(8), TSeekFlags{sfFrame});
 }
-
-TEST(FFBaseComponent, OrdinalsAreFixed) {
-    EXPECT_EQ(psEnd, 5);
-    EXPECT_EQ(rtRewind, 4);
-    EXPECT_EQ(static_cast<int>(smNone), static_cast<int>(SHOW_MODE_NONE));
-    EXPECT_EQ(vdGDI, 2);
-    EXPECT_EQ(adWaveOut, 2);
-    EXPECT_EQ(etStop, 3);
-}

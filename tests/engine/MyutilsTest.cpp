@@ -97,10 +97,13 @@ TEST(Myutils, DateTimeHelpersFollowTheTimeZone) {
     EXPECT_EQ(LogDateTime(t, "yyyy-mm-dd hh:nn:ss zzz"), "2001-02-03 04:05:06 789");
 }
 
-TEST(Myutils, CountTimeTickExMeasuresFromThePreviousCall) {
+TEST(Myutils, CountTimeTickExMeasuresMicrosecondsFromThePreviousCall) {
     CountTimeTickEx();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const long long elapsed = std::stoll(CountTimeTickEx());
-    EXPECT_GE(elapsed, 0);
+    EXPECT_GE(elapsed, 20000);
+    // In microseconds: a 20 ms sleep never lasts the 20 s that nanoseconds would make of it.
+    EXPECT_LT(elapsed, 20000000);
 }
 
 TEST(Myutils, MySynchronizeOnTheMainThreadRunsAtOnce) {

@@ -24,10 +24,6 @@ std::optional<std::string> Env(const char* AName) {
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-// The drivers the test command chose, read before any test starts SDL.
-const std::optional<std::string> kStartVideoDriver = Env("SDL_VIDEODRIVER");
-const std::optional<std::string> kStartAudioDriver = Env("SDL_AUDIODRIVER");
-
 constexpr uint32_t kPictureColour = 0xFF0000;
 constexpr uint32_t kBackColour = 0x0000FF;
 
@@ -297,10 +293,15 @@ TEST(SDLHost, DriverVariablesFollowTheSettings) {
         s.DisableAudio = AAudio != adDefault;  // no sound server here: the variable is what is checked
         return s;
     };
+    // The drivers a user named before the start.
+    const std::string userVideo = "dummy";
+    const std::string userAudio = "dummy";
+    testsupport::ScopedEnv video("SDL_VIDEODRIVER", userVideo);
+    testsupport::ScopedEnv audio("SDL_AUDIODRIVER", userAudio);
     const Case cases[] = {
-        {"GDI output", settings(adDefault, vdGDI, false), "x11", kStartAudioDriver, "0"},
-        {"default keeps the user's choice", settings(adDefault, vdDefault, false), kStartVideoDriver,
-         kStartAudioDriver, std::nullopt},
+        {"GDI output", settings(adDefault, vdGDI, false), "x11", userAudio, "0"},
+        {"default keeps the user's choice", settings(adDefault, vdDefault, false), userVideo, userAudio,
+         std::nullopt},
         {"direct output", settings(adWaveOut, vdDirectDraw, false), "x11", "alsa", std::nullopt},
         {"display disabled", settings(adDirectSound, vdGDI, true), "dummy", "pulse", std::nullopt},
     };

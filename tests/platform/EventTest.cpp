@@ -19,6 +19,10 @@ struct InitialCase {
     TWaitResult second;  // a manual-reset event stays signalled, an auto-reset one is used up
 };
 
+void PrintTo(const InitialCase& c, std::ostream* os) {
+    *os << (c.manualReset ? "manual" : "auto") << " reset, " << (c.initialState ? "signalled" : "not signalled");
+}
+
 class EventInitialStateTest : public ::testing::TestWithParam<InitialCase> {};
 
 TEST_P(EventInitialStateTest, FirstAndSecondWaitFollowTheResetMode) {

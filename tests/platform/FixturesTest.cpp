@@ -29,6 +29,8 @@ struct ClipCase {
     const char* name;
 };
 
+void PrintTo(const ClipCase& c, std::ostream* os) { *os << c.name; }
+
 class FixtureClips : public ::testing::TestWithParam<ClipCase> {};
 
 TEST_P(FixtureClips, HoldTheirStreams) {

@@ -91,6 +91,8 @@ struct LineCase {
     int32_t info3;
 };
 
+void PrintTo(const LineCase& c, std::ostream* os) { *os << '"' << c.line << '"'; }
+
 class PersonalDataLineTest : public PersonalDataFileTest, public ::testing::WithParamInterface<LineCase> {};
 
 TEST_P(PersonalDataLineTest, ReadsTheLine) {

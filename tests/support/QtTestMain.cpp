@@ -2,8 +2,11 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include "tests/support/TestEnv.h"
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    const testsupport::TestProcessEnvironment environment(testsupport::QtOutput::Offscreen);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

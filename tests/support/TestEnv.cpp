@@ -1,10 +1,21 @@
 #include "tests/support/TestEnv.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+
+#include <gtest/gtest.h>
+
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace testsupport {
 
@@ -56,6 +67,70 @@ IsolatedHome::IsolatedHome()
       data_("XDG_DATA_HOME", MakeSubdir(dir_, "data")),
       runtime_("XDG_RUNTIME_DIR", MakeSubdir(dir_, "runtime")),
       tmp_("TMPDIR", MakeSubdir(dir_, "tmp")) {}
+
+namespace {
+
+bool HasDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    return display != nullptr && *display != '\0';
+}
+
+// Reads the display number that Xvfb writes to its -displayfd pipe once it accepts connections.
+std::string ReadDisplayNumber(int fd) {
+    std::string number;
+    pollfd pfd{fd, POLLIN, 0};
+    constexpr int kHangGuardMs = 30000;
+    while (poll(&pfd, 1, kHangGuardMs) > 0) {
+        char c = 0;
+        if (read(fd, &c, 1) != 1 || c == '\n') {
+            break;
+        }
+        number += c;
+    }
+    return number;
+}
+
+}  // namespace
+
+TestProcessEnvironment::TestProcessEnvironment(QtOutput qt) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    // ctest's discovery only lists the tests: no X server is needed for that.
+    const bool listing = GTEST_FLAG_GET(list_tests);
+    setenv("QT_QPA_PLATFORM", qt == QtOutput::XServer && !listing ? "xcb" : "offscreen", 1);
+    if (!HasDisplay() && !listing) {
+        StartPrivateDisplay();
+    }
+}
+
+TestProcessEnvironment::~TestProcessEnvironment() {
+    if (xvfb_ > 0) {
+        kill(xvfb_, SIGTERM);
+        waitpid(xvfb_, nullptr, 0);
+    }
+}
+
+void TestProcessEnvironment::StartPrivateDisplay() {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe");
+    }
+    const std::string fd = std::to_string(fds[1]);
+    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                          "-nolisten", "tcp", nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const int rc = posix_spawnp(&xvfb_, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    const std::string number = rc == 0 ? ReadDisplayNumber(fds[0]) : std::string();
+    close(fds[0]);
+    if (number.empty()) {
+        throw std::runtime_error("no DISPLAY is set and a private Xvfb could not be started");
+    }
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+}
 
 fs::path SupportDir() { return STREVIO_TEST_SUPPORT_DIR; }
 

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include <sys/types.h>
+
 namespace testsupport {
 
 // A fresh folder under the temporary folder, removed with everything in it on destruction.
@@ -53,6 +55,27 @@ private:
     ScopedEnv data_;
     ScopedEnv runtime_;
     ScopedEnv tmp_;
+};
+
+// The outputs a test process starts from, so that a test binary passes under plain `ctest` whatever the
+// caller's environment holds: SDL sound and pictures to its dummy drivers, and Qt offscreen (or on the X
+// server, for tests that embed native windows). A test that needs another output (SDL's x11 or disk
+// driver) sets it itself with ScopedEnv. When DISPLAY names no X server, a private Xvfb is started for
+// the life of the process, so tests that embed a window need no wrapper either. Made in main(), after
+// the test framework has read its flags.
+enum class QtOutput { Offscreen, XServer };
+
+class TestProcessEnvironment {
+public:
+    explicit TestProcessEnvironment(QtOutput qt);
+    ~TestProcessEnvironment();
+    TestProcessEnvironment(const TestProcessEnvironment&) = delete;
+    TestProcessEnvironment& operator=(const TestProcessEnvironment&) = delete;
+
+private:
+    void StartPrivateDisplay();
+
+    pid_t xvfb_ = -1;
 };
 
 // The folder of tests/support in the source tree (scripts such as the local HTTP server live there).

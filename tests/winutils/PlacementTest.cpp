@@ -22,6 +22,8 @@ struct PlacementCase {
     ScreenRect expected;
 };
 
+void PrintTo(const PlacementCase& c, std::ostream* os) { *os << c.what; }
+
 class PlacementFixture : public ::testing::TestWithParam<PlacementCase> {};
 using FLAVOURED(PlacementTest) = PlacementFixture;
 #ifdef WINUTILS_POLLWICK
