@@ -117,6 +117,9 @@ void TAudioDecoder::HandleSeekRequest() {
         for (auto& buffer : FBuffers) {
             buffer->Reset();
         }
+        for (TAudioParam& param : FAudioParams) {
+            param.next_pts = AV_NOPTS_VALUE;
+        }
         FCurrentPTS = AV_NOPTS_VALUE;
         FSeekIndex = -1;  // file-level times
         FSeekResult = TFFDecoder::Seek(FSeekPTS, FSeekFlags.load());

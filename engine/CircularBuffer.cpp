@@ -299,17 +299,17 @@ void TCircularBuffer::_Realloc(int ASize) {
 }
 
 void TCircularBufferStream::SetSize(int64_t ASize) {
-    FSize = static_cast<int32_t>(ASize);
+    FSize = ASize;
     if (FPosition > FSize) {
         Seek(0, soEnd);
     }
 }
 
 int TCircularBufferStream::Write(const void* ABuffer, int ACount) {
-    if (FPosition < 0 || ACount < 0 || static_cast<int64_t>(FPosition) + ACount <= 0) {
+    if (FPosition < 0 || ACount < 0 || FPosition + ACount <= 0) {
         return 0;
     }
-    FSize = std::max<int32_t>(FSize, FPosition + ACount);
+    FSize = std::max(FSize, FPosition + ACount);
     const int written = FBuffer.Write(ABuffer, ACount);
     if (written > 0) {
         FPosition += written;
@@ -320,13 +320,13 @@ int TCircularBufferStream::Write(const void* ABuffer, int ACount) {
 int64_t TCircularBufferStream::Seek(int64_t AOffset, TSeekOrigin AOrigin) {
     switch (AOrigin) {
         case soBeginning:
-            FPosition = static_cast<int32_t>(AOffset);
+            FPosition = AOffset;
             break;
         case soCurrent:
-            FPosition = static_cast<int32_t>(FPosition + AOffset);
+            FPosition += AOffset;
             break;
         case soEnd:
-            FPosition = static_cast<int32_t>(FSize + AOffset);
+            FPosition = FSize + AOffset;
             break;
     }
     return FPosition;

@@ -103,6 +103,7 @@ public:
 
 private:
     TCircularBuffer FBuffer;
-    int32_t FSize = 0;
-    int32_t FPosition = 0;
+    // 64-bit, so that a stream written past 2 GiB keeps counting.
+    int64_t FSize = 0;
+    int64_t FPosition = 0;
 };

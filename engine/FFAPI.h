@@ -133,6 +133,7 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_find_best_stream)                                            \
     REQ(av_guess_sample_aspect_ratio)                                   \
     REQ(av_guess_frame_rate)                                         \
+    REQ(av_stream_get_codec_timebase)                                   \
     REQ(av_find_program_from_stream)                                    \
     REQ(avio_size)                                                      \
     REQ(avio_seek)                                                      \

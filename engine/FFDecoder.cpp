@@ -196,6 +196,7 @@ bool TCustomDecoder::LoadFile(const TPathFileName& AFileName, const std::string&
         FFileHandle->pb->error = 0;
     }
     RefreshStreamsInfo();
+    FileLoaded();
     FOptions->init_opts();
     FForceFormat = AFormatName;
     return true;

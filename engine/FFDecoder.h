@@ -134,6 +134,9 @@ protected:
     // Validates a stream index for a typed getter; -1 means the first stream of that type.
     int CheckStreamIndex(int AIndex, AVMediaType AType);
     static int interrupt_callback(void* opaque);
+    // Runs when LoadFile has opened a file and found its streams, before the options are made anew:
+    // what a decoder that converts and seeks takes from them.
+    virtual void FileLoaded() {}
 
     AVFormatContext* FFileHandle = nullptr;
     std::unique_ptr<TFFOptions> FOptions;

@@ -154,7 +154,11 @@ std::string VideoRates(const AVStream* st) {
     if (BothTerms(st->time_base)) {
         text += RateText(1 / av_q2d(st->time_base), "tbn");
     }
-    // The codec's own time base ("tbc") has no counterpart in a stream's parameters: not written.
+    // The time base of the codec context that the stream search decoded with.
+    const AVRational codecTimeBase = ff::av_stream_get_codec_timebase(st);
+    if (BothTerms(codecTimeBase)) {
+        text += RateText(1 / av_q2d(codecTimeBase), "tbc");
+    }
     return text;
 }
 

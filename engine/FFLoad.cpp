@@ -25,6 +25,36 @@ const TLibraryItem kLibraryTable[kLibraryCount] = {
     {libSoundTouch, "SoundTouch", false, -1, "libSoundTouchDll.so.1", FixupSoundTouch, UnfixSoundTouch},
 };
 
+// The codec libraries each library links against, in the order in which they have to be loaded.
+const std::vector<TLibrary>& CodecDependencies(TLibrary ALibrary) {
+    static const std::vector<TLibrary> kNone;
+    static const std::vector<TLibrary> kUtil{avUtil};
+    static const std::vector<TLibrary> kCodec{avUtil, swResample};
+    static const std::vector<TLibrary> kFormat{avUtil, swResample, avCodec};
+    static const std::vector<TLibrary> kFilter{avUtil, swResample, swScale, avCodec, avFormat};
+    static const std::vector<TLibrary> kDevice{avUtil, swResample, swScale, avCodec, avFormat, avFilter};
+    switch (ALibrary) {
+        case avCodec:
+            return kCodec;
+        case avDevice:
+            return kDevice;
+        case avFilter:
+            return kFilter;
+        case avFormat:
+            return kFormat;
+        case swResample:
+        case swScale:
+            return kUtil;
+        default:
+            return kNone;
+    }
+}
+
+bool FileExists(const std::string& APath) {
+    std::error_code error;
+    return std::filesystem::exists(APath, error);
+}
+
 // A mutex that knows its owner, so that a release by another thread is refused instead of undefined.
 class TLockManagerMutex {
 public:
@@ -187,11 +217,16 @@ bool TFFLoader::Load(TLibrary ALibrary) {
                 folder += '/';
             }
         }
+        if (!folder.empty() && FileExists(folder + name.filename().string()) &&
+            !LoadDependencies(ALibrary, folder)) {
+            return false;
+        }
         std::string error;
         status.Handle = MyLoadLibrary(folder, name.filename().string(), error);
         if (!status.Handle) {
             FLastErrMsg = Format("Load library %s error: %s", (folder + name.filename().string()).c_str(),
                                  error.c_str());
+            FreeDependencies(status);
             return false;
         }
     }
@@ -210,6 +245,32 @@ bool TFFLoader::Load(TLibrary ALibrary) {
     }
     RunPostLoadHooks(ALibrary);
     return true;
+}
+
+bool TFFLoader::LoadDependencies(TLibrary ALibrary, const std::string& AFolder) {
+    TLibraryStatus& status = FStatus[ALibrary];
+    for (const TLibrary dependency : CodecDependencies(ALibrary)) {
+        const std::string file = kLibraryTable[dependency].FileName;
+        if (!FileExists(AFolder + file)) {
+            continue;
+        }
+        std::string error;
+        void* handle = MyLoadLibrary(AFolder, file, error);
+        if (!handle) {
+            FLastErrMsg = Format("Load library %s error: %s", (AFolder + file).c_str(), error.c_str());
+            FreeDependencies(status);
+            return false;
+        }
+        status.Dependencies.push_back(handle);
+    }
+    return true;
+}
+
+void TFFLoader::FreeDependencies(TLibraryStatus& AStatus) {
+    for (void* handle : AStatus.Dependencies) {
+        MyFreeLibrary(handle);
+    }
+    AStatus.Dependencies.clear();
 }
 
 void TFFLoader::RunPostLoadHooks(TLibrary ALibrary) {
@@ -284,6 +345,7 @@ void TFFLoader::Unload(TLibrary ALibrary) {
         MyFreeLibrary(status.Handle);
         status.Handle = nullptr;
     }
+    FreeDependencies(status);
 }
 
 void TFFLoader::Unload(TLibraries ALibraries) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "engine/Myutils.h"
 
@@ -96,8 +97,15 @@ private:
         TPathFileName Name;
         void* Handle = nullptr;
         bool Fixuped = false;
+        // The folder's copies of the codec libraries this one links against, held while it is loaded.
+        std::vector<void*> Dependencies;
     };
     void RunPostLoadHooks(TLibrary ALibrary);
+    // Loads, by full path and in dependency order, the copies in AFolder of the codec libraries that
+    // ALibrary links against, so that the system's loader binds ALibrary to them and not to the
+    // system's copies. A library the folder lacks is left to the system search.
+    bool LoadDependencies(TLibrary ALibrary, const std::string& AFolder);
+    static void FreeDependencies(TLibraryStatus& AStatus);
 
     bool FInstallLogger = true;
     std::string FLastErrMsg;

@@ -9,6 +9,8 @@
 #include <new>
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "engine/FFLog.h"
 #include "engine/FFOptions.h"
 #include "engine/Myutils.h"
@@ -53,7 +55,8 @@ const TOptionDef* lookup_option_row(const TOptionDef* AOptions, const char* ANam
     return row;
 }
 
-// The row of a name, or of "no" + a Boolean row's name; null when the table has neither.
+// The row of a name, else the row of the name after a "no" prefix; null when the table has neither.
+// ANegated tells that the prefix switches a Boolean row off; any other row keeps its own argument.
 const TOptionDef* FindWithNoRule(const TOptionDef* AOptions, const char* AName, bool& ANegated) {
     ANegated = false;
     const TOptionDef* row = lookup_option_row(AOptions, AName);
@@ -61,10 +64,9 @@ const TOptionDef* FindWithNoRule(const TOptionDef* AOptions, const char* AName, 
         return row;
     }
     if (StartsWithNo(AName)) {
-        // Only a Boolean takes the "no" prefix; "-nothreads 4" must not set "threads".
         const TOptionDef* rest = lookup_option_row(AOptions, AName + 2);
-        if (rest->name && (rest->flags & OPT_BOOL)) {
-            ANegated = true;
+        if (rest->name) {
+            ANegated = (rest->flags & OPT_BOOL) != 0;
             return rest;
         }
     }
@@ -353,6 +355,12 @@ int ffutils_read_file(const std::string& AFileName, std::vector<char>& ABuffer, 
     if (!file) {
         LogAV(AV_LOG_ERROR, "Cannot read file \"%s\"\n", AFileName.c_str());
         return -1;
+    }
+    // A folder opens for reading on Linux, but it has no length to read.
+    struct stat info {};
+    if (::fstat(::fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) {
+        LogAV(AV_LOG_ERROR, "IO error\n");
+        return -5;
     }
     const long length = std::fseek(file.get(), 0, SEEK_END) == 0 ? std::ftell(file.get()) : -1;
     if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {

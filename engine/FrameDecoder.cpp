@@ -56,6 +56,7 @@ void TAudioParam::Clear() {
     channel_layout = AVChannelLayout{};
     swr_ctx.reset();
     st_idx = -1;
+    next_pts = AV_NOPTS_VALUE;
 }
 
 TFFDecoder::TFFDecoder() {
@@ -82,7 +83,20 @@ void TFFDecoder::CloseFile() {
     FVideoCodecIndex = -1;
     FAudioCodec.reset();
     FAudioCodecIndex = -1;
+    FDropPictures = 0;
+    FDropAudioBefore = AV_NOPTS_VALUE;
     TCustomDecoder::CloseFile();
+}
+
+void TFFDecoder::FileLoaded() {
+    int64_t scalerFlags = -1;
+    if (FOptions->sws_opts() && ff::av_opt_get_int(FOptions->sws_opts(), "sws_flags", 0, &scalerFlags) >= 0 &&
+        scalerFlags >= 0) {
+        FFormatConv.set_sws_flags(static_cast<int>(scalerFlags));
+    }
+    // Presentation stamps that FFmpeg makes up for a container without them (AVI) run out of order after
+    // a seek; pictures are then stamped by their decoding stamps, before a seek as after, as ffmpeg does.
+    FFileHandle->flags &= ~AVFMT_FLAG_GENPTS;
 }
 
 void TFFDecoder::RefreshStreamsInfo() {
@@ -191,12 +205,48 @@ int TFFDecoder::SelectVideoStreamIndex(int AIndex) {
         if (st->avg_frame_rate.num != 0 && st->avg_frame_rate.den != 0) {
             FFrameRate = st->avg_frame_rate;
         } else {
-            FFrameRate = st->r_frame_rate;
+            FFrameRate = CodecFrameRate(index);
         }
         FDesireVideoIndex = index;
     }
     FSeekIndex = index;
     return index;
+}
+
+namespace {
+
+// The ticks a frame of the stream's codec counts in its time base (2 for codecs that count fields).
+int CodecTicksPerFrame(const AVStream* st) {
+    const AVCodec* codec = ff::avcodec_find_decoder(st->codecpar->codec_id);
+    AVCodecContext* context = codec ? ff::avcodec_alloc_context3(codec) : nullptr;
+    int ticks = 1;
+    if (context && ff::avcodec_parameters_to_context(context, st->codecpar) >= 0 &&
+        ff::avcodec_open2(context, codec, nullptr) >= 0) {
+        ticks = std::max(context->ticks_per_frame, 1);
+    }
+    ff::avcodec_free_context(&context);
+    return ticks;
+}
+
+}  // namespace
+
+// The codec's own rate when it agrees with the container's real base rate, else the container's. The
+// codec time base counts ticks, so its frame rate is its inverse divided by the ticks per frame.
+AVRational TFFDecoder::CodecFrameRate(int AIndex) {
+    const AVStream* st = FFileHandle->streams[AIndex];
+    const AVRational codecBase = ff::av_stream_get_codec_timebase(st);
+    const AVRational real = st->r_frame_rate;
+    const int ticks = CodecTicksPerFrame(st);
+    if (codecBase.num == real.den && codecBase.den == static_cast<int64_t>(ticks) * real.num &&
+        codecBase.num != 0) {
+        return AVRational{codecBase.den / ticks, codecBase.num};
+    }
+    DoErrLog(AV_LOG_INFO,
+             Format("Seems stream %d codec frame rate differs from container frame rate: %2.2f (%d/%d) -> "
+                    "%2.2f (%d/%d)",
+                    AIndex, codecBase.num != 0 ? static_cast<double>(codecBase.den) / codecBase.num : 0.0,
+                    codecBase.den, codecBase.num, real.den != 0 ? av_q2d(real) : 0.0, real.num, real.den));
+    return real;
 }
 
 int TFFDecoder::SelectAudioStreamIndex(int AIndex) {
@@ -415,10 +465,12 @@ void TFFDecoder::DuplicatePicture(const AVFrame* AFrame) {
     FPicture.IsInterlaced = AFrame->interlaced_frame != 0;
     FPicture.IsTopFieldFirst = AFrame->top_field_first != 0;
     FPicture.PictureType = AFrame->pict_type;
-    // The packet's presentation stamp travels with the picture through the decoder's reordering.
-    int64_t source = AFrame->pts;
+    // The packet's presentation stamp travels with the picture through the decoder's reordering; FFmpeg's
+    // best effort takes the decoding stamps instead where those it made up for a container without
+    // presentation stamps (AVI) run out of order after a seek.
+    int64_t source = AFrame->best_effort_timestamp;
     if (source == AV_NOPTS_VALUE) {
-        source = AFrame->pkt_dts;
+        source = AFrame->pts != AV_NOPTS_VALUE ? AFrame->pts : AFrame->pkt_dts;
     }
     int64_t guess = AV_NOPTS_VALUE;
     if (source == AV_NOPTS_VALUE && FEOFpkt && FLastPTS != AV_NOPTS_VALUE && FPicture.PTS != AV_NOPTS_VALUE) {
@@ -464,7 +516,16 @@ bool TFFDecoder::DecodeVideoCall(int AStreamIndex, const char* AName) {
     }
     return ReadingLoop(
         AName, [index](int AStream) { return AStream == index; },
-        [this, codec](AVPacket* APacket) { return DoDecodeVideo(codec, APacket) == 1 ? 1 : 0; }, index);
+        [this, codec](AVPacket* APacket) { return DecodeVideoStep(codec, APacket) == 1 ? 1 : 0; }, index);
+}
+
+int TFFDecoder::DecodeVideoStep(AVCodecContext* ACodec, AVPacket* APacket) {
+    const int result = DoDecodeVideo(ACodec, APacket);
+    if (result == 1 && FDropPictures > 0) {
+        --FDropPictures;
+        return 0;
+    }
+    return result;
 }
 
 bool TFFDecoder::Decode(int AStreamIndex) {
@@ -485,7 +546,7 @@ TDecodeResult TFFDecoder::Decode(TDecodeType AType) {
     TDecodeResult result = drError;
     const auto step = [&](AVPacket* APacket) {
         if (videoCodec && (!APacket || APacket->stream_index == video)) {
-            if (DoDecodeVideo(videoCodec, APacket) == 1) {
+            if (DecodeVideoStep(videoCodec, APacket) == 1) {
                 result = drVideo;
                 return 1;
             }
@@ -582,10 +643,52 @@ int TFFDecoder::DoDecodeAudio(PAudioParam AParam, AVCodecContext* ACodec, AVPack
     FWaveInfo.OriginalPTS = stamp;
     FWaveInfo.StreamIndex = streamIndex;
     FWaveInfo.Ready = true;
-    FWaveInfo.Duration =
-        std::llround(static_cast<double>(FWaveInfo.Size) * 1000000.0 / FWaveInfo.BytesPerSample /
-                     FDesireAudioSampleRate / FDesireAudioChannels);
+    FWaveInfo.Duration = BlockDuration(FWaveInfo.Size);
+    // The block's start on the file's clock; a block without a stamp follows the one before.
+    const int64_t startUs =
+        stamp != AV_NOPTS_VALUE ? ff::av_rescale_q(stamp, st->time_base, AV_TIME_BASE_Q) : AParam->next_pts;
+    if (startUs != AV_NOPTS_VALUE) {
+        AParam->next_pts = startUs + FWaveInfo.Duration;
+    }
+    if (!TrimAudioBlock(startUs, AParam)) {
+        ResetWaveInfo();
+        return 0;
+    }
     return 1;
+}
+
+int64_t TFFDecoder::BlockDuration(int ASize) const {
+    return std::llround(static_cast<double>(ASize) * 1000000.0 / FWaveInfo.BytesPerSample /
+                        FDesireAudioSampleRate / FDesireAudioChannels);
+}
+
+bool TFFDecoder::TrimAudioBlock(int64_t AStartUs, PAudioParam AParam) {
+    if (FDropAudioBefore == AV_NOPTS_VALUE || AStartUs == AV_NOPTS_VALUE ||
+        AParam->seek_serial == FSeekSerial) {
+        return true;
+    }
+    const int frameBytes = FWaveInfo.BytesPerSample * FDesireAudioChannels;
+    const int64_t blockFrames = FWaveInfo.Size / frameBytes;
+    const int64_t cutFrames =
+        std::llround(static_cast<double>(FDropAudioBefore - AStartUs) * FDesireAudioSampleRate / 1000000.0);
+    if (cutFrames >= blockFrames) {
+        return false;  // the whole block lies before the place sought
+    }
+    AParam->seek_serial = FSeekSerial;
+    if (cutFrames <= 0) {
+        return true;
+    }
+    const int cutBytes = static_cast<int>(cutFrames) * frameBytes;
+    FWaveInfo.Buffer += cutBytes;
+    FWaveInfo.Size -= cutBytes;
+    const AVStream* st = FFileHandle->streams[AParam->st_idx];
+    const int64_t streamStart = st->start_time != AV_NOPTS_VALUE
+                                    ? ff::av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q)
+                                    : 0;
+    FWaveInfo.PTS = AStartUs - streamStart +
+                    std::llround(static_cast<double>(cutFrames) * 1000000.0 / FDesireAudioSampleRate);
+    FWaveInfo.Duration = BlockDuration(FWaveInfo.Size);
+    return true;
 }
 
 int TFFDecoder::DoAudioResample(int AOffset, const AVFrame* AFrame, PAudioParam AParam) {
@@ -736,6 +839,20 @@ int TFFDecoder::SeekCall(int64_t ATarget, int AFlags) {
     return ff::av_seek_frame(FFileHandle, FSeekIndex, ATarget, AFlags);
 }
 
+bool TFFDecoder::IsSeekStreamOfType(AVMediaType AType) const {
+    return FSeekIndex >= 0 && FSeekIndex < FStreamCount &&
+           FFileHandle->streams[FSeekIndex]->codecpar->codec_type == AType;
+}
+
+void TFFDecoder::ResetSeekState() {
+    FlushDecoders();
+    FEOF = FEOFpkt = false;
+    ResetPicture();
+    ResetWaveInfo();
+    // What was left of the previous audio block is gone with it.
+    FRemainsAudioSize = 0;
+}
+
 bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
     if (!CanSeek()) {
         return false;
@@ -745,12 +862,12 @@ bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
                        static_cast<long long>(IOPosition()));
     }
     int64_t target = APTS;
-    const bool videoIndex = FSeekIndex >= 0 && FSeekIndex < FStreamCount &&
-                            FFileHandle->streams[FSeekIndex]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-    if (APTS == 0 && FFrameRate.num != 0 && FFrameRate.den != 0 && videoIndex) {
+    const bool video = IsSeekStreamOfType(AVMEDIA_TYPE_VIDEO);
+    if (APTS == 0 && FFrameRate.num != 0 && FFrameRate.den != 0 && video) {
         target = -(FrameInterval() / 2);
     }
-    if (!ASeekFlags.Contains(sfByte)) {
+    const bool byBytes = ASeekFlags.Contains(sfByte);
+    if (!byBytes) {
         int64_t base = AV_NOPTS_VALUE;
         if (FSeekIndex < 0) {
             base = FFileHandle->start_time;
@@ -763,19 +880,28 @@ bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
             target += base;
         }
     }
-    FlushDecoders();
-    FEOF = FEOFpkt = false;
-    ResetPicture();
-    ResetWaveInfo();
-    // What was left of the previous audio block is gone with it.
-    FRemainsAudioSize = 0;
-    const int flags = MakeSeekFlags(ASeekFlags);
-    int err = SeekCall(target, flags);
-    if (err < 0) {
-        err = SeekCall(target, flags ^ AVSEEK_FLAG_BACKWARD);
+    ResetSeekState();
+    FDropPictures = 0;
+    FDropAudioBefore = AV_NOPTS_VALUE;
+    // Audio is decoded again from the new place: the resamplers must not hold samples from the old one.
+    CloseAudioResampler();
+    FAudioParam.next_pts = AV_NOPTS_VALUE;
+    const bool audio = IsSeekStreamOfType(AVMEDIA_TYPE_AUDIO) ||
+                       (FSeekIndex < 0 && FDesireVideoIndex < 0 && FAudioStreamCount > 0);
+    int err;
+    if (!byBytes && video && !ASeekFlags.Contains(sfAny)) {
+        err = SeekVideoExact(target, ASeekFlags.Contains(sfBackward));
+    } else if (!byBytes && audio) {
+        err = SeekAudioExact(target);
+    } else {
+        const int flags = MakeSeekFlags(ASeekFlags);
+        err = SeekCall(target, flags);
+        if (err < 0) {
+            err = SeekCall(target, flags ^ AVSEEK_FLAG_BACKWARD);
+        }
     }
     if (err < 0) {
-        if (ASeekFlags.Contains(sfByte)) {
+        if (byBytes) {
             DoErrLog(AV_LOG_ERROR, Format("%s.%s: could not seek to position %lld bytes", kClassName,
                                           "Seek()", static_cast<long long>(APTS)));
         } else {
@@ -788,6 +914,139 @@ bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
                        static_cast<long long>(IOPosition()));
     }
     return err >= 0;
+}
+
+int TFFDecoder::PositionAtStart() {
+    // Streams whose times may jump (MPEG-TS, -PS) have no index: a time search lands near the start, but
+    // possibly after the first key frame. Their start is byte 0.
+    if (FFileHandle->iformat->flags & AVFMT_TS_DISCONT) {
+        FLastRead = ff::av_gettime_relative();
+        if (ff::av_seek_frame(FFileHandle, -1, 0, AVSEEK_FLAG_BYTE) >= 0) {
+            return 0;
+        }
+    }
+    const AVStream* st = FFileHandle->streams[FSeekIndex];
+    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    int err = SeekCall(start, AVSEEK_FLAG_BACKWARD);
+    if (err < 0) {
+        err = SeekCall(start, 0);
+    }
+    return err;
+}
+
+int TFFDecoder::PositionBefore(int64_t ATarget) {
+    const AVStream* st = FFileHandle->streams[FSeekIndex];
+    if (st->start_time != AV_NOPTS_VALUE && ATarget <= st->start_time) {
+        return PositionAtStart();
+    }
+    const int err = SeekCall(ATarget, AVSEEK_FLAG_BACKWARD);
+    return err < 0 ? PositionAtStart() : err;
+}
+
+int TFFDecoder::FindKeyPicture(int64_t ATargetUs, bool ABackward, bool AFromStart) {
+    AVCodecContext* codec = OpenVideoDecoder(FSeekIndex);
+    if (!codec) {
+        return -1;
+    }
+    int found = -1;
+    int firstKey = -1;
+    int count = 0;
+    const int index = FSeekIndex;
+    // Pictures leave the decoder in presentation order: the first one past the target ends the search.
+    const auto step = [&](AVPacket* APacket) {
+        if (DoDecodeVideo(codec, APacket) != 1) {
+            return 0;
+        }
+        const int number = count++;
+        const int64_t pts = FPicture.PTS;
+        if (pts == AV_NOPTS_VALUE) {
+            return 0;
+        }
+        if (FPicture.IsKeyFrame && firstKey < 0) {
+            firstKey = number;
+        }
+        if (ABackward) {
+            if (pts > ATargetUs) {
+                return 1;
+            }
+            if (FPicture.IsKeyFrame) {
+                found = number;
+            }
+            return 0;
+        }
+        if (FPicture.IsKeyFrame && pts >= ATargetUs) {
+            found = number;
+            return 1;
+        }
+        return 0;
+    };
+    ReadingLoop(
+        "Seek()", [index](int AStream) { return AStream == index; }, step, index);
+    if (found < 0 && ABackward && AFromStart) {
+        found = firstKey;  // the target lies before the first picture
+    }
+    return found;
+}
+
+int TFFDecoder::SeekVideoExact(int64_t ATarget, bool ABackward) {
+    const AVStream* st = FFileHandle->streams[FSeekIndex];
+    const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+    const int64_t targetUs = ff::av_rescale_q(ATarget - start, st->time_base, AV_TIME_BASE_Q);
+    // A second covers the reordering of every common codec; a key frame further back is found by
+    // going back further.
+    const int64_t step = std::max<int64_t>(ff::av_rescale_q(AV_TIME_BASE, AV_TIME_BASE_Q, st->time_base), 1);
+    int key = -1;
+    int64_t from = ATarget;
+    for (int64_t back = step;; back *= 2) {
+        from = ATarget - back;
+        const bool fromStart = from <= start;
+        int err = fromStart ? PositionAtStart() : PositionBefore(from);
+        if (err < 0) {
+            return err;
+        }
+        ResetSeekState();
+        key = FindKeyPicture(targetUs, ABackward, fromStart);
+        if (key >= 0 || fromStart || !ABackward) {
+            break;
+        }
+    }
+    const int err = from <= start ? PositionAtStart() : PositionBefore(from);
+    ResetSeekState();
+    if (err < 0) {
+        return err;
+    }
+    if (key < 0) {
+        return AVERROR(ERANGE);  // no key frame at or after the target
+    }
+    // The same place and a flushed decoder give the same pictures again: the key frame comes after
+    // as many pictures as it did in the search.
+    FDropPictures = key;
+    return 0;
+}
+
+int TFFDecoder::SeekAudioExact(int64_t ATarget) {
+    // A second before the target: decoders need their pre-roll, and the Ogg reader mislabels the first
+    // pages it reads after a seek by a few hundred samples, then reads them again with the right
+    // stamps; what it mislabels then lies before the target and is dropped.
+    const AVRational base = FSeekIndex < 0 ? AV_TIME_BASE_Q : FFileHandle->streams[FSeekIndex]->time_base;
+    const int64_t preRoll = ff::av_rescale_q(AV_TIME_BASE, AV_TIME_BASE_Q, base);
+    const int64_t start =
+        FSeekIndex < 0 ? FFileHandle->start_time : FFileHandle->streams[FSeekIndex]->start_time;
+    const int64_t from = start != AV_NOPTS_VALUE ? std::max(ATarget - preRoll, start) : ATarget - preRoll;
+    int err = SeekCall(from, AVSEEK_FLAG_BACKWARD);
+    if (err < 0) {
+        // Before the first indexed place: the file's start is before the target too.
+        FLastRead = ff::av_gettime_relative();
+        err = ff::av_seek_frame(FFileHandle, -1, 0, AVSEEK_FLAG_BYTE);
+        if (err < 0) {
+            err = SeekCall(ATarget, 0);
+        }
+    }
+    if (err >= 0) {
+        FDropAudioBefore = ff::av_rescale_q(ATarget, base, AV_TIME_BASE_Q);
+        ++FSeekSerial;
+    }
+    return err;
 }
 
 bool TFFDecoder::DecodeNextKeyFrame(int AStreamIndex) {

@@ -82,6 +82,10 @@ struct TAudioParam {
     int32_t fmt = -1;
     TResamplerPtr swr_ctx;
     int32_t st_idx = -1;
+    // Where the stream's next block starts, microseconds on the file's clock, for blocks without a stamp.
+    int64_t next_pts = AV_NOPTS_VALUE;
+    // The seek whose drop point this stream has reached; later blocks are kept whole.
+    int64_t seek_serial = 0;
 };
 using PAudioParam = TAudioParam*;
 
@@ -137,6 +141,7 @@ protected:
     // the decoder still holds.
     using TDecodeStep = std::function<int(AVPacket*)>;
 
+    void FileLoaded() override;
     bool CanSeek();
     int ResolveStreamIndex(int AIndex, int ADesired, AVMediaType AType);
     int SelectVideoStreamIndex(int AIndex);
@@ -199,7 +204,39 @@ private:
     std::unique_ptr<AVPacket, TPacketDeleter> FPacket;
 
     bool DecodeVideoCall(int AStreamIndex, const char* AName);
+    // The decode step of a video picture: 1 with a picture to hand out, 0 read on, <0 an error. The
+    // pictures before the key frame a seek aimed at are dropped here.
+    int DecodeVideoStep(AVCodecContext* ACodec, AVPacket* APacket);
+    // A seek on a video stream that lands on the exact key frame: the last one at or before ATarget
+    // (stream time base) with ABackward, else the first one at or after it. The reading position goes
+    // far enough back to cover the decoder's reordering, then the pictures before the key frame are
+    // decoded and dropped by the next Decode. Returns 0 or a negative error.
+    int SeekVideoExact(int64_t ATarget, bool ABackward);
+    // How many pictures come before the key picture the seek aims at, decoding from the present reading
+    // position (-1: none found); AFromStart says that position is the stream's start.
+    int FindKeyPicture(int64_t ATargetUs, bool ABackward, bool AFromStart);
+    // A seek before ATarget (stream time base) of the seek stream; the start of the file when the
+    // container cannot seek there.
+    int PositionBefore(int64_t ATarget);
+    int PositionAtStart();
+    // A seek for audio: back to a point at or before ATarget, and every stream's audio before it dropped.
+    int SeekAudioExact(int64_t ATarget);
+    // Cuts what lies before the audio drop point from the block just decoded; false when nothing is left.
+    bool TrimAudioBlock(int64_t AStartUs, PAudioParam AParam);
+    void ResetSeekState();
+    // Microseconds of ASize bytes of the output format.
+    int64_t BlockDuration(int ASize) const;
+    bool IsSeekStreamOfType(AVMediaType AType) const;
+    // The frame rate of a stream whose container gives no average rate.
+    AVRational CodecFrameRate(int AIndex);
     const AVFrame* DeinterlacedFrame(const AVFrame* AFrame);
     void FlushDecoders();
     int SeekCall(int64_t ATarget, int AFlags);
+
+    // Pictures to drop before the key frame a seek aimed at.
+    int FDropPictures = 0;
+    // Audio before this time (microseconds on the file's clock) is dropped, up to the first block of each
+    // stream that reaches it after seek number FSeekSerial.
+    int64_t FDropAudioBefore = AV_NOPTS_VALUE;
+    int64_t FSeekSerial = 0;
 };

@@ -70,30 +70,6 @@ bool IsValidUtf8(const std::string& AText) {
     return true;
 }
 
-// The code-page form of a name: bytes that do not form UTF-8 are lost (replaced by '?').
-std::string ToCodePage(const std::string& AText) {
-    if (IsValidUtf8(AText)) {
-        return AText;
-    }
-    std::string result;
-    for (size_t i = 0; i < AText.size(); ++i) {
-        const auto c = static_cast<unsigned char>(AText[i]);
-        // Keep a well-formed sequence, replace anything else byte by byte.
-        size_t length = c < 0x80             ? 1
-                        : (c & 0xE0) == 0xC0 ? 2
-                        : (c & 0xF0) == 0xE0 ? 3
-                        : (c & 0xF8) == 0xF0 ? 4
-                                             : 0;
-        if (length > 0 && i + length <= AText.size() && IsValidUtf8(AText.substr(i, length))) {
-            result.append(AText, i, length);
-            i += length - 1;
-        } else {
-            result += '?';
-        }
-    }
-    return result;
-}
-
 // Whether the name has to go through the protocol: it is not one of the listed URL schemes and the
 // code page cannot hold it.
 bool NeedsProtocol(const std::string& AName) {
@@ -162,14 +138,13 @@ bool IsImageSequenceName(const std::string& AName) {
     return false;
 }
 
+// On Linux a file name is bytes, and FFmpeg (its image-sequence reader included) opens the bytes it is
+// given: the code-page form of a name is the name itself, so nothing is lost on the way.
 std::string ffmpeg_filename(const TPathFileName& AFileName) {
-    if (!IsImageSequenceName(AFileName)) {
-        return AFileName;
-    }
-    if (gRegistered && NeedsProtocol(AFileName)) {
+    if (IsImageSequenceName(AFileName) && gRegistered && NeedsProtocol(AFileName)) {
         return kPrefix + AFileName;
     }
-    return ToCodePage(AFileName);
+    return AFileName;
 }
 
 TPathFileName native_filename(const std::string& AName) {
@@ -184,11 +159,10 @@ bool register_unicode_protocol() {
     TURLProtocol protocol = kUnicodeProtocol;
     static TURLProtocol registered;  // FFmpeg keeps the record it is given
     registered = protocol;
-    bool result = RegisterProtocol(&registered);
+    // FFmpeg 5.1 has no entry point for it: names then reach FFmpeg as they are, which opens them.
+    const bool result = RegisterProtocol(&registered);
     if (!result) {
         FFLogger().Log(nullptr, llDebug, "unicode protocol: URL protocol registration not available");
-        // Without registration the protocol is served by a custom AVIOContext, which needs avio.
-        result = ff::avio_alloc_context != nullptr;
     }
     gRegistered = result;
     return result;

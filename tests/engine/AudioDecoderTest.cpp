@@ -16,10 +16,10 @@ constexpr double kPi = 3.14159265358979323846;
 
 // Each stereo track carries a sine on the left and its own sample number (modulo 16384) on the right,
 // so that every sample frame read says where in the file it comes from.
-std::vector<std::string> Track(int AFrequency, double AAmplitude) {
+std::vector<std::string> Track(int AFrequency, double AAmplitude, int ASeconds = 2) {
     return {"-f", "lavfi", "-i",
             "aevalsrc=exprs='" + std::to_string(AAmplitude) + "*sin(2*PI*" + std::to_string(AFrequency) +
-                "*t)|mod(n\\,16384)/32768':s=44100:d=2:c=stereo"};
+                "*t)|mod(n\\,16384)/32768':s=44100:d=" + std::to_string(ASeconds) + ":c=stereo"};
 }
 
 std::string OneTrack() {
@@ -273,6 +273,51 @@ TEST_F(AudioDecoderTest, ANonIntegerOutputFormatBecomesSixteenBit) {
     d.SetDesireAudioSampleFormat(AV_SAMPLE_FMT_FLT);
     d.DoStart(true);
     EXPECT_EQ(d.DesireAudioSampleFormat(), AV_SAMPLE_FMT_S16);
+}
+
+// 6 s numbered tracks in containers whose seeks land before or after the place asked for (Matroska
+// without cues, Ogg by bisection, MP4 and MOV by their index), and beside a video track whose only key
+// frame is at the start. A read by time starts at that time's sample; Matroska stamps blocks in whole
+// milliseconds, so its reads may start up to half a millisecond off.
+TEST_F(AudioDecoderTest, ReadsByTimeStartAtThatTimesSampleInEveryContainer) {
+    struct TCase {
+        const char* file;
+        std::vector<std::string> codec;
+        int64_t tolerance;
+        bool withVideo;
+    };
+    const TCase cases[] = {
+        {"h14_numbered.mkv", {"-c:a", "flac"}, 23, false},
+        {"h14_numbered.mp4", {"-c:a", "alac"}, 0, false},
+        {"h14_numbered.mov", {"-c:a", "pcm_s16le"}, 0, false},
+        {"h14_numbered.ogg", {"-c:a", "flac"}, 0, false},
+        {"h14_numbered_one_key.mkv",
+         {"-c:a", "flac", "-c:v", "libx264", "-g", "1000", "-pix_fmt", "yuv420p"},
+         23,
+         true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::vector<std::string> args = Track(441, 0.5, 6);
+        if (c.withVideo) {
+            for (const char* a : {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25:duration=6"}) {
+                args.emplace_back(a);
+            }
+        }
+        args.insert(args.end(), c.codec.begin(), c.codec.end());
+        args.emplace_back("{out}");
+        TAudioDecoder d;
+        ASSERT_TRUE(d.LoadFile(testsupport::MakeFixture(c.file, args).string())) << d.LastErrMsg();
+        d.DoStart(true);
+        // Forward from the start, backward, then forward past what is buffered.
+        for (const int64_t at : {2500000LL, 1000000LL, 4200000LL, 500000LL}) {
+            const int64_t expected = (at * 441 + 5000) / 10000;
+            const int64_t first = ReadAt(d, at, 4000);
+            EXPECT_NEAR(static_cast<double>(first), static_cast<double>(expected),
+                        static_cast<double>(c.tolerance))
+                << "read at " << at;
+        }
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <future>
 #include <numeric>
 #include <thread>
@@ -58,24 +59,35 @@ TEST(CircularBufferTest, ABlockAsLargeAsTheRingGrowsItEvenWithoutAutoGrow) {
 }
 
 TEST(CircularBufferTest, GrowingARingWhoseDataWrapsKeepsTheBytesInOrder) {
-    // Wrapped parts that fit the added space, that do not, and a tail exactly at the start.
-    for (const int wrapped : {100, 3000, 0}) {
-        TCircularBuffer ring(8192);
-        std::vector<uint8_t> sink(8192);
-        const auto filler = Counting(6000);
-        ASSERT_EQ(ring.Write(filler.data(), 6000), 6000);
-        ASSERT_EQ(ring.Read(sink.data(), 6000), 6000);
-        const int first = 8192 - 6000 + wrapped;
+    // The write position after wrapping: a wrapped part that fits the added space, a tail exactly at the
+    // start, and (in the larger ring, which grows by a quarter) a wrapped part longer than the added
+    // space, part of which has to move down to the start of the storage.
+    struct TCase {
+        int capacity;
+        int wrapped;
+    };
+    for (const TCase c : {TCase{8192, 100}, TCase{8192, 3000}, TCase{8192, 0}, TCase{65536, 30000}}) {
+        TCircularBuffer ring(c.capacity);
+        const int head = c.capacity - 2192;
+        std::vector<uint8_t> sink(static_cast<size_t>(head));
+        const auto filler = Counting(head);
+        ASSERT_EQ(ring.Write(filler.data(), head), head);
+        ASSERT_EQ(ring.Read(sink.data(), head), head);
+        const int first = c.capacity - head + c.wrapped;
         const auto data = Counting(first, 5);
         ASSERT_EQ(ring.Write(data.data(), first), first);
         // The next block needs more than the room left: the ring grows while its data wraps.
-        const int more = 8191 - first + 500;
+        const int more = c.capacity - 1 - first + 500;
         const auto extra = Counting(more, 5 + first);
-        ASSERT_EQ(ring.Write(extra.data(), more), more) << wrapped;
-        ASSERT_GT(ring.Capacity(), 8192);
+        ASSERT_EQ(ring.Write(extra.data(), more), more) << c.wrapped;
+        const int grown = ring.Capacity();
+        ASSERT_GT(grown, c.capacity);
+        if (c.capacity == 65536) {
+            ASSERT_LT(grown - c.capacity, c.wrapped) << "the wrapped part must not fit the added space";
+        }
         std::vector<uint8_t> out(static_cast<size_t>(first + more));
         ASSERT_EQ(ring.Read(out.data(), first + more), first + more);
-        EXPECT_EQ(out, Counting(first + more, 5)) << "wrapped " << wrapped;
+        EXPECT_EQ(out, Counting(first + more, 5)) << "capacity " << c.capacity << ", wrapped " << c.wrapped;
     }
 }
 
@@ -207,6 +219,17 @@ TEST(CircularBufferTest, TheStreamKeepsItsOwnSizeAndPosition) {
     std::vector<uint8_t> out(100);
     EXPECT_EQ(stream.Read(out.data(), 100), 100);
     EXPECT_TRUE(std::equal(out.begin(), out.end(), bytes.begin()));
+}
+
+TEST(CircularBufferTest, TheStreamCountsPastTwoGibibytes) {
+    TCircularBufferStream stream(8192);
+    const auto bytes = Counting(100);
+    const int64_t nearLimit = INT32_MAX - 50;
+    EXPECT_EQ(stream.Seek(nearLimit, soBeginning), nearLimit);
+    EXPECT_EQ(stream.Write(bytes.data(), 100), 100);
+    EXPECT_EQ(stream.Position(), nearLimit + 100);
+    EXPECT_EQ(stream.GetSize(), nearLimit + 100);
+    EXPECT_EQ(stream.Seek(10, soCurrent), nearLimit + 110);
 }
 
 }  // namespace

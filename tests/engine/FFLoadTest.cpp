@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "engine/FFAPI.h"
 #include "engine/FFLoad.h"
@@ -131,6 +135,42 @@ TEST(FFLoad, FolderWithoutAFileFallsBackToTheSystemSearch) {
     ExpectNoneLoaded();
     FFLoader().SetLibraryNames(swScale, "");
     FFLoader().SetLibraryPath("");
+}
+
+// Real copies of the seven libraries in a codec folder: each one's codec dependencies are the folder's
+// copies, and no system copy is mapped beside them. A fresh process, so that nothing loaded before
+// (by this test program) is found instead.
+TEST(FFLoad, CopiesInTheCodecFolderBindToEachOtherAndNotToTheSystem) {
+    testsupport::TempDir dir;
+    const fs::path folder = dir / "3rdparty" / "ffmpeg";
+    fs::create_directories(folder);
+    for (const char* file : kPlayerFiles) {
+        const fs::path source = enginetest::SystemLibraryPath(file);
+        ASSERT_FALSE(source.empty()) << file;
+        fs::copy_file(source, folder / file);
+        ASSERT_FALSE(fs::is_symlink(folder / file));
+    }
+    const std::string command = std::string("'") + STREVIO_LOAD_PROBE + "' '" + folder.string() + "'";
+    FILE* probe = popen(command.c_str(), "r");
+    ASSERT_NE(probe, nullptr);
+    std::vector<std::string> mapped;
+    char line[4096];
+    while (std::fgets(line, sizeof line, probe)) {
+        mapped.emplace_back(line, std::strcspn(line, "\n"));
+    }
+    ASSERT_EQ(pclose(probe), 0) << "the probe could not load the folder's libraries";
+    for (const char* file : kPlayerFiles) {
+        const std::string stem =
+            std::string("/") + std::string(file).substr(0, std::string(file).find('.')) + ".";
+        std::vector<std::string> copies;
+        for (const std::string& path : mapped) {
+            if (path.find(stem) != std::string::npos) {
+                copies.push_back(path);
+            }
+        }
+        ASSERT_EQ(copies.size(), 1u) << file << " mapped as " << ::testing::PrintToString(copies);
+        EXPECT_EQ(copies[0], (folder / file).string());
+    }
 }
 
 TEST(FFLoad, LibraryOfAnotherMajorVersionIsRefused) {

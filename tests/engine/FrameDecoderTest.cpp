@@ -2,11 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <openssl/evp.h>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include "engine/FFAPI.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/support/Fixtures.h"
@@ -31,6 +44,15 @@ std::string Aac48k() {
                                      "-ac", "2", "-c:a", "aac", "{out}"})
         .string();
 }
+
+// Shows what the decoder keeps from its options and its streams.
+class TOpenFrameDecoder : public TFFDecoder {
+public:
+    int ScalerFlags() const { return FFormatConv.sws_flags(); }
+    AVRational FrameRate() const { return FFrameRate; }
+    AVStream* Stream(int AIndex) { return FFileHandle->streams[AIndex]; }
+    int SelectVideo(int AIndex) { return SelectVideoStreamIndex(AIndex); }
+};
 
 class FrameDecoderTest : public ::testing::Test {
 protected:
@@ -293,5 +315,233 @@ TEST_F(FrameDecoderTest, DecodingBothKindsGivesPicturesAndSoundInFileOrder) {
     EXPECT_EQ(pictures, 50);
     EXPECT_GT(blocks, 80);  // 2 s of 1024-sample AAC frames at 44.1 kHz
 }
+
+TEST_F(FrameDecoderTest, TheScalerFlagsOfTheOptionsReachThePictureConverter) {
+    TOpenFrameDecoder d;
+    ASSERT_TRUE(d.LoadFile(NumberedFrames())) << d.LastErrMsg();
+    EXPECT_EQ(d.ScalerFlags(), SWS_BICUBIC);
+    ASSERT_TRUE(d.opt_default("sws_flags", "neighbor"));
+    ASSERT_TRUE(d.LoadFile(NumberedFrames())) << d.LastErrMsg();
+    EXPECT_EQ(d.ScalerFlags(), SWS_POINT);
+}
+
+// Without an average rate the codec's rate is taken when it agrees with the container's real base
+// rate; h264 counts two ticks per frame, so its codec time base of 1/50 is 25 frames per second.
+TEST_F(FrameDecoderTest, WithoutAnAverageRateTheCodecRateIsCheckedAgainstTheContainer) {
+    const std::string clip = testsupport::MakeClip(testsupport::Clip::VideoAudio).string();
+    struct TCase {
+        AVRational real;
+        AVRational expected;
+        const char* log;
+    };
+    const TCase cases[] = {
+        {{25, 1}, {25, 1}, nullptr},
+        {{30, 1},
+         {30, 1},
+         "Seems stream 0 codec frame rate differs from container frame rate: 50.00 (50/1) -> 30.00 (30/1)"},
+    };
+    for (const TCase& c : cases) {
+        TOpenFrameDecoder d;
+        ASSERT_TRUE(d.LoadFile(clip)) << d.LastErrMsg();
+        d.Stream(0)->avg_frame_rate = AVRational{0, 0};
+        d.Stream(0)->r_frame_rate = c.real;
+        playertest::LogCapture log;
+        ASSERT_EQ(d.SelectVideo(0), 0);
+        EXPECT_EQ(av_cmp_q(d.FrameRate(), c.expected), 0)
+            << d.FrameRate().num << "/" << d.FrameRate().den << " for " << c.real.num;
+        if (c.log) {
+            EXPECT_TRUE(log.Contains(c.log)) << log.All();
+        } else {
+            EXPECT_FALSE(log.Contains("Seems stream")) << log.All();
+        }
+    }
+}
+
+// h264 with two B-frames between references and a key frame every 12 frames (0.48 s): 4 s at 25 fps
+// of a picture that differs in every frame.
+std::vector<std::string> BFramesVideo(const std::string& AGop) {
+    return {"-f",
+            "lavfi",
+            "-i",
+            "testsrc2=size=64x48:rate=25:duration=4",
+            "-c:v",
+            "libx264",
+            "-bf",
+            "2",
+            "-g",
+            AGop,
+            "-keyint_min",
+            AGop,
+            "-sc_threshold",
+            "0",
+            "-pix_fmt",
+            "yuv420p"};
+}
+
+std::string BFramesClip(const std::string& AFile, const std::string& AGop, const std::string& AFormat) {
+    std::vector<std::string> args = BFramesVideo(AGop);
+    for (const char* a : {"-f", AFormat.c_str(), "{out}"}) {
+        args.emplace_back(a);
+    }
+    return testsupport::MakeFixture(AFile, args).string();
+}
+
+// The AVI copy without its index chunk: readers then find key frames only by reading.
+std::string WithoutIndex(const std::string& AAvi) {
+    const std::filesystem::path target = testsupport::FixtureDir() / "h14_bframes_noidx.avi";
+    if (!std::filesystem::exists(target)) {
+        std::ifstream in(AAvi, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const size_t index = bytes.rfind("idx1");
+        EXPECT_NE(index, std::string::npos);
+        const std::filesystem::path tmp = target.string() + ".part";
+        std::ofstream(tmp, std::ios::binary) << bytes.substr(0, index);
+        std::filesystem::rename(tmp, target);
+    }
+    return target.string();
+}
+
+// ffmpeg's own picture digests of the file, in presentation order.
+std::vector<std::string> ReferenceDigests(const std::string& AFile) {
+    const auto digests =
+        testsupport::MakeFixture(std::filesystem::path(AFile).filename().string() + ".framemd5",
+                                 {"-i", AFile, "-map", "0:v", "-f", "framemd5", "{out}"});
+    std::ifstream in(digests);
+    std::vector<std::string> result;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line[0] != '#') {
+            result.push_back(line.substr(line.rfind(' ') + 1));
+        }
+    }
+    return result;
+}
+
+// The MD5 of the current picture's planes, packed as ffmpeg's raw video packs them.
+std::string PictureDigest(const TFFDecoder& d) {
+    const TFrameInfo& picture = d.FrameInfo();
+    const int size = ff::av_image_get_buffer_size(static_cast<AVPixelFormat>(picture.PixFmt), picture.Width,
+                                                  picture.Height, 1);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned length = 0;
+    EVP_Digest(picture.Buffer.data(), static_cast<size_t>(size), digest, &length, EVP_md5(), nullptr);
+    std::string text;
+    for (unsigned i = 0; i < length; ++i) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", digest[i]);
+        text += hex;
+    }
+    return text;
+}
+
+// Each container's seeks land on the key frame asked for and step to the exact frame, picture for
+// picture as ffmpeg decodes the file.
+class ExactSeekTest : public FrameDecoderTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    // Decodes the whole file once: every picture must be ffmpeg's, in order; keeps their times.
+    void DecodeAll(const std::string& AFile) {
+        fReference = ReferenceDigests(AFile);
+        ASSERT_EQ(fReference.size(), 100u);
+        ASSERT_TRUE(fDecoder.LoadFile(AFile)) << fDecoder.LastErrMsg();
+        while (fDecoder.Decode()) {
+            ASSERT_LT(fTimes.size(), fReference.size());
+            ASSERT_EQ(PictureDigest(fDecoder), fReference[fTimes.size()]) << "picture " << fTimes.size();
+            if (fDecoder.FrameInfo().IsKeyFrame) {
+                fKeys.push_back(static_cast<int>(fTimes.size()));
+            }
+            fTimes.push_back(fDecoder.FrameInfo().PTS);
+        }
+        ASSERT_EQ(fTimes.size(), fReference.size());
+    }
+    // The index of the current picture, checked against ffmpeg's digest.
+    int Current() {
+        const auto at = std::find(fTimes.begin(), fTimes.end(), fDecoder.FrameInfo().PTS);
+        if (at == fTimes.end()) {
+            ADD_FAILURE() << "no picture at " << fDecoder.FrameInfo().PTS;
+            return -1;
+        }
+        const int index = static_cast<int>(at - fTimes.begin());
+        EXPECT_EQ(PictureDigest(fDecoder), fReference[static_cast<size_t>(index)]) << "picture " << index;
+        return index;
+    }
+    // Seeks to the key frame before picture AIndex and decodes on to it.
+    void GoTo(int AIndex) {
+        ASSERT_TRUE(fDecoder.Seek(fTimes[static_cast<size_t>(AIndex)], {sfBackward}));
+        ASSERT_TRUE(fDecoder.Decode());
+        while (fDecoder.FrameInfo().PTS < fTimes[static_cast<size_t>(AIndex)]) {
+            ASSERT_TRUE(fDecoder.Decode());
+        }
+        ASSERT_EQ(Current(), AIndex);
+    }
+
+    TFFDecoder fDecoder;
+    std::vector<std::string> fReference;
+    std::vector<int64_t> fTimes;
+    std::vector<int> fKeys;
+};
+
+std::string ExactSeekClip(const std::string& AName) {
+    if (AName == "avi without index") {
+        return WithoutIndex(BFramesClip("h14_bframes.avi", "12", "avi"));
+    }
+    if (AName == "ts with one key frame") {
+        return BFramesClip("h14_bframes_one_key.ts", "1000", "mpegts");
+    }
+    static const std::map<std::string, std::string> kFormats = {
+        {"mp4", "mp4"}, {"mkv", "matroska"}, {"flv", "flv"}, {"ts", "mpegts"}, {"avi", "avi"}};
+    return BFramesClip("h14_bframes." + AName, "12", kFormats.at(AName));
+}
+
+TEST_P(ExactSeekTest, SeeksAndStepsLandOnTheExactPicture) {
+    const std::string name = GetParam();
+    ASSERT_NO_FATAL_FAILURE(DecodeAll(ExactSeekClip(name)));
+    const bool oneKey = name == "ts with one key frame";
+    if (oneKey) {
+        EXPECT_EQ(fKeys, std::vector<int>{0});
+    } else {
+        EXPECT_EQ(fKeys, (std::vector<int>{0, 12, 24, 36, 48, 60, 72, 84, 96}));
+    }
+    // The start, from the end of the file.
+    ASSERT_TRUE(fDecoder.Seek(0));
+    ASSERT_TRUE(fDecoder.Decode()) << fDecoder.LastErrMsg();
+    EXPECT_EQ(Current(), 0);
+    // Backward: the last key frame at or before the time.
+    ASSERT_TRUE(fDecoder.Seek(fTimes[30] + 10000, {sfBackward}));
+    ASSERT_TRUE(fDecoder.Decode());
+    EXPECT_EQ(Current(), oneKey ? 0 : 24);
+    ASSERT_TRUE(fDecoder.Seek(fTimes[24], {sfBackward}));
+    ASSERT_TRUE(fDecoder.Decode());
+    EXPECT_EQ(Current(), oneKey ? 0 : 24);
+    if (!oneKey) {
+        // Forward: the first key frame at or after the time.
+        ASSERT_TRUE(fDecoder.Seek(fTimes[13]));
+        ASSERT_TRUE(fDecoder.Decode());
+        EXPECT_EQ(Current(), 24);
+        ASSERT_TRUE(fDecoder.Seek(fTimes[12]));
+        ASSERT_TRUE(fDecoder.Decode());
+        EXPECT_EQ(Current(), 12);
+        // Key frame steps.
+        ASSERT_NO_FATAL_FAILURE(GoTo(10));
+        ASSERT_TRUE(fDecoder.DecodeNextKeyFrame());
+        EXPECT_EQ(Current(), 12);
+        ASSERT_NO_FATAL_FAILURE(GoTo(30));
+        ASSERT_TRUE(fDecoder.DecodePreviousKeyFrame()) << fDecoder.LastErrMsg();
+        EXPECT_EQ(Current(), 24);
+    }
+    // The previous frame, from a frame between key frames and from a key frame.
+    for (const int from : {30, 24, 1}) {
+        ASSERT_NO_FATAL_FAILURE(GoTo(from));
+        ASSERT_TRUE(fDecoder.DecodePreviousFrame()) << fDecoder.LastErrMsg() << " from " << from;
+        EXPECT_EQ(Current(), from - 1) << "from " << from;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, ExactSeekTest,
+                         ::testing::Values("mp4", "mkv", "flv", "ts", "avi", "avi without index",
+                                           "ts with one key frame"),
+                         [](const ::testing::TestParamInfo<const char*>& AInfo) {
+                             std::string name = AInfo.param;
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             return name;
+                         });
 
 }  // namespace
