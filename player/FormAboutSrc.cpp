@@ -3,7 +3,9 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "platform/Processes.h"
 #include "player/FormDonateSrc.h"
@@ -15,6 +17,13 @@ namespace {
 
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
+
+// Puts a one-line label at its place, at least as large as its text needs at the font the skin gives it.
+void PlaceWhole(QLabel* label, int left, int top, int width) {
+    label->ensurePolished();
+    const QSize needed = label->sizeHint();
+    label->setGeometry(left, top, std::max(width, needed.width()), needed.height());
+}
 
 QString Link(const char* url, const char* text) {
     return QStringLiteral("<a href=\"%1\">%2</a>").arg(QString::fromLatin1(url), QString::fromLatin1(text));
@@ -52,28 +61,38 @@ TFormAbout::TFormAbout(TFormDonate& donate, QWidget* parent) : QDialog(parent), 
     setFixedSize(kClientWidth, kClientHeight);
 
     sLabelFX1 = new QLabel(QStringLiteral("Strevio"), this);
+    sLabelFX1->setObjectName(QStringLiteral("sLabelFX1"));
     sLabelFX1->setStyleSheet(QStringLiteral("font-size: 16px; color: rgb(205, 213, 222);"));
-    sLabelFX1->setGeometry(12, 8, 300, 24);
+    PlaceWhole(sLabelFX1, 12, 8, 300);
     sLabelFX2 = new QLabel(QStringLiteral("Version 2026 Update 1. Build date: December 10, 2026"), this);
+    sLabelFX2->setObjectName(QStringLiteral("sLabelFX2"));
     sLabelFX2->setStyleSheet(QStringLiteral("font-size: 8pt; color: rgb(205, 213, 222);"));
-    sLabelFX2->setGeometry(12, 36, 441, 18);
+    PlaceWhole(sLabelFX2, 12, 36, 441);
 
     auto* sPanel1 = new QFrame(this);
     sPanel1->setObjectName(QStringLiteral("sPanel1"));
     SetSkinSection(sPanel1, "PANEL");
     sPanel1->setGeometry(12, 68, 441, 165);
     auto* layout = new QVBoxLayout(sPanel1);
-    layout->setContentsMargins(4, 4, 4, 4);
-    HTMListBox1 = new QLabel(CreditLines().join(QStringLiteral("<br>")), sPanel1);
+    layout->setContentsMargins(0, 0, 0, 0);
+    // The credits scroll when the fonts make them taller than the panel.
+    auto* scroller = new QScrollArea(sPanel1);
+    scroller->setObjectName(QStringLiteral("HTMListBox1Scroller"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    HTMListBox1 = new QLabel(CreditLines().join(QStringLiteral("<br>")));
     HTMListBox1->setObjectName(QStringLiteral("HTMListBox1"));
     HTMListBox1->setWordWrap(true);
     HTMListBox1->setTextFormat(Qt::RichText);
     HTMListBox1->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    HTMListBox1->setMargin(4);
     HTMListBox1->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     // Links go to the desktop's opener, like every page the player opens.
     connect(HTMListBox1, &QLabel::linkActivated, this,
             [](const QString& url) { platform::ShellOpen(url.toStdString()); });
-    layout->addWidget(HTMListBox1);
+    scroller->setWidget(HTMListBox1);
+    layout->addWidget(scroller);
 
     ButtonOK = new QPushButton(QStringLiteral("OK"), this);
     ButtonOK->setObjectName(QStringLiteral("ButtonOK"));

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <algorithm>
 #include <exception>
 
 #include "platform/Processes.h"
@@ -46,15 +47,32 @@ QPixmap OfferPicture(const char* caption) {
     return picture;
 }
 
-QFrame* AddBevel(QWidget* parent, int top) {
+QFrame* AddBevel(QWidget* parent) {
     auto* bevel = new QFrame(parent);
     bevel->setFrameShape(QFrame::HLine);
     bevel->setFrameShadow(QFrame::Sunken);
-    bevel->setGeometry(6, top, TFormDonate::kClientWidth - 12, 4);
+    bevel->setGeometry(6, 0, TFormDonate::kClientWidth - 12, 4);
     return bevel;
 }
 
 }  // namespace
+
+// Gap kept between a text that needed more room and what follows it.
+constexpr int kFlowGap = 2;
+
+void DonateFlow::Place(QWidget* widget, int designTop) {
+    widget->move(widget->x(), designTop + grown_);
+}
+
+void DonateFlow::Text(QLabel* label, int designTop, int nextDesignTop) {
+    Place(label, designTop);
+    Below(label, nextDesignTop);
+}
+
+void DonateFlow::Below(const QWidget* widget, int nextDesignTop) {
+    const int needed = widget->geometry().bottom() + 1 + kFlowGap;
+    grown_ += std::max(0, needed - (nextDesignTop + grown_));
+}
 
 std::string DonationPage(const std::string& type) {
     return std::string(kProductSite) + "donate.html?type=" + type;
@@ -72,92 +90,109 @@ void OpenDonationPagePayPal() {
     OpenPage("paypal");
 }
 
+// The three ways of donating, at their design places; each row ends with the separator below it.
+const TFormDonate::OfferDesign TFormDonate::kOffers[] = {
+    {"ImageDonateByOffers", "Offers", &TFormDonate::ImageDonateByOffers, 127, 180,
+     "Browse offers from many well-known brands. We are paid a small commission if you decide to try or buy "
+     "from one of our partners.",
+     123, "NO SIGNUP REQUIRED to browse offers - have a look!", 176, "ButtonDonateByOffers", "Browse offers",
+     &TFormDonate::ButtonDonateByOffers, 170, 201, &OpenDonationPageFree},
+    {"ImageDonateByPayment", "Payment", &TFormDonate::ImageDonateByPayment, 211, 179,
+     "Donate a small amount by paying with your debit card, credit card, wire transfer, local bank transfer, "
+     "phone, fax or postal mail.",
+     207, "Your online payment is SECURE.", 260, "ButtonDonateByPayment", "Donation page",
+     &TFormDonate::ButtonDonateByPayment, 254, 285, &OpenDonationPagePayment},
+    {"ImageDonateByPayPal", "PayPal", &TFormDonate::ImageDonateByPayPal, 295, 179,
+     "Donate a small amount from your PayPal account. This is ideal if you already have a PayPal account. "
+     "Simply select PayPal as Method of Payment on the payment page.",
+     291, "Your PayPal payment is SECURE.", 344, "ButtonDonateByPayPal", "Donation page",
+     &TFormDonate::ButtonDonateByPayPal, 338, 369, &OpenDonationPagePayPal},
+};
+
 TFormDonate::TFormDonate(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("FormDonate"));
     setWindowTitle(QStringLiteral("Please read this"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(kClientWidth, kClientHeight);
 
-    AddText("Does Strevio work well for you?", 8, 0, 21);
-    AddText(
-        "Strevio is developed by Korvanta Software, a small family business. We give it away for free, but "
-        "hope you will consider donating a small amount if you like it.",
-        8, 39);
-    AddText("You can show your appreciation in several ways:", 8, 90);
-    AddBevel(this, 117);
+    // The design's places hold the texts at the design's font. At the fonts the skin really gets, a text
+    // may need more lines: then it keeps its full height and everything below it moves down, and the
+    // dialog grows by as much.
+    DonateFlow flow;
+    flow.Text(AddText("Does Strevio work well for you?", 8, 21), 0, 39);
+    flow.Text(
+        AddText("Strevio is developed by Korvanta Software, a small family business. We give it away for "
+                "free, but hope you will consider donating a small amount if you like it.",
+                8),
+        39, 90);
+    flow.Text(AddText("You can show your appreciation in several ways:", 8), 90, 117);
+    flow.Place(AddBevel(this), 117);
 
-    ImageDonateByOffers = AddOffer("ImageDonateByOffers", "Offers", 127);
-    AddText(
-        "Browse offers from many well-known brands. We are paid a small commission if you decide to try or "
-        "buy from one of our partners.",
-        180, 123);
-    AddText("NO SIGNUP REQUIRED to browse offers - have a look!", 180, 176);
-    ButtonDonateByOffers = new QPushButton(QStringLiteral("Browse offers"), this);
-    AddBevel(this, 201);
-
-    ImageDonateByPayment = AddOffer("ImageDonateByPayment", "Payment", 211);
-    AddText(
-        "Donate a small amount by paying with your debit card, credit card, wire transfer, local bank "
-        "transfer, phone, fax or postal mail.",
-        179, 207);
-    AddText("Your online payment is SECURE.", 179, 260);
-    ButtonDonateByPayment = new QPushButton(QStringLiteral("Donation page"), this);
-    AddBevel(this, 285);
-
-    ImageDonateByPayPal = AddOffer("ImageDonateByPayPal", "PayPal", 295);
-    AddText(
-        "Donate a small amount from your PayPal account. This is ideal if you already have a PayPal "
-        "account. Simply select PayPal as Method of Payment on the payment page.",
-        179, 291);
-    AddText("Your PayPal payment is SECURE.", 179, 344);
-    ButtonDonateByPayPal = new QPushButton(QStringLiteral("Donation page"), this);
-    AddBevel(this, 369);
-
-    AddText("Thank you for your kind consideration - we truly appreciate it!", 8, 379);
+    for (const OfferDesign& offer : kOffers) {
+        AddOfferRow(flow, offer);
+    }
+    flow.Text(AddText("Thank you for your kind consideration - we truly appreciate it!", 8), 379, 409);
     CheckDoNotShow = new QCheckBox(QStringLiteral("I already donated or do not want to donate"), this);
     CheckDoNotShow->setObjectName(QStringLiteral("CheckDoNotShow"));
-    ButtonClose = new QPushButton(QStringLiteral("Close"), this);
-    ButtonClose->setObjectName(QStringLiteral("ButtonClose"));
+    ButtonClose = AddButton("ButtonClose", "Close");
 
-    const int buttonLeft = kClientWidth - 8 - kButtonWidth;
-    ButtonDonateByOffers->setObjectName(QStringLiteral("ButtonDonateByOffers"));
-    ButtonDonateByPayment->setObjectName(QStringLiteral("ButtonDonateByPayment"));
-    ButtonDonateByPayPal->setObjectName(QStringLiteral("ButtonDonateByPayPal"));
-    ButtonDonateByOffers->setGeometry(buttonLeft, 170, kButtonWidth, kButtonHeight);
-    ButtonDonateByPayment->setGeometry(buttonLeft, 254, kButtonWidth, kButtonHeight);
-    ButtonDonateByPayPal->setGeometry(buttonLeft, 338, kButtonWidth, kButtonHeight);
-    ButtonClose->setGeometry(buttonLeft, kClientHeight - 8 - kButtonHeight, kButtonWidth, kButtonHeight);
-    CheckDoNotShow->setGeometry(8, kClientHeight - 8 - 20, 400, 20);
+    const int height = kClientHeight + flow.Grown();
+    setFixedSize(kClientWidth, height);
+    ButtonClose->move(ButtonClose->x(), height - 8 - kButtonHeight);
+    CheckDoNotShow->ensurePolished();
+    const QSize box = CheckDoNotShow->sizeHint();
+    CheckDoNotShow->setGeometry(8, height - 8 - box.height(), box.width(), box.height());
     ButtonDonateByOffers->setDefault(true);
     ButtonDonateByOffers->setFocus();
 
-    connect(ImageDonateByOffers, &QPushButton::clicked, this, [] { OpenDonationPageFree(); });
-    connect(ButtonDonateByOffers, &QPushButton::clicked, this, [] { OpenDonationPageFree(); });
-    connect(ImageDonateByPayment, &QPushButton::clicked, this, [] { OpenDonationPagePayment(); });
-    connect(ButtonDonateByPayment, &QPushButton::clicked, this, [] { OpenDonationPagePayment(); });
-    connect(ImageDonateByPayPal, &QPushButton::clicked, this, [] { OpenDonationPagePayPal(); });
-    connect(ButtonDonateByPayPal, &QPushButton::clicked, this, [] { OpenDonationPagePayPal(); });
     connect(ButtonClose, &QPushButton::clicked, this, [this] { ButtonCloseClick(); });
 }
 
-QLabel* TFormDonate::AddText(const char* text, int left, int top, int pixelSize) {
+QLabel* TFormDonate::AddText(const char* text, int left, int pixelSize) {
     auto* label = new QLabel(QString::fromUtf8(text), this);
     label->setWordWrap(true);
+    label->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     label->setStyleSheet(QStringLiteral("font-size: %1px; color: rgb(205, 213, 222);").arg(pixelSize));
+    // The texts beside the pictures end before the buttons' column.
     const int width = (left < 100 ? kClientWidth - 16 : kClientWidth - left - kButtonWidth - 16);
-    label->setGeometry(left, top, width, label->heightForWidth(width));
+    label->ensurePolished();
+    label->setGeometry(left, 0, width, label->heightForWidth(width));
     return label;
 }
 
-QPushButton* TFormDonate::AddOffer(const char* name, const char* caption, int top) {
+QPushButton* TFormDonate::AddOffer(const char* name, const char* caption) {
     auto* image = new QPushButton(this);
     image->setObjectName(QString::fromLatin1(name));
     image->setFlat(true);
     image->setIcon(QIcon(OfferPicture(caption)));
     image->setIconSize(QSize(kImageWidth, kImageHeight));
-    image->setGeometry(8, top, kImageWidth, kImageHeight);
+    image->setGeometry(8, 0, kImageWidth, kImageHeight);
     image->setCursor(Qt::PointingHandCursor);
     return image;
+}
+
+QPushButton* TFormDonate::AddButton(const char* name, const char* caption) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), this);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(kClientWidth - 8 - kButtonWidth, 0, kButtonWidth, kButtonHeight);
+    return button;
+}
+
+void TFormDonate::AddOfferRow(DonateFlow& flow, const OfferDesign& offer) {
+    QPushButton* picture = AddOffer(offer.pictureName, offer.pictureCaption);
+    QPushButton* button = AddButton(offer.buttonName, offer.buttonCaption);
+    this->*offer.picture = picture;
+    this->*offer.button = button;
+    connect(picture, &QPushButton::clicked, this, offer.open);
+    connect(button, &QPushButton::clicked, this, offer.open);
+    QLabel* text = AddText(offer.text, offer.textLeft);
+    QLabel* note = AddText(offer.note, offer.textLeft);
+    flow.Place(picture, offer.pictureTop);
+    flow.Text(text, offer.textTop, offer.noteTop);
+    flow.Place(button, offer.buttonTop);
+    flow.Text(note, offer.noteTop, offer.nextTop);
+    flow.Below(picture, offer.nextTop);
+    flow.Place(AddBevel(this), offer.nextTop);
 }
 
 void TFormDonate::ButtonCloseClick() {

@@ -19,6 +19,23 @@ void OpenDonationPageFree();
 void OpenDonationPagePayment();
 void OpenDonationPagePayPal();
 
+// Lays the dialog out from its design's places, moving everything below a text down by as much as the
+// text needs beyond its design room.
+class DonateFlow {
+public:
+    // Moves the widget to its design top plus what the texts above it added.
+    void Place(QWidget* widget, int designTop);
+    // Places the label and lets it push down what starts at nextDesignTop.
+    void Text(QLabel* label, int designTop, int nextDesignTop);
+    // Lets an already placed widget push down what starts at nextDesignTop.
+    void Below(const QWidget* widget, int nextDesignTop);
+    // How much taller than the design everything has become.
+    int Grown() const { return grown_; }
+
+private:
+    int grown_ = 0;
+};
+
 class TFormDonate : public QDialog {
     Q_OBJECT
 public:
@@ -39,8 +56,31 @@ public:
     QPushButton* ButtonClose = nullptr;
 
 private:
-    QLabel* AddText(const char* text, int left, int top, int pixelSize = 13);
-    QPushButton* AddOffer(const char* name, const char* caption, int top);
+    // One way of donating: its picture, its text and note beside it, and its button, at their design
+    // tops, the top of what follows the row, and the page it opens.
+    struct OfferDesign {
+        const char* pictureName;
+        const char* pictureCaption;
+        QPushButton* TFormDonate::*picture;
+        int pictureTop;
+        int textLeft;
+        const char* text;
+        int textTop;
+        const char* note;
+        int noteTop;
+        const char* buttonName;
+        const char* buttonCaption;
+        QPushButton* TFormDonate::*button;
+        int buttonTop;
+        int nextTop;
+        void (*open)();
+    };
+    static const OfferDesign kOffers[3];
+
+    QLabel* AddText(const char* text, int left, int pixelSize = 13);
+    QPushButton* AddOffer(const char* name, const char* caption);
+    QPushButton* AddButton(const char* name, const char* caption);
+    void AddOfferRow(DonateFlow& flow, const OfferDesign& offer);
 };
 
 // Shows the request modally when asking is still allowed and the play count is 2 or a multiple of 4;

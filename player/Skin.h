@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QIcon>
+#include <QPalette>
 #include <QString>
 
+class QApplication;
 class QWidget;
 
 namespace player {
@@ -19,6 +21,13 @@ inline constexpr int kImageCount = 9;
 
 // The stylesheet text; empty when the resource is missing.
 QString SkinStyleSheet();
+
+// The skin's colours for what the stylesheet leaves to the style (pages, lists, file views, combo boxes,
+// edits, headers, menus, tool tips): dark slate surfaces, light grey-blue text and light blue links.
+QPalette SkinPalette();
+
+// Gives the whole application the skin: its palette and its stylesheet.
+void ApplySkin(QApplication& app);
 
 // An image of the list; a null icon for an index outside it.
 QIcon SkinImage(int index);

@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "platform/qt/QtDispatcher.h"
+#include "player/ApplicationSetup.h"
 #include "player/Configuration.h"
 #include "player/FormAboutSrc.h"
 #include "player/FormDonateSrc.h"
@@ -15,7 +16,6 @@
 #include "player/FormMainSrc.h"
 #include "player/FormSettingsSrc.h"
 #include "player/SessionEnd.h"
-#include "player/Skin.h"
 #include "winutils/Winutils.h"
 
 // Last: Xlib's macros would break the Qt headers.
@@ -40,9 +40,7 @@ int RunPlayer(int argc, char** argv) {
     player::Configuration configuration;
     player::config = &configuration;
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Strevio"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Strevio"));
-    app.setStyleSheet(player::SkinStyleSheet());
+    player::SetUpApplication(app);
     platform::InstallQtDispatcher();
     if (winutils::ApplicationTerminated()) {
         platform::UninstallQtDispatcher();
