@@ -1,6 +1,7 @@
 #include "player/FormAboutSrc.h"
 
 #include <QFrame>
+#include <QGraphicsDropShadowEffect>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -64,6 +65,12 @@ TFormAbout::TFormAbout(TFormDonate& donate, QWidget* parent) : QDialog(parent), 
     sLabelFX1->setObjectName(QStringLiteral("sLabelFX1"));
     sLabelFX1->setStyleSheet(QStringLiteral("font-size: 16px; color: rgb(205, 213, 222);"));
     PlaceWhole(sLabelFX1, 12, 8, 300);
+    // The title stands out from the dark skin with a shadow below and right of it.
+    auto* titleShadow = new QGraphicsDropShadowEffect(sLabelFX1);
+    titleShadow->setOffset(2, 2);
+    titleShadow->setBlurRadius(2);
+    titleShadow->setColor(QColor(0, 0, 0, 200));
+    sLabelFX1->setGraphicsEffect(titleShadow);
     sLabelFX2 = new QLabel(QStringLiteral("Version 2026 Update 1. Build date: December 10, 2026"), this);
     sLabelFX2->setObjectName(QStringLiteral("sLabelFX2"));
     sLabelFX2->setStyleSheet(QStringLiteral("font-size: 8pt; color: rgb(205, 213, 222);"));

@@ -7,6 +7,10 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QPixmap>
+#include <QIcon>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QMoveEvent>
@@ -15,6 +19,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -26,6 +31,7 @@
 #include "engine/Bitmap.h"
 #include "engine/FFPlay.h"
 #include "platform/SpecialFolders.h"
+#include "platform/qt/MessageBox.h"
 #include "player/Configuration.h"
 #include "player/FullScreen.h"
 #include "player/Myoneinstance.h"
@@ -72,6 +78,37 @@ int ProgressUnits(int64_t microseconds) {
     return static_cast<int>(std::clamp<int64_t>(microseconds / kProgressUnit, 0, INT32_MAX));
 }
 
+// A click on the progress bar's groove puts the thumb there, as on any player's seek bar, instead of
+// stepping one page towards the click.
+class SeekBarStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == QStyle::SH_Slider_AbsoluteSetButtons) {
+            return Qt::LeftButton;
+        }
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// The skin's light images keep their brightness in the toolkit's own disabled look; a disabled button
+// shows its image faded into the button instead.
+QIcon WithDimmedDisabledImage(const QIcon& icon) {
+    QIcon result = icon;
+    for (const QSize& size : icon.availableSizes()) {
+        const QPixmap normal = icon.pixmap(size);
+        QPixmap dimmed(normal.size());
+        dimmed.setDevicePixelRatio(normal.devicePixelRatio());
+        dimmed.fill(Qt::transparent);
+        QPainter painter(&dimmed);
+        painter.setOpacity(0.3);
+        painter.drawPixmap(0, 0, normal);
+        painter.end();
+        result.addPixmap(dimmed, QIcon::Disabled);
+    }
+    return result;
+}
+
 QToolButton* MakeBitmapButton(QWidget* parent, const char* name) {
     auto* button = new QToolButton(parent);
     button->setObjectName(QString::fromLatin1(name));
@@ -114,6 +151,11 @@ QStringList OpenDialogNameFilters() {
         filters << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
     }
     return filters;
+}
+
+void ShowUncaughtException(const std::string& message) {
+    std::fprintf(stderr, "Strevio: %s\n", message.empty() ? "unexpected failure" : message.c_str());
+    platform::ShowMessageBox(platform::TMessageKind::Error, "Strevio", message);
 }
 
 std::string FormatPlayTime(int64_t microseconds) {
@@ -186,10 +228,7 @@ void TFormMain::BuildControls() {
     SetSkinSection(PanelControls, "BARPANEL");
     layout->addWidget(PanelControls);
 
-    auto* bar = new QHBoxLayout(PanelControls);
-    bar->setContentsMargins(1, 1, 1, 1);
-    bar->setSpacing(1);
-
+    // The bar's controls are placed by ArrangeControls from the window's width alone.
     ButtonStop = MakeBitmapButton(PanelControls, "ButtonStop");
     SetButtonImage(ButtonStop, kImageStop);
     ButtonPlayOrPause = MakeBitmapButton(PanelControls, "ButtonPlayOrPause");
@@ -197,9 +236,6 @@ void TFormMain::BuildControls() {
 
     PanelDuration = new QFrame(PanelControls);
     PanelDuration->setObjectName(QStringLiteral("PanelDuration"));
-    PanelDuration->setMinimumWidth(56);
-    PanelDuration->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    PanelDuration->setFixedHeight(kBitmapButtonSize);
     SetSkinSection(PanelDuration, "BUTTON");
     auto* durationLayout = new QHBoxLayout(PanelDuration);
     durationLayout->setContentsMargins(4, 0, 4, 0);
@@ -208,12 +244,17 @@ void TFormMain::BuildControls() {
     LabelCurrDuration->setObjectName(QStringLiteral("LabelCurrDuration"));
     TrackBarProgress = MakeTrackBar(PanelDuration, "TrackBarProgress", 100);
     TrackBarProgress->setFocusPolicy(Qt::StrongFocus);
+    // Owned by the window; made after the bar, so the window's children are freed before it.
+    seek_bar_style_ = new SeekBarStyle;
+    seek_bar_style_->setParent(this);
+    TrackBarProgress->setStyle(seek_bar_style_);
     LabelTotalDuration = new QLabel(QStringLiteral("00:00:00"), PanelDuration);
     LabelTotalDuration->setObjectName(QStringLiteral("LabelTotalDuration"));
     LabelTotalDuration->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     durationLayout->addWidget(LabelCurrDuration);
     durationLayout->addWidget(TrackBarProgress, 1);
-    durationLayout->addWidget(LabelTotalDuration);
+    durationLayout->addSpacing(8 - durationLayout->spacing());
+    durationLayout->addWidget(LabelTotalDuration, 0, Qt::AlignRight);
 
     ButtonOpen = MakeTextButton(PanelControls, "ButtonOpen", "Open");
     ButtonSetup = MakeTextButton(PanelControls, "ButtonSetup", "Setup");
@@ -230,11 +271,6 @@ void TFormMain::BuildControls() {
     TrackBarVolume->setValue(kVolumeMaximum);
     volumeLayout->addWidget(TrackBarVolume);
 
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{ButtonStop, ButtonPlayOrPause, PanelDuration, ButtonOpen,
-                                         ButtonSetup, ButtonAbout, ButtonSound, PanelVolume}) {
-        bar->addWidget(w);
-    }
     setTabOrder(ButtonStop, ButtonPlayOrPause);
 
     FullscreenTimer = new QTimer(this);
@@ -296,7 +332,7 @@ void TFormMain::HandleMessage(const platform::WindowMessage& message) {
             SetFullScreen(false);
             break;
         case WM_TOGGLE_FULL_SCREEN:
-            SetFullScreen(!isMaximized());
+            SetFullScreen(!IsMaximisedOrFullScreen());
             break;
         default:
             DebugLog(DEBUG_GENERAL, "TFormMain: message %u not handled", message.msg);
@@ -535,7 +571,7 @@ void TFormMain::FFPlayerFileOpen(TObject* /*Sender*/, const int64_t& ADuration, 
     }
     frame_width = AFrameWidth;
     frame_height = AFrameHeight;
-    if (config_.Preferences.ResizeToVideoSize && !isMaximized()) {
+    if (config_.Preferences.ResizeToVideoSize && !IsMaximisedOrFullScreen()) {
         ResizeToVideo();
     }
     AScreenWidth = Panel1->width();
@@ -555,44 +591,45 @@ void TFormMain::FFPlayerFileOpen(TObject* /*Sender*/, const int64_t& ADuration, 
 }
 
 void TFormMain::ResizeToVideo() {
-    int newWidth = frame_width;
-    int videoHeight = frame_height;
     // The bar counts unless it was hidden (full screen); whether the window is on screen yet does not matter.
     const int barHeight = PanelControls->isHidden() ? 0 : PanelControls->height();
     const QRect frame = frameGeometry();
-    const int borderWidth = frame.width() - width();
-    const int borderHeight = frame.height() - height();
-    auto limit = [&](int monitorWidth, int monitorHeight) {
-        if (borderWidth + frame_width > monitorWidth) {
-            newWidth = monitorWidth;
-        }
-        if (borderHeight + frame_height > monitorHeight) {
-            videoHeight = monitorHeight - barHeight;
-        }
-    };
-    if (keep_inside_primary) {
-        limit(primary_width, primary_height);
-    } else {
-        const std::vector<winutils::ScreenRect> monitors = winutils::MonitorRects();
-        for (size_t i = 0; i < monitors.size(); ++i) {
-            const winutils::ScreenRect& m = monitors[i];
-            DebugLog(DEBUG_GENERAL, "FFPlayerFileOpen: Monitor %d: Left=%d, Top=%d, Width=%d, Height=%d",
-                     static_cast<int>(i), m.Left, m.Top, m.Width, m.Height);
-            if (m.Top < frame.top() && frame.top() < m.Top + m.Height && m.Left < frame.left() &&
-                frame.left() < m.Left + m.Width) {
-                DebugLog(DEBUG_GENERAL, "FFPlayerFileOpen: This is our active monitor");
-                limit(m.Width, m.Height);
-                break;
-            }
-        }
-    }
-    const QSize client(std::max(minimumWidth(), newWidth),
-                       std::max(minimumHeight(), videoHeight + barHeight));
+    const QSize border(frame.width() - width(), frame.height() - height());
+    const QRect area = WorkAreaForVideo(frame);
+    const QSize client =
+        VideoClientSize(QSize(frame_width, frame_height), barHeight, border, area.size(), minimumSize());
     resize(client);
     // The panel takes the whole client area above the bar; lay it out now so the engine sees its size.
     if (layout() != nullptr) {
         layout()->setGeometry(QRect(QPoint(0, 0), client));
     }
+    const QPoint inside = PlaceInside(QRect(frame.topLeft(), client + border), area);
+    if (inside != frame.topLeft()) {
+        move(inside);
+    }
+}
+
+QRect TFormMain::WorkAreaForVideo(const QRect& frame) const {
+    const std::vector<winutils::ScreenRect> monitors = winutils::MonitorRects();
+    for (size_t i = 0; i < monitors.size(); ++i) {
+        const winutils::ScreenRect& m = monitors[i];
+        DebugLog(DEBUG_GENERAL, "FFPlayerFileOpen: Monitor %d: Left=%d, Top=%d, Width=%d, Height=%d",
+                 static_cast<int>(i), m.Left, m.Top, m.Width, m.Height);
+    }
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!keep_inside_primary) {
+        // The monitor that holds most of the window: its centre's, else the primary one.
+        if (const QScreen* under = QGuiApplication::screenAt(frame.center())) {
+            screen = under;
+        }
+    }
+    if (screen == nullptr) {
+        return QRect(QPoint(0, 0), QSize(INT32_MAX / 4, INT32_MAX / 4));
+    }
+    const QRect area = screen->availableGeometry();
+    DebugLog(DEBUG_GENERAL, "FFPlayerFileOpen: Work area: Left=%d, Top=%d, Width=%d, Height=%d", area.left(),
+             area.top(), area.width(), area.height());
+    return area;
 }
 
 void TFormMain::FFPlayerPosition(TObject* /*Sender*/, const int64_t& APTS) {
@@ -624,14 +661,15 @@ void TFormMain::FFPlayerState(TObject* /*Sender*/, TPlayState APlayState) {
                 this,
                 [this] {
                     StopPlayback();
-                    if (ShowDonateIfDue) {
+                    if (ShowDonateIfDue && !closed_) {
                         ShowDonateIfDue();
                     }
                 },
                 Qt::QueuedConnection);
             break;
         case psStop:
-            if (ShowDonateIfDue) {
+            // The stop that closing the window makes asks the user nothing: the program is ending.
+            if (ShowDonateIfDue && !closed_) {
                 ShowDonateIfDue();
             }
             break;
@@ -826,6 +864,17 @@ void TFormMain::OneInstance1InstanceStarted(const QStringList& params) {
 void TFormMain::EndSessionHandler() {
     DebugLog(DEBUG_GENERAL, "TFormMain::EndSessionHandler");
     close();
+    // A modal dialog runs an event loop of its own that would keep the program: close each one that is
+    // open, innermost first (hiding a dialog ends its loop), then end the program's loop.
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+        if (QApplication::activeModalWidget() == modal) {
+            modal->hide();
+        }
+        if (QApplication::activeModalWidget() == modal) {
+            break;
+        }
+    }
     QCoreApplication::quit();
 }
 
@@ -851,7 +900,7 @@ int TFormMain::ImageIndex(const QToolButton* button) {
 
 void TFormMain::SetButtonImage(QToolButton* button, int index) {
     button->setProperty(kImageProperty, index);
-    button->setIcon(SkinImage(index));
+    button->setIcon(WithDimmedDisabledImage(SkinImage(index)));
 }
 
 void TFormMain::SetPanelPlaying(bool playingLook) {
@@ -868,21 +917,31 @@ void TFormMain::FocusVideoPanel() {
 }
 
 void TFormMain::SetFullScreen(bool on) {
+    // Only window states change here, never the window's flags: new flags would recreate the top-level
+    // X window and with it the video panel's native window that the engine draws into.
     if (on) {
+        if (!IsMaximisedOrFullScreen() && windowHandle() != nullptr) {
+            normal_geometry_ = windowHandle()->geometry();
+        }
         true_full_screen = true;
         PanelControls->hide();
         full_screen_entered = true;
-        // Changing the window's flags takes it off the screen; it comes back maximised.
-        setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-        setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
-        show();
+        setWindowState((windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized)) | Qt::WindowFullScreen);
+        SetStayOnTop(true);
+        // A window manager covers the screen for the full-screen state and later gives the old place back;
+        // without one the window does both itself. Set on the native window: a widget's own geometry
+        // change would clear the state again.
+        manage_full_screen_ = !WindowManagerPresent();
+        if (const QScreen* shownOn = screen(); manage_full_screen_ && shownOn != nullptr && windowHandle()) {
+            windowHandle()->setGeometry(shownOn->geometry());
+        }
     } else {
+        const bool wasFullScreen = isFullScreen();
         setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
-        const Qt::WindowFlags flags = windowFlags();
-        const Qt::WindowFlags normal = flags & ~(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-        if (normal != flags) {
-            setWindowFlags(normal);
-            show();
+        SetStayOnTop(false);
+        // Asked of the native window as full screen was: the widget may not have seen that change yet.
+        if (wasFullScreen && manage_full_screen_ && normal_geometry_.isValid() && windowHandle() != nullptr) {
+            windowHandle()->setGeometry(normal_geometry_);
         }
         true_full_screen = false;
         if (MyPlayer_) {
@@ -890,7 +949,19 @@ void TFormMain::SetFullScreen(bool on) {
         }
         FullscreenTimer->stop();
         PanelControls->show();
+        ArrangeControls();
     }
+}
+
+void TFormMain::SetStayOnTop(bool onTop) {
+    // Set on the native window itself, which keeps it (a widget's flag change would recreate it).
+    if (QWindow* window = windowHandle()) {
+        window->setFlag(Qt::WindowStaysOnTopHint, onTop);
+    }
+}
+
+bool TFormMain::IsMaximisedOrFullScreen() const {
+    return (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) != 0;
 }
 
 void TFormMain::InvalidateScreen() {
@@ -963,24 +1034,18 @@ void TFormMain::ArrangeControls() {
     bar.about = ButtonAbout->width();
     bar.sound = ButtonSound->width();
     bar.volume = PanelVolume->width();
-    bar.setupAndAboutVisible = !ButtonSetup->isHidden() && !ButtonAbout->isHidden();
-    // Until the bar has been arranged once, PanelDuration holds what the other controls leave.
-    bar.duration = bar_duration_width_;
-    if (bar.duration < 0) {
-        bar.duration = bar.client - bar.stop - bar.playOrPause - bar.open - bar.sound - bar.volume -
-                       (bar.setupAndAboutVisible ? bar.setup + bar.about : 0);
-    }
-    const bool bothHidden = ButtonSetup->isHidden() && ButtonAbout->isHidden();
     const BarArrangement arranged = ArrangeBar(bar);
-    if (bar.setupAndAboutVisible && !arranged.setupAndAboutVisible) {
-        ButtonSetup->hide();
-        ButtonAbout->hide();
-    } else if (bothHidden && arranged.setupAndAboutVisible) {
-        // The bar's layout keeps them in their places after Open.
-        ButtonSetup->show();
-        ButtonAbout->show();
-    }
-    bar_duration_width_ = arranged.duration;
+    const int top = (PanelControls->height() - kBitmapButtonSize) / 2;
+    ButtonStop->move(arranged.stopLeft, top);
+    ButtonPlayOrPause->move(arranged.playOrPauseLeft, top);
+    PanelDuration->setGeometry(arranged.durationLeft, top, arranged.duration, kBitmapButtonSize);
+    ButtonOpen->move(arranged.openLeft, top);
+    ButtonSetup->move(arranged.setupLeft, top);
+    ButtonAbout->move(arranged.aboutLeft, top);
+    ButtonSound->move(arranged.soundLeft, top);
+    PanelVolume->move(arranged.volumeLeft, top);
+    ButtonSetup->setVisible(arranged.setupAndAboutVisible);
+    ButtonAbout->setVisible(arranged.setupAndAboutVisible);
     TrackBarProgress->setVisible(arranged.progressVisible);
     LabelTotalDuration->setVisible(arranged.totalVisible);
 }
@@ -1002,10 +1067,16 @@ bool TFormMain::IsNormalState() const {
 
 void TFormMain::WindowMoved() {
     const QRect frame = frameGeometry();
-    if (keep_inside_primary && IsNormalState()) {
-        const QPoint inside = KeepInsidePrimary(frame.topLeft(), frame.size(), PrimaryRect());
-        if (inside != frame.topLeft()) {
-            move(inside);
+    if (IsNormalState()) {
+        QPoint wanted = frame.topLeft();
+        if (const QScreen* shownOn = screen()) {
+            wanted = SnapToEdges(frame, shownOn->availableGeometry(), kSnapBuffer);
+        }
+        if (keep_inside_primary) {
+            wanted = KeepInsidePrimary(wanted, frame.size(), PrimaryRect());
+        }
+        if (wanted != frame.topLeft()) {
+            move(wanted);
             return;  // the move comes back here
         }
     }

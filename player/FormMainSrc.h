@@ -20,6 +20,7 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QSlider;
+class QStyle;
 class QTimer;
 class QToolButton;
 class TCustomPlayer;
@@ -41,6 +42,10 @@ inline constexpr unsigned WM_TOGGLE_FULL_SCREEN = 2029;  // toggle full screen
 extern const char* const kOpenDialogFilter;
 // The same groups as name filters for a file dialog, each pattern in upper and lower case.
 QStringList OpenDialogNameFilters();
+
+// Shows an exception that reached the program's entry as the application shows an error: a message box
+// captioned "Strevio" with the exception's message (empty for a thrown value that is no exception).
+void ShowUncaughtException(const std::string& message);
 
 // "%02d:%02d:%02d" of a time in microseconds.
 std::string FormatPlayTime(int64_t microseconds);
@@ -173,6 +178,7 @@ private:
     void SetPanelPlaying(bool playingLook);
     void FocusVideoPanel();
     void ResizeToVideo();
+    QRect WorkAreaForVideo(const QRect& frame) const;
     bool PauseIfPlaying();
     void ResumeIfPausedHere(bool pausedHere);
     bool IsPrimaryMouseButtonDown() const;
@@ -180,6 +186,8 @@ private:
     void InvalidateScreen();
     void WindowMoved();
     bool IsNormalState() const;
+    bool IsMaximisedOrFullScreen() const;
+    void SetStayOnTop(bool onTop);
     QRect PrimaryRect() const;
 
     Configuration& config_;
@@ -188,7 +196,9 @@ private:
     std::unique_ptr<platform::WindowMessageReceiver> receiver_;
     bool initialised_ = false;
     bool closed_ = false;
-    int bar_duration_width_ = -1;  // PanelDuration's width as the bar's layout last set it
+    QRect normal_geometry_;             // the window's place and size before full screen
+    bool manage_full_screen_ = false;  // no window manager: the window covers the screen itself
+    QStyle* seek_bar_style_ = nullptr;  // the progress bar's style, a child of the window
 };
 
 }  // namespace player

@@ -22,6 +22,9 @@ void InstallKeyboardHook(QWidget* mainWindow);
 // True once the filter is installed.
 bool KeyboardHookInstalled();
 
+// True when a window manager runs on the X server (and so acts on a window's full-screen state).
+bool WindowManagerPresent();
+
 // The hint's text.
 QString FullScreenHintText(bool trueFullScreen);
 // Draws the hint at 10, height - 20 in white bold underlined "Tahoma" 12 pt onto a 24- or 32-bit bitmap.
@@ -47,31 +50,56 @@ PrimaryLimit RecomputePrimaryLimit(const std::vector<MonitorInfo>& monitors, boo
 // from the right and bottom ones.
 QPoint KeepInsidePrimary(QPoint position, QSize size, const QRect& primary);
 
-// The bar's current widths and its client width.
+// The client size for a video of `frame` pixels (none when not positive): the picture's size scaled down,
+// aspect kept, until the window (its border and the bar included) fits `workArea`, and never below
+// `minimum`.
+QSize VideoClientSize(QSize frame, int barHeight, QSize border, QSize workArea, QSize minimum);
+
+// The top-left corner that puts `window` inside `area`; a window larger than the area keeps its top-left
+// corner on the area's.
+QPoint PlaceInside(const QRect& window, const QRect& area);
+
+// Screen snapping: a window that comes within `buffer` pixels of an edge of `area` (from either side)
+// is put onto that edge. The left and top edges win over the right and bottom ones.
+inline constexpr int kSnapBuffer = 10;
+QPoint SnapToEdges(const QRect& window, const QRect& area, int buffer);
+
+// The widths of the bar's fixed controls and the client width the bar spans.
 struct BarWidths {
     int client = 0;
     int stop = 0;
     int playOrPause = 0;
-    int duration = 0;
     int open = 0;
     int setup = 0;
     int about = 0;
     int sound = 0;
     int volume = 0;
-    bool setupAndAboutVisible = true;
 };
 
+// Where the bar's controls go: each control's left edge in the bar (PanelDuration takes what the others
+// leave), and which of them show.
 struct BarArrangement {
     bool setupAndAboutVisible = true;
     int duration = 0;
     bool progressVisible = true;
     bool totalVisible = true;
+    int stopLeft = 0;
+    int playOrPauseLeft = 0;
+    int durationLeft = 0;
+    int openLeft = 0;
+    int setupLeft = 0;
+    int aboutLeft = 0;
+    int soundLeft = 0;
+    int volumeLeft = 0;
 };
 
 inline constexpr int kBarSlack = 160;
 inline constexpr int kProgressShownFrom = 150;
 inline constexpr int kTotalShownAbove = 107;
 
+// The bar's layout for a client width, the same for a width however it was reached: Setup and About
+// show when the width leaves PanelDuration at least the slack beside them, and PanelDuration takes the
+// rest.
 BarArrangement ArrangeBar(const BarWidths& bar);
 
 }  // namespace player

@@ -51,7 +51,7 @@ int RunPlayer(int argc, char** argv) {
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     int code = 0;
-    {
+    try {
         // Caught before the window exists, so an early SIGTERM waits for the window instead of killing
         // the program unsaved.
         player::TFormMain* window = nullptr;
@@ -79,6 +79,13 @@ int RunPlayer(int argc, char** argv) {
         } else {
             code = app.exec();
         }
+    } catch (const std::exception& e) {
+        // Shown while the application can still show it; the program then ends with a failure.
+        player::ShowUncaughtException(e.what());
+        code = 1;
+    } catch (...) {
+        player::ShowUncaughtException("");
+        code = 1;
     }
     platform::UninstallQtDispatcher();
     player::config = nullptr;

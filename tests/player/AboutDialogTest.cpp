@@ -1,7 +1,10 @@
 // The About box: its texts, the libraries it credits, and its Donate button.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QCheckBox>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QTextDocument>
@@ -59,6 +62,22 @@ TEST(AboutDialogTest, DonateShowsTheDonationRequest) {
     EXPECT_TRUE(shown);
     // The box is only read by the next due check.
     EXPECT_TRUE(donate.CheckDoNotShow->isChecked());
+}
+
+TEST(AboutDialogTest, TheTitleCastsAShadow) {
+    player::TFormDonate donate;
+    TFormAbout about(donate);
+    // The title's light text is not darker than the dialog's background; its shadow is.
+    const QImage title = about.grab(about.sLabelFX1->geometry().adjusted(0, 0, 4, 4)).toImage();
+    const int background = qGray(title.pixel(title.width() - 1, title.height() - 1));
+    const int darkest = std::min(background, qGray(205, 213, 222)) - 30;
+    int dark = 0;
+    for (int y = 0; y < title.height(); ++y) {
+        for (int x = 0; x < title.width(); ++x) {
+            dark += qGray(title.pixel(x, y)) < darkest ? 1 : 0;
+        }
+    }
+    EXPECT_GT(dark, 20);
 }
 
 }  // namespace

@@ -100,15 +100,18 @@ TEST_F(FormMainTest, WindowHasTheBarsControlsInOrder) {
     EXPECT_EQ(player::SkinSection(form.PanelDuration), "BUTTON");
     EXPECT_EQ(player::SkinSection(form.TrackBarProgress), "TRACKBAR");
 
-    auto* bar = qobject_cast<QHBoxLayout*>(form.PanelControls->layout());
-    ASSERT_NE(bar, nullptr);
+    // Left to right in this order, side by side, filling the bar's width.
     const std::vector<QWidget*> expected = {form.ButtonStop,  form.ButtonPlayOrPause, form.PanelDuration,
                                             form.ButtonOpen,  form.ButtonSetup,       form.ButtonAbout,
                                             form.ButtonSound, form.PanelVolume};
-    ASSERT_EQ(bar->count(), static_cast<int>(expected.size()));
+    int x = 0;
     for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(bar->itemAt(static_cast<int>(i))->widget(), expected[i]) << i;
+        EXPECT_EQ(expected[i]->parentWidget(), form.PanelControls) << i;
+        EXPECT_FALSE(expected[i]->isHidden()) << i;
+        EXPECT_EQ(expected[i]->x(), x) << i;
+        x += expected[i]->width();
     }
+    EXPECT_EQ(x, form.width());
     EXPECT_EQ(form.ButtonStop->size(), QSize(34, 34));
     EXPECT_EQ(form.ButtonOpen->size(), QSize(44, 34));
     EXPECT_EQ(form.ButtonOpen->text(), "Open");
@@ -198,6 +201,22 @@ TEST_F(FormMainTest, PlayingWithoutAPlayerObjectShowsTheError) {
     EXPECT_FALSE(form_->playing);
 }
 
+TEST(UncaughtExceptionTest, IsShownInAMessageBoxWithItsMessage) {
+    std::vector<platform::MessageBoxRequest> shown;
+    platform::ScopedMessageBoxHook hook([&](const platform::MessageBoxRequest& r) {
+        shown.push_back(r);
+        return platform::TMessageResult::Ok;
+    });
+    player::ShowUncaughtException("the preferences file is damaged");
+    player::ShowUncaughtException("");  // a thrown value that is no exception
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].kind, platform::TMessageKind::Error);
+    EXPECT_EQ(shown[0].caption, "Strevio");
+    EXPECT_EQ(shown[0].text, "the preferences file is damaged");
+    EXPECT_EQ(shown[1].caption, "Strevio");
+    EXPECT_EQ(shown[1].text, "");
+}
+
 TEST_F(FormMainTest, PositionEventsMoveTheBarUnlessItIsHeld) {
     TFormMain& form = Start();
     int w = 0;
@@ -226,8 +245,18 @@ TEST_F(FormMainTest, PositionEventsMoveTheBarUnlessItIsHeld) {
 }
 
 TEST_F(FormMainTest, NegativeDurationLeavesTheTotalAndSeeksNothing) {
-    TFormMain& form = Start();
+    TFormMain& form = StartPlaying(Clip::VideoAudio);
+    ASSERT_TRUE(form.playing);
+    form.MyPlayer()->Pause();
+    TVideoState* is = form.MyPlayer()->VideoState();
+    ASSERT_NE(is, nullptr);
+    // The start's own seek to 0 is taken first; then a mark shows whether anything asks again.
+    ASSERT_TRUE(WaitFor([&] { return is->seek_req.load() == 0; }));
+    constexpr int64_t kMark = 1'234'567;
+    is->seek_pos = kMark;
+
     form.LabelTotalDuration->setText("00:01:00");
+    form.ButtonStop->setEnabled(false);
     int w = 0;
     int h = 0;
     form.FFPlayerFileOpen(nullptr, -5, 320, 240, w, h);
@@ -235,7 +264,11 @@ TEST_F(FormMainTest, NegativeDurationLeavesTheTotalAndSeeksNothing) {
     EXPECT_FALSE(form.ButtonStop->isEnabled());
     EXPECT_EQ(form.TrackBarProgress->maximum(), 0);
     form.TrackBarProgress->setValue(0);
-    form.TrackBarProgressChange();  // nothing to seek, no failure
+    form.TrackBarProgressChange();
+    platform::WaitPumping([] { return false; }, 200);
+    EXPECT_EQ(is->seek_req.load(), 0);
+    EXPECT_EQ(is->seek_pos, kMark);
+    form.StopPlayback();
 }
 
 TEST_F(FormMainTest, FileOpenSizesTheWindowToTheVideo) {
@@ -247,9 +280,24 @@ TEST_F(FormMainTest, FileOpenSizesTheWindowToTheVideo) {
     EXPECT_EQ(w, 320);
     EXPECT_EQ(h, 240);
 
-    // Without a picture the window goes down to its minimum size.
+    // A picture larger than the screen: the window, bar included, fits the monitor's work area, placed
+    // inside it, and the picture keeps its shape.
+    form.FFPlayerFileOpen(nullptr, 2'000'000, 1920, 1080, w, h);
+    const QRect area = form.screen()->availableGeometry();
+    ASSERT_TRUE(WaitFor([&] { return area.contains(form.frameGeometry()); }))
+        << form.frameGeometry().x() << "," << form.frameGeometry().y() << " " << form.frameGeometry().width()
+        << "x" << form.frameGeometry().height();
+    EXPECT_EQ(h, form.height() - 36);
+    EXPECT_NEAR(static_cast<double>(w) / h, 1920.0 / 1080.0, 0.01);
+    EXPECT_FALSE(form.PanelControls->isHidden());
+
+    // Without a picture the window goes down to its minimum size, and the bar stays whole in it.
     form.FFPlayerFileOpen(nullptr, 2'000'000, -1, -1, w, h);
     EXPECT_EQ(form.size(), QSize(268, 150));
+    EXPECT_EQ(form.PanelControls->geometry(), QRect(0, 150 - 36, 268, 36));
+    EXPECT_EQ(form.PanelVolume->geometry().right() + 1, 268);
+    EXPECT_FALSE(form.LabelCurrDuration->isHidden());
+    EXPECT_LE(form.LabelCurrDuration->sizeHint().width() + 8, form.PanelDuration->width());
 
     // With the preference off the size stays.
     config_->Preferences.ResizeToVideoSize = false;
@@ -458,6 +506,53 @@ TEST_F(FormMainTest, DraggingTheProgressBarSeeksOnRelease) {
     ASSERT_TRUE(WaitFor([&] { return !form.progress_held; }));
     const int64_t expected = form.duration * held / bar->maximum();
     EXPECT_NEAR(static_cast<double>(is->seek_pos), static_cast<double>(expected), 100000.0);
+}
+
+TEST_F(FormMainTest, AClickOnTheProgressGrooveSeeksThere) {
+    TFormMain& form = StartPlaying(Clip::VideoAudio);
+    ASSERT_TRUE(form.playing);
+    form.MyPlayer()->Pause();
+    form.resize(800, 400);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ASSERT_TRUE(WaitFor([&] { return form.TrackBarProgress->width() > 200; }));
+    TVideoState* is = form.MyPlayer()->VideoState();
+    ASSERT_NE(is, nullptr);
+
+    QSlider* bar = form.TrackBarProgress;
+    const QPoint at(bar->width() * 3 / 4, bar->height() / 2);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, at);
+    ASSERT_TRUE(WaitFor([&] { return !form.progress_held; }));
+    // Where the click was, not one step towards it.
+    EXPECT_NEAR(bar->value(), bar->maximum() * 3 / 4, bar->maximum() / 10);
+    ASSERT_TRUE(WaitFor([&] { return is->seek_pos > form.duration / 2; }));
+    EXPECT_NEAR(static_cast<double>(is->seek_pos), form.duration * 0.75, form.duration * 0.1);
+    form.StopPlayback();
+}
+
+TEST_F(FormMainTest, TheDisabledStopButtonLooksDisabled) {
+    // In the program's skin.
+    qApp->setStyleSheet(player::SkinStyleSheet());
+    struct PlainStyle {
+        ~PlainStyle() { qApp->setStyleSheet(QString()); }
+    } plainAfter;
+    TFormMain& form = Start();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    ASSERT_FALSE(form.ButtonStop->isEnabled());
+    // The brightest pixel of the button's image: the enabled image is light on the dark skin.
+    auto brightest = [](QWidget* button) {
+        const QImage image = button->grab().toImage();
+        int most = 0;
+        for (int y = 8; y < image.height() - 8; ++y) {
+            for (int x = 8; x < image.width() - 8; ++x) {
+                most = std::max(most, qGray(image.pixel(x, y)));
+            }
+        }
+        return most;
+    };
+    const int disabled = brightest(form.ButtonStop);
+    form.ButtonStop->setEnabled(true);
+    const int enabled = brightest(form.ButtonStop);
+    EXPECT_LT(disabled, enabled - 60) << disabled << " vs " << enabled;
 }
 
 TEST_F(FormMainTest, DebugLogWithAMaskWritesTheStartUpLines) {

@@ -22,6 +22,10 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestEnv.h"
 
+// Last: Xlib's macros would break the headers above.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
 extern char** environ;
 
 namespace {
@@ -115,6 +119,45 @@ bool ExitedWith(const std::optional<int>& status, int code) {
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == code;
 }
 
+// True while a window of the X server's screen whose name starts with `prefix` is shown. The test's
+// X server runs no window manager, so the program's windows are children of the root window.
+bool WindowShown(const std::string& prefix) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return false;
+    }
+    const Atom netName = XInternAtom(display, "_NET_WM_NAME", False);
+    const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+    Window root = None;
+    Window parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    bool found = false;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) != 0) {
+        for (unsigned i = 0; i < count && !found; ++i) {
+            XWindowAttributes attributes;
+            if (XGetWindowAttributes(display, children[i], &attributes) == 0 ||
+                attributes.map_state != IsViewable) {
+                continue;
+            }
+            Atom type = None;
+            int format = 0;
+            unsigned long items = 0;
+            unsigned long after = 0;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(display, children[i], netName, 0, 256, False, utf8, &type, &format, &items,
+                                   &after, &data) == Success &&
+                data != nullptr) {
+                found = std::string(reinterpret_cast<const char*>(data), items).rfind(prefix, 0) == 0;
+                XFree(data);
+            }
+        }
+        XFree(children);
+    }
+    XCloseDisplay(display);
+    return found;
+}
+
 class ProgramTest : public ::testing::Test {
 protected:
     void Store(const std::string& key, const std::string& name, int32_t value) {
@@ -130,6 +173,15 @@ protected:
         return reg.ReadInteger(name);
     }
     fs::path DataFile() const { return home_.dataHome() / "Strevio" / "Strevio.dat"; }
+
+    // SIGTERM: the program exits with 0, having saved the stored Volume of 60 and the personal data.
+    void EndWithSigtermAndExpectSaved(Program& program, const std::string& personalData) {
+        ::kill(program.pid(), SIGTERM);
+        EXPECT_TRUE(ExitedWith(program.Wait(), 0));
+        EXPECT_EQ(Stored("Volume"), 60);
+        const std::string data = ReadFile(DataFile());
+        EXPECT_NE(data.find(personalData), std::string::npos) << data;
+    }
 
     // On the X server when there is one, as a user runs it: the video panel is embedded there.
     static std::string QtPlatform() {
@@ -166,6 +218,34 @@ TEST_F(ProgramTest, SigtermWhilePlayingSavesAndExitsCleanly) {
     EXPECT_TRUE(data.find("code_x=4\r\n") != std::string::npos ||
                 data.find("code_x=5\r\n") != std::string::npos)
         << data;
+}
+
+TEST_F(ProgramTest, SigtermWhileADialogIsOpenSavesAndExits) {
+    if (QtPlatform() != "xcb") {
+        GTEST_SKIP() << "needs an X server";
+    }
+    Store(kPreferences, "Volume", 60);
+    // The play that this start counts is the fourth: at the end of the clip the donation dialog asks.
+    WriteFile(DataFile(), "show_donate=1\r\ncode_x=3\r\nshow_info_00=0\r\n");
+    const std::string clip = testsupport::MakeClip(testsupport::Clip::VideoAudio).string();
+
+    Program program({clip});
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(WaitUntil([] { return WindowShown("Please read this"); })) << "the donation dialog never opened";
+    EndWithSigtermAndExpectSaved(program, "show_donate=1\r\ncode_x=4\r\n");
+}
+
+TEST_F(ProgramTest, SigtermWhileAPlayIsDueForTheDonationQuestionAsksNothingAndExits) {
+    Store(kPreferences, "Volume", 60);
+    WriteFile(DataFile(), "show_donate=1\r\ncode_x=3\r\nshow_info_00=0\r\n");
+    // Long enough to be still playing when the signal comes.
+    const std::string clip = testsupport::MakeClip(testsupport::Clip::LongVideo).string();
+
+    Program program({clip});
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(WaitUntil([&] { return program.HasThread("play"); })) << "the file never started playing";
+    // The stop that the close makes must not open the dialog and wait for a user.
+    EndWithSigtermAndExpectSaved(program, "show_donate=1\r\ncode_x=4\r\n");
 }
 
 TEST_F(ProgramTest, CodecLibrariesThatFailToLoadLeaveTheWindowRunning) {

@@ -167,6 +167,10 @@ fs::path MakeClip(Clip clip) {
             }
             return MakeFixture("no_streams.mkv", {"-i", srt.string(), "-c:s", "srt", "{out}"});
         }
+        case Clip::LongVideo:
+            return MakeFixture("long_video_320x240.mkv",
+                               Join({{"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=60"}, kH264,
+                                     {"{out}"}}));
     }
     throw std::logic_error("unknown clip");
 }

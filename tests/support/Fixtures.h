@@ -16,6 +16,7 @@ enum class Clip {
     PngSequence,  // a folder of 10 numbered PNG pictures; the path names the first, "frame001.png"
     Truncated,    // the first half of VideoAudio's bytes, in MP4
     NoStreams,    // a file that holds no audio or video stream: only a subtitle track, in Matroska
+    LongVideo,    // 60 s, 320x240 H.264 at 25 fps, in Matroska: still playing through a test's steps
 };
 
 // The path of the clip, made first when it is not there yet. Throws when the ffmpeg tool fails.
