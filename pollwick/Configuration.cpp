@@ -364,6 +364,7 @@ bool Configuration::readUpdatesCfg() {
     version_txt = lines.value("version_txt");
     language = lines.value("language");
     aff = lines.value("aff");
+    support_email = lines.value("support_email");
 
     std::string data;
     if (!winutils::GetSpecialFolderPath(kApplicationDataCode, data)) {

@@ -69,6 +69,7 @@ public:
     std::string version_txt;
     std::string language;
     std::string aff;
+    std::string support_email;  // ends the error texts that ask for a report; empty: no such sentence
 
     // The state kept in "updcheck.cfg"; changed on the GUI thread only.
     int32_t last_check_time = 0;          // Unix seconds

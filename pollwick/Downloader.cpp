@@ -26,12 +26,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kErrorBodyLimit = 1 << 20;
+constexpr size_t kErrorBodyLimit = Downloader::kAnswerLimit;
 constexpr size_t kMergeBlock = 64000;
 constexpr unsigned kJoinLogIntervalMs = 10000;
 
 const char* const kHint = "Please report this error including the link you are trying to monitor to ";
-const char* const kSupportAddress = "support@pollwick.invalid";
 const char* const kCancelledText = "Cancelled";
 
 std::mutex gCaFileLock;
@@ -146,6 +145,11 @@ std::string SocketErrorText(long code, const std::string& message) {
     return "Error downloading page. Socket error #" + std::to_string(code) + ". " + message;
 }
 
+std::string NoProgressText() {
+    return "Error downloading page. The server broke off the transfer " +
+           std::to_string(Downloader::kNoProgressLimit) + " times without sending enough data to go on.";
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -159,6 +163,7 @@ struct Downloader::Attempt {
     std::string body;
     std::string errorBody;
     bool bodyIsError = false;
+    bool errorBodyCut = false;  // the error page went past the limit and was not read further
     long status = 0;
     std::string reason;
     std::vector<std::string> lines;
@@ -194,7 +199,55 @@ void DownloaderSubThreadInfo::init() {
 void DownloaderSubThreadInfo::locked_setDownload(MyDownload* part) {
     lock();
     current_ = part;
+    position_ = part ? part->rangeStart : 0;
+    endLimit_ = part ? part->rangeEnd : 0;
     unlock();
+}
+
+void DownloaderSubThreadInfo::locked_setPosition(int64_t position) {
+    lock();
+    position_ = position;
+    unlock();
+}
+
+int64_t DownloaderSubThreadInfo::locked_claim(int64_t from, int64_t n) {
+    lock();
+    int64_t allowed = std::clamp<int64_t>(endLimit_ - from + 1, 0, n);
+    position_ = from + allowed;
+    unlock();
+    return allowed;
+}
+
+int64_t DownloaderSubThreadInfo::locked_getEndLimit() {
+    lock();
+    int64_t end = endLimit_;
+    unlock();
+    return end;
+}
+
+int64_t DownloaderSubThreadInfo::locked_getRemaining(int64_t totalSize) {
+    lock();
+    const int64_t rest = current_ && !current_->done ? std::min(endLimit_, totalSize - 1) - position_ + 1 : 0;
+    unlock();
+    return rest;
+}
+
+std::optional<std::pair<int64_t, int64_t>> DownloaderSubThreadInfo::locked_splitRemainder(int64_t minPiece,
+                                                                                        int64_t totalSize) {
+    std::optional<std::pair<int64_t, int64_t>> piece;
+    lock();
+    if (current_ && !current_->done) {
+        // The last part asks up to the length itself; only bytes that exist count.
+        const int64_t remaining = std::min(endLimit_, totalSize - 1) - position_ + 1;
+        if (remaining >= 2 * minPiece) {
+            const int64_t mid = position_ + remaining / 2;
+            piece.emplace(mid, endLimit_);
+            endLimit_ = mid - 1;
+            current_->rangeEnd = endLimit_;
+        }
+    }
+    unlock();
+    return piece;
 }
 
 bool DownloaderSubThreadInfo::locked_getDownload(std::string& url, int& id, int64_t& rangeStart,
@@ -214,13 +267,14 @@ bool DownloaderSubThreadInfo::locked_getDownload(std::string& url, int& id, int6
 }
 
 void DownloaderSubThreadInfo::locked_updateVideoInfo(bool ok, const std::string& fileName,
-                                                     bool rangeRefused) {
+                                                     bool rangeRefused, const std::string& error) {
     lock();
     if (current_) {
         current_->ok = ok;
         current_->done = true;
         current_->fileName = fileName;
         current_->rangeRefused = rangeRefused;
+        current_->error = error;
     }
     unlock();
     winutils::DebugLog(winutils::DEBUG_WORKERS,
@@ -268,18 +322,22 @@ void DownloaderSubThread::CheckSite() {
     }
     std::string path;
     bool rangeRefused = false;
-    bool ok = InnerDownloadFilePart(url, id, rangeEnd, rangeStart, path, rangeRefused);
-    threadInfo.locked_updateVideoInfo(ok, path, rangeRefused);
+    std::string error;
+    bool ok = InnerDownloadFilePart(url, id, rangeEnd, rangeStart, path, rangeRefused, error);
+    threadInfo.locked_updateVideoInfo(ok, path, rangeRefused, error);
 }
 
 bool DownloaderSubThread::InnerDownloadFilePart(const std::string& url, int id, int64_t rangeEnd,
-                                                int64_t rangeStart, std::string& path, bool& rangeRefused) {
+                                                int64_t rangeStart, std::string& path, bool& rangeRefused,
+                                                std::string& error) {
     bool ok = false;
     try {
-        Downloader part(threadInfo.threadNum, false, nullptr, &threadInfo);
+        if (!partDownloader_) {
+            partDownloader_ = std::make_unique<Downloader>(threadInfo.threadNum, false, nullptr, &threadInfo);
+        }
+        Downloader& part = *partDownloader_;
         std::string fixedUrl = url;
         FixURLParameters(fixedUrl);
-        std::string error;
         bool tempRedirect = false;
         std::string redirectedTo;
         ok = part.get(fixedUrl, std::to_string(id), path, error, tempRedirect, redirectedTo, "", "", rangeEnd,
@@ -366,7 +424,8 @@ void Downloader::init(const std::string& url, const std::string& siteUserName,
         curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
         curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+        // Connections are kept alive between the requests of one client (a part thread's parts).
+        curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
         curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout) * 1000L);
         // The time-out is one of silence, not of the whole transfer: a large file on a slow link is fine.
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -605,15 +664,31 @@ size_t Downloader::OnBody(char* data, size_t size, size_t count, void* self) {
     Attempt& a = *d->attempt_;
     size_t n = size * count;
     if (a.bodyIsError) {
-        if (a.errorBody.size() < kErrorBodyLimit) {
-            a.errorBody.append(data, std::min(n, kErrorBodyLimit - a.errorBody.size()));
+        // An error page is kept up to the limit; a longer one is not read on.
+        if (a.errorBody.size() + n > kErrorBodyLimit) {
+            a.errorBody.append(data, kErrorBodyLimit - a.errorBody.size());
+            a.errorBodyCut = true;
+            return 0;
         }
+        a.errorBody.append(data, n);
         return n;
     }
     if (a.file) {
-        size_t written = fwrite(data, 1, n, a.file);
+        size_t wanted = n;
+        if (d->parentSubInfo && a.askedStart >= 0 && a.askedEnd >= 0) {
+            wanted = static_cast<size_t>(d->parentSubInfo->locked_claim(a.askedStart + a.written,
+                                                                       static_cast<int64_t>(n)));
+            if (wanted < n) {
+                a.abort = Abort::RangeShrunk;  // another thread fetches the rest
+            }
+        }
+        size_t written = fwrite(data, 1, wanted, a.file);
         a.written += static_cast<int64_t>(written);
-        return written;
+        return written < n ? 0 : written;
+    }
+    if (a.body.size() + n > kAnswerLimit) {
+        a.abort = Abort::TooLarge;  // no real answer is this long: a hostile server is not read on
+        return 0;
     }
     a.body.append(data, n);
     a.written += static_cast<int64_t>(n);
@@ -628,9 +703,11 @@ int Downloader::OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, cur
         return 1;
     }
     // An error page is no progress of the download; the probe reports none.
-    if (d->attempt_ && !d->attempt_->bodyIsError && d->target_ != Target::Probe &&
-        dlnow != d->receivedThisAttempt) {
-        d->HTTPReceiveProcess(dltotal, dlnow);
+    // A part counts the bytes it kept: those past a part's moved end are not its own.
+    const Attempt* a = d->attempt_;
+    const int64_t received = a && a->file && d->parentSubInfo ? a->written : dlnow;
+    if (a && !a->bodyIsError && d->target_ != Target::Probe && received != d->receivedThisAttempt) {
+        d->HTTPReceiveProcess(dltotal, received);
     }
     return 0;
 }
@@ -735,7 +812,9 @@ std::string Downloader::serverPartOf(const std::string& url) {
 }
 
 std::string Downloader::statusErrorText(int status, long errorCode, const std::string& message) {
-    const std::string hint = std::string(kHint) + kSupportAddress;
+    // Without a configured address there is no one to report to: the sentence is left out.
+    const std::string address = config ? config->support_email : std::string();
+    const std::string hint = address.empty() ? std::string() : kHint + address;
     switch (status) {
         case 400:
             return "Error 400, Bad Request. The request was not understood by the server. " + hint;
@@ -955,11 +1034,18 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
     int64_t rangeLength = -1;  // bytes the range holds, once a server has told
     bool goOn = true;
 
+    int brokenRequests = 0;  // in a row, for the back-off
     while (goOn && lastErrorAllowsRetry) {
         if (stopRequested()) {
             result = false;
             lastErrorAllowsRetry = false;
             error = kCancelledText;
+            break;
+        }
+        if (downloadRoot().noProgressLimitReached()) {
+            result = false;
+            lastErrorAllowsRetry = false;
+            error = NoProgressText();
             break;
         }
         redirected = false;
@@ -983,6 +1069,9 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
             if (range && rangeLength >= 0 && receivedBefore >= rangeLength) {
                 break;  // every byte of the range is here; only the close went wrong
             }
+            if (range && rangeStart + receivedBefore > rangeLimit(rangeEnd)) {
+                break;  // the part was cut short and every byte of it is here
+            }
             file.reset(fopen(savedPath.c_str(), attempts == 0 ? "w+b" : "r+b"));
             if (!file || fseek(file.get(), 0, SEEK_END) != 0) {
                 result = false;
@@ -993,8 +1082,11 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
             }
             if (range) {
                 a.askedStart = rangeStart + receivedBefore;
-                a.askedEnd = rangeEnd;
-                rangeHeader = std::to_string(a.askedStart) + "-" + std::to_string(rangeEnd);
+                a.askedEnd = rangeLimit(rangeEnd);
+                rangeHeader = std::to_string(a.askedStart) + "-" + std::to_string(a.askedEnd);
+                if (parentSubInfo) {
+                    parentSubInfo->locked_setPosition(a.askedStart);
+                }
             } else if (receivedBefore > 0) {
                 // Continue the whole file after what is already written, never append it twice.
                 a.askedStart = receivedBefore;
@@ -1010,6 +1102,9 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
         DLOG("attempt %d http10=%d encoding [%s] range [%s]", attempts, http10_ ? 1 : 0,
              requestEncoding().c_str(), rangeHeader.c_str());
         CURLcode code = perform(url, file.get());
+        if (parentSubInfo && file && !a.bodyIsError && a.written != receivedThisAttempt) {
+            HTTPReceiveProcess(0, a.written);  // a transfer cut at the part's end reports its last bytes here
+        }
         statusCode = static_cast<int>(a.status);
         content = target_ == Target::File ? std::string() : StringListText(a.body);
         if (a.answeredLength >= 0 && range) {
@@ -1022,6 +1117,15 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
             result = false;
             lastErrorAllowsRetry = false;
             error = kCancelledText;
+            goOn = false;
+        } else if (a.abort == Abort::RangeShrunk) {
+            goOn = false;  // the part now ends here and is complete; another thread fetches the rest
+        } else if (a.abort == Abort::TooLarge) {
+            content.clear();
+            result = false;
+            lastErrorAllowsRetry = false;
+            error = "Error downloading page. The answer is longer than " + std::to_string(kAnswerLimit) +
+                    " bytes.";
             goOn = false;
         } else if (a.abort == Abort::BadRedirect) {
             result = false;
@@ -1043,7 +1147,7 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
             error = "Error downloading page. The server sent the file encoded (" + a.abortDetail +
                     ") although it was asked not to.";
             goOn = false;
-        } else if (code == CURLE_OK && a.status >= 400) {
+        } else if ((code == CURLE_OK || a.errorBodyCut) && a.status >= 400) {
             lastErrorAllowsRetry = errorAllowsRetry(static_cast<int>(a.status));
             if (!fallbackHttp10 && lastErrorAllowsRetry) {
                 fallbackHttp10 = true;
@@ -1071,7 +1175,13 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
                 }
                 if (receivedBefore != 0 || range) {
                     bool moved = target_ == Target::File && receivedBefore != lastExceptionProgress;
-                    if (!moved) {
+                    const bool gainedLittle = !moved || receivedBefore - lastExceptionProgress < kProgressBytes;
+                    if (gainedLittle && !downloadRoot().noteRequestWithoutProgress()) {
+                        goOn = false;
+                        result = false;
+                        lastErrorAllowsRetry = false;
+                        error = NoProgressText();
+                    } else if (!moved) {
                         if (stalled < 2) {
                             ++stalled;
                             pause(100 * stalled);
@@ -1084,6 +1194,11 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
                     } else {
                         lastExceptionProgress = receivedBefore;
                         stalled = 0;
+                        // A server that keeps breaking off after a few bytes is not asked again at once.
+                        brokenRequests = gainedLittle ? brokenRequests + 1 : 0;
+                        if (brokenRequests > 0) {
+                            pause(backOffMs(brokenRequests));
+                        }
                     }
                 } else if (code != CURLE_OK && a.status != 404 && !fallbackHttp10) {
                     fallbackHttp10 = true;
@@ -1160,13 +1275,80 @@ bool Downloader::addSubDownload(MyDownload* part) {
 
 MyDownload* Downloader::getMoreWorkForSubThread() {
     std::lock_guard guard(Mutex_Queue);
-    if (partQueue.empty() || stopRequested()) {
+    if (stopRequested() || noProgressLimitReached()) {
+        ++finishedThreads;
+        return nullptr;
+    }
+    if (partQueue.empty()) {
+        // No thread waits idle while others still fetch: it takes the second half of the largest rest.
+        if (MyDownload* piece = splitLargestRunningPart()) {
+            return piece;
+        }
         ++finishedThreads;
         return nullptr;
     }
     MyDownload* part = partQueue.front();
     partQueue.pop_front();
     return part;
+}
+
+MyDownload* Downloader::splitLargestRunningPart() {
+    // The smallest part the layout makes is also the smallest piece split off.
+    constexpr int64_t kMinPiece = 100000;
+    DownloaderSubThreadInfo* largest = nullptr;
+    int64_t largestRest = 0;
+    for (auto& info : subThreadInfos) {
+        const int64_t rest = info->locked_getRemaining(segmentedTotal_);
+        if (rest > largestRest) {
+            largest = info.get();
+            largestRest = rest;
+        }
+    }
+    // The part went on meanwhile: the split checks again under the record's lock.
+    auto best = largest ? largest->locked_splitRemainder(kMinPiece, segmentedTotal_) : std::nullopt;
+    if (!best) {
+        return nullptr;
+    }
+    auto part = std::make_unique<MyDownload>();
+    part->id = static_cast<int>(partList.size());
+    part->url = partList.front()->url;
+    part->rangeStart = best->first;
+    part->rangeEnd = best->second;
+    MyDownload* raw = part.get();
+    auto at = std::find_if(partList.begin(), partList.end(),
+                           [&](const auto& p) { return p->rangeStart > raw->rangeStart; });
+    partList.insert(at, std::move(part));
+    DLOG("part %d takes bytes %lld-%lld", raw->id, static_cast<long long>(raw->rangeStart),
+         static_cast<long long>(raw->rangeEnd));
+    return raw;
+}
+
+bool Downloader::noteRequestWithoutProgress() {
+    return requestsWithoutProgress_.fetch_add(1) + 1 < kNoProgressLimit;
+}
+
+bool Downloader::noProgressLimitReached() const {
+    return requestsWithoutProgress_.load() >= kNoProgressLimit;
+}
+
+Downloader& Downloader::downloadRoot() {
+    return parentSubInfo && parentSubInfo->owner_downloader ? *parentSubInfo->owner_downloader : *this;
+}
+
+const Downloader& Downloader::downloadRoot() const {
+    return parentSubInfo && parentSubInfo->owner_downloader ? *parentSubInfo->owner_downloader : *this;
+}
+
+int64_t Downloader::rangeLimit(int64_t rangeEnd) const {
+    return parentSubInfo ? std::min(rangeEnd, parentSubInfo->locked_getEndLimit()) : rangeEnd;
+}
+
+int Downloader::backOffMs(int brokenRequests) const {
+    int ms = kFirstBackOffMs;
+    for (int i = 1; i < brokenRequests && ms < kLastBackOffMs; ++i) {
+        ms *= 2;
+    }
+    return std::min(ms, kLastBackOffMs);
 }
 
 void Downloader::SubHTTPReceiveProgress(int64_t delta) {
@@ -1237,6 +1419,9 @@ bool Downloader::get(const std::string& url, const std::string& saveToFilename, 
                      int64_t rangeStart) {
     DLOG("BEGIN [%s] [%s]", url.c_str(), saveToFilename.c_str());
     int attemptsLeft = config ? config->Preferences.Attempts : Preferences().Attempts;
+    if (&downloadRoot() == this) {
+        requestsWithoutProgress_ = 0;  // a new download starts with the whole allowance
+    }
     std::string name = saveToFilename;
     if (!name.empty()) {
         // The save-as name may come from the server's answer: only its safe base name is used.
@@ -1277,7 +1462,7 @@ bool Downloader::get(const std::string& url, const std::string& saveToFilename, 
 
     if (segmented) {
         bool partRangeRefused = false;
-        if (segmentedDownload(cleanUrl, base, ext, probedLength, savedPath, partRangeRefused)) {
+        if (segmentedDownload(cleanUrl, base, ext, probedLength, savedPath, partRangeRefused, error)) {
             DLOG("END segmented [%s]", savedPath.c_str());
             return failWhenStopped(true, savedPath, error);
         }
@@ -1288,7 +1473,10 @@ bool Downloader::get(const std::string& url, const std::string& saveToFilename, 
         DLOG("a part's range was refused: one whole request instead");
     }
     attemptsLeft = std::max(attemptsLeft, 1);
-    bool result = singleRequest(cleanUrl, base, savedPath, error, tempRedirect, redirectedTo, sitePassword,
+    // A file fetched whole gets the name the merged parts would have had (a part downloader's file, a
+    // bare part number, has none).
+    const std::string singleName = useThreads && !base.empty() ? base + ext : base;
+    bool result = singleRequest(cleanUrl, singleName, savedPath, error, tempRedirect, redirectedTo, sitePassword,
                                 siteUserName, rangeEnd, rangeStart, attemptsLeft, lastErrorAllowsRetry);
     if (result && probedLength > 0 && !base.empty()) {
         std::error_code ec;
@@ -1306,7 +1494,8 @@ bool Downloader::get(const std::string& url, const std::string& saveToFilename, 
 }
 
 bool Downloader::segmentedDownload(const std::string& url, const std::string& base, const std::string& ext,
-                                   int64_t totalSize, std::string& savedPath, bool& rangeRefused) {
+                                   int64_t totalSize, std::string& savedPath, bool& rangeRefused,
+                                   std::string& error) {
     const fs::path folder = TargetFolder(threadNum);
     std::error_code ec;
     fs::create_directories(folder, ec);
@@ -1319,6 +1508,7 @@ bool Downloader::segmentedDownload(const std::string& url, const std::string& ba
 
     // Layout.
     partList.clear();
+    segmentedTotal_ = totalSize;
     int id = 0;
     for (auto [start, end] : Layout(totalSize)) {
         auto part = std::make_unique<MyDownload>();
@@ -1334,6 +1524,9 @@ bool Downloader::segmentedDownload(const std::string& url, const std::string& ba
     bool result = fetchParts(url);
     for (const auto& part : partList) {
         rangeRefused = rangeRefused || part->rangeRefused;
+        if (!part->ok && error.empty()) {
+            error = part->error;  // the first failed part tells the user why
+        }
     }
 
     // Merge into the private folder, check, then move into place.
@@ -1364,11 +1557,17 @@ bool Downloader::fetchParts(const std::string& url) {
         std::lock_guard guard(Mutex_Queue);
         finishedThreads = 0;
     }
-    std::vector<std::unique_ptr<DownloaderSubThreadInfo>> infos;
+    {
+        // Made before any thread runs; the split of running parts reads them under Mutex_Queue.
+        std::lock_guard guard(Mutex_Queue);
+        subThreadInfos.clear();
+        for (int i = 0; i < kPartThreads; ++i) {
+            subThreadInfos.push_back(std::make_unique<DownloaderSubThreadInfo>(i, this));
+        }
+    }
     std::vector<std::unique_ptr<DownloaderSubThread>> threads;
-    for (int i = 0; i < kPartThreads; ++i) {
-        infos.push_back(std::make_unique<DownloaderSubThreadInfo>(i, this));
-        threads.push_back(std::make_unique<DownloaderSubThread>(*infos.back()));
+    for (auto& info : subThreadInfos) {
+        threads.push_back(std::make_unique<DownloaderSubThread>(*info));
     }
     for (auto& t : threads) {
         t->Start();
@@ -1381,6 +1580,10 @@ bool Downloader::fetchParts(const std::string& url) {
         }
     }
     threads.clear();
+    {
+        std::lock_guard guard(Mutex_Queue);
+        subThreadInfos.clear();
+    }
     bool result = true;
     for (const auto& part : partList) {
         if (!part->ok) {

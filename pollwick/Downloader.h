@@ -6,6 +6,7 @@
 #include <curl/curl.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -39,6 +40,7 @@ struct MyDownload {
     bool ok = false;
     bool done = false;
     bool rangeRefused = false;  // the server did not answer the range it was asked for
+    std::string error;          // why the part failed
 };
 
 class Downloader;
@@ -53,7 +55,23 @@ public:
     void locked_setDownload(MyDownload* part);
     // Copies the current part's request values; false when there is none.
     bool locked_getDownload(std::string& url, int& id, int64_t& rangeStart, int64_t& rangeEnd);
-    void locked_updateVideoInfo(bool ok, const std::string& fileName, bool rangeRefused);
+    void locked_updateVideoInfo(bool ok, const std::string& fileName, bool rangeRefused,
+                                const std::string& error);
+
+    // The tail of the current part may be handed to an idle thread while this one still fetches it:
+    // the part's end then moves down, and the transfer writes no byte past it.
+    // The byte a new request of the current part starts at.
+    void locked_setPosition(int64_t position);
+    // How many of n bytes that start at position `from` still belong to the current part; they count as
+    // written.
+    int64_t locked_claim(int64_t from, int64_t n);
+    // The current part's last byte as it stands now.
+    int64_t locked_getEndLimit();
+    // Bytes of the current part not yet written (0 without a running part).
+    int64_t locked_getRemaining(int64_t totalSize);
+    // Cuts the unfetched second half off the current part when both halves keep at least minPiece
+    // bytes of a file of totalSize bytes; returns that half (first byte, last byte).
+    std::optional<std::pair<int64_t, int64_t>> locked_splitRemainder(int64_t minPiece, int64_t totalSize);
 
     const int threadNum;
     Downloader* const owner_downloader;
@@ -62,8 +80,10 @@ private:
     void lock();
     void unlock();
 
-    std::mutex lock_;  // guards current_ and the fields of the part it points to
+    std::mutex lock_;  // guards the fields below and the fields of the part current_ points to
     MyDownload* current_ = nullptr;
+    int64_t position_ = 0;  // next byte of the current part to be written
+    int64_t endLimit_ = 0;  // last byte of the current part (as sent in the Range header)
 };
 
 // A part thread: takes parts from its owner until none is left.
@@ -78,15 +98,26 @@ protected:
 private:
     void CheckSite();
     bool InnerDownloadFilePart(const std::string& url, int id, int64_t rangeEnd, int64_t rangeStart,
-                               std::string& path, bool& rangeRefused);
+                               std::string& path, bool& rangeRefused, std::string& error);
 
     DownloaderSubThreadInfo& threadInfo;
+    // One client for all the parts this thread fetches, so its connection is kept alive between them.
+    std::unique_ptr<Downloader> partDownloader_;
 };
 
 class Downloader {
 public:
     static constexpr int kPartThreads = 5;
     static constexpr const char* kProbeName = "@DUMMY@";
+    // No answer held in memory (the update check's, the probe's) is larger than this.
+    static constexpr size_t kAnswerLimit = 1 << 20;
+    // Broken requests that brought less than kProgressBytes each, over a whole download, before it is
+    // given up.
+    static constexpr int kNoProgressLimit = 20;
+    static constexpr int64_t kProgressBytes = 64 * 1024;
+    // Pause before resuming a broken request: doubles from the first to the last value.
+    static constexpr int kFirstBackOffMs = 100;
+    static constexpr int kLastBackOffMs = 5000;
 
     Downloader(int threadNum, bool useThreads, DownloadProgressSink* ownerInfo,
                DownloaderSubThreadInfo* parentSubInfo);
@@ -134,6 +165,10 @@ public:
     bool addSubDownload(MyDownload* part);
     MyDownload* getMoreWorkForSubThread();
     void SubHTTPReceiveProgress(int64_t delta);
+    // Counts a broken request that brought less than kProgressBytes; false once the download has had
+    // kNoProgressLimit of them (counted over all its parts).
+    bool noteRequestWithoutProgress();
+    bool noProgressLimitReached() const;
 
     // Results read by the callers.
     int statusCode = 0;                 // of the last request; 599 for internal failures
@@ -149,7 +184,7 @@ public:
 
 private:
     enum class Target { Memory, Probe, File };
-    enum class Abort { None, BadRedirect, RangeRefused, Encoded };
+    enum class Abort { None, BadRedirect, RangeRefused, Encoded, TooLarge, RangeShrunk };
     struct Attempt;
     struct CurlDeleter {
         void operator()(CURL* h) const { curl_easy_cleanup(h); }
@@ -188,8 +223,16 @@ private:
                        const std::string& password, const std::string& user, int64_t rangeEnd,
                        int64_t rangeStart, int& attemptsLeft, bool& lastErrorAllowsRetry);
     bool segmentedDownload(const std::string& url, const std::string& base, const std::string& ext,
-                           int64_t totalSize, std::string& savedPath, bool& rangeRefused);
+                           int64_t totalSize, std::string& savedPath, bool& rangeRefused, std::string& error);
     bool fetchParts(const std::string& url);
+    // Under Mutex_Queue: a new part made of the unfetched half of the running part with most bytes left.
+    MyDownload* splitLargestRunningPart();
+    // The root downloader of this download: the parent of a part downloader, else this one.
+    Downloader& downloadRoot();
+    const Downloader& downloadRoot() const;
+    // The last byte a ranged request may write: rangeEnd, or less once an idle thread took the tail.
+    int64_t rangeLimit(int64_t rangeEnd) const;
+    int backOffMs(int brokenRequests) const;
     bool mergeParts(const std::filesystem::path& merged, int64_t totalSize);
     std::filesystem::path freeResultName(const std::string& base, const std::string& ext) const;
     // Sleeps ms, cut short by a stop request; false when stopped.
@@ -207,11 +250,15 @@ private:
     std::unique_ptr<curl_slist, SlistDeleter> headerList_;
     std::string caBlob_;
 
-    mutable std::mutex Mutex_Queue;  // guards partQueue, finishedThreads and partsReceivedSum_
+    mutable std::mutex Mutex_Queue;  // guards partQueue, partList while parts run, finishedThreads,
+                                     // partsReceivedSum_ and the split of running parts
     std::deque<MyDownload*> partQueue;
     std::vector<std::unique_ptr<MyDownload>> partList;
+    std::vector<std::unique_ptr<DownloaderSubThreadInfo>> subThreadInfos;  // while parts run
     int finishedThreads = 0;
     int64_t partsReceivedSum_ = 0;
+    int64_t segmentedTotal_ = 0;  // length of the file being fetched in parts
+    std::atomic<int> requestsWithoutProgress_{0};
     std::filesystem::path runFolder_;
 
     // State of the current request.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -335,15 +336,29 @@ bool TFormMain::openWebAddress(const std::string& url) {
     return platform::ShellOpen(url);
 }
 
+bool TFormMain::IsDirectlyRunnable(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char head[4] = {};
+    in.read(head, sizeof head);
+    const std::string start(head, static_cast<size_t>(in.gcount()));
+    return start == std::string("\x7f" "ELF", 4) || start.rfind("#!", 0) == 0;
+}
+
 bool TFormMain::runInstaller(const std::string& path) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::symlink_status(path, ec))) {
         return false;
     }
+    if (!IsDirectlyRunnable(path)) {
+        // A package, an archive or a document: opened the way the desktop opens that kind of file.
+        DebugLog(DEBUG_GENERAL, "TFormMain::runInstaller: opening [%s]", path.c_str());
+        return platform::ShellOpen(path);
+    }
     fs::permissions(path, fs::perms::owner_exec | fs::perms::owner_read, fs::perm_options::add, ec);
     if (ec) {
         return false;
     }
+    DebugLog(DEBUG_GENERAL, "TFormMain::runInstaller: starting [%s]", path.c_str());
     return platform::StartProgram({path});
 }
 
@@ -558,6 +573,8 @@ void TFormMain::MessageHandler_RunDownloadedFile(int slot) {
             return;
         }
         ButtonAction->setEnabled(true);
+        // The worker said "Done"; the window must not keep saying so.
+        LabelProgress->setText("Error: Could not start the downloaded installer.");
     }
     data_.uiState = DisplayData::kFailed;
     DebugLog(DEBUG_GENERAL, "TFormMain::MessageHandler_RunDownloadedFile: Download not OK");

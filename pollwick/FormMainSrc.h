@@ -46,6 +46,9 @@ public:
     static bool isValidLink(const std::string& text);
     // True only for http and https addresses: the only ones the window ever opens.
     static bool IsWebAddress(const std::string& text);
+    // True for a file the system can start itself: an ELF executable or a script with a "#!" line. Any
+    // other downloaded file is handed to the desktop's opener instead.
+    static bool IsDirectlyRunnable(const std::string& path);
     // One of the product icons, drawn for this program; a null pixmap for an index out of range.
     static QPixmap ProductIcon(int index);
 

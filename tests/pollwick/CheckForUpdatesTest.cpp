@@ -319,7 +319,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SaveAsCase{"a\nb.sh", "FooSetup.exe"}, SaveAsCase{"file.ex e", "FooSetup.exe"}));
 
 TEST_F(CheckTest, HostileAnswerNeverCrashesNorWritesStrayLines) {
-    std::string huge(4 << 20, 'A');
+    std::string huge(512 << 10, 'A');  // large, yet within the answer's limit
     Configuration& c = start(TaggedAnswer({{"data", "Y"},
                                            {"ver", "2.0\nignore_version=2.0\r\x01"},
                                            {"fc", huge},

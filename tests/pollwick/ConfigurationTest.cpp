@@ -106,6 +106,9 @@ TEST_F(ConfigurationTest, SettingsFileKeys) {
          "1.2 beta"},
         {"version_txt=1.2 beta\nlanguage=de\naff=x1\n", "language", &Configuration::language, "de"},
         {"version_txt=1.2 beta\nlanguage=de\naff=x1", "aff", &Configuration::aff, "x1"},
+        {"aff=x1\nsupport_email=help@example.org\n", "support_email", &Configuration::support_email,
+         "help@example.org"},
+        {"name=Foo\n", "support_email", &Configuration::support_email, ""},
         {"# comment\nnothing here\nname=\nname=Late\n", "name", &Configuration::name, ""},
         {"", "url", &Configuration::url, ""},
     };

@@ -313,6 +313,42 @@ TEST(DownloaderNames, RetryIsRefusedForTheFinalStatuses) {
     }
 }
 
+TEST_F(DownloaderTest, ReportHintNamesTheConfiguredAddressOrIsLeftOut) {
+    const std::string hint = "Please report this error including the link you are trying to monitor to ";
+    cfg_->support_email = "help@example.org";
+    for (int status : {400, 405, 406, 411, 412, 413, 415, 417, 505}) {
+        EXPECT_THAT(Downloader::statusErrorText(status, status, ""), ::testing::EndsWith(hint + "help@example.org"))
+            << status;
+    }
+    cfg_->support_email.clear();
+    for (int status : {400, 405, 406, 411, 412, 413, 415, 417, 505}) {
+        EXPECT_THAT(Downloader::statusErrorText(status, status, ""), ::testing::Not(HasSubstr("report")))
+            << status;
+    }
+    EXPECT_EQ(Downloader::statusErrorText(400, 400, ""),
+              "Error 400, Bad Request. The request was not understood by the server. ");
+}
+
+// An answer read into memory (the update check's) never grows past the limit, however much the server
+// sends; an error page is kept up to the limit and not read further.
+TEST_F(DownloaderTest, AnswerInMemoryStopsAtTheLimit) {
+    auto server = StartServer(std::string(R"({"/huge": {"stream_length": 1073741824},)") +
+                              R"("/bigerror": {"statuses": [503], "error_body": ")" +
+                              std::string(2 * Downloader::kAnswerLimit, 'x') + R"("}})");
+    Downloader d(0, false, nullptr, nullptr);
+    CallResult huge = InnerGet(d, server->url("/huge"), "");
+    EXPECT_FALSE(huge.ok);
+    EXPECT_FALSE(huge.retry);
+    EXPECT_THAT(huge.error, HasSubstr("The answer is longer than 1048576 bytes."));
+    EXPECT_TRUE(d.content.empty());
+    EXPECT_EQ(server->requestsFor("/huge").size(), 1u);
+
+    CallResult page = InnerGet(d, server->url("/bigerror"), "");
+    EXPECT_TRUE(page.ok) << page.error;
+    EXPECT_EQ(d.statusCode, 503);
+    EXPECT_EQ(d.content, std::string(Downloader::kAnswerLimit, 'x') + "\r\n");
+}
+
 TEST_F(DownloaderTest, FileTargetIsWrittenUnderThePersonalFolderAsIdentity) {
     std::string data = RandomBytes(200000, 2);
     Serve("setup.exe", data);

@@ -269,6 +269,79 @@ TEST_F(OfferWindow, AcceptingDownloadsTheInstallerInPartsAndRunsIt) {
     EXPECT_GE(ranged, 2) << "the installer came in parts";
 }
 
+TEST(InstallerKind, OnlyElfProgramsAndHashBangScriptsRunDirectly) {
+    testsupport::TempDir dir;
+    struct Case {
+        const char* name;
+        std::string content;
+        bool runnable;
+    };
+    const Case cases[] = {
+        {"elf", testsupport::ReadFile("/bin/true"), true},
+        {"script.sh", "#!/bin/sh\nexit 0\n", true},
+        {"bare.sh", "echo no interpreter line\n", false},
+        {"package.deb", "!<arch>\ndebian-binary   ", false},
+        {"image.AppImage", std::string("\x7f" "EL", 3), false},
+        {"empty", "", false},
+    };
+    for (const Case& c : cases) {
+        testsupport::WriteFile(dir.path() / c.name, c.content);
+        EXPECT_EQ(TFormMain::IsDirectlyRunnable((dir.path() / c.name).string()), c.runnable) << c.name;
+    }
+    EXPECT_FALSE(TFormMain::IsDirectlyRunnable((dir.path() / "missing").string()));
+}
+
+struct OpenedInstallerCase {
+    const char* name;
+    const char* saveAs;
+    const char* content;
+};
+
+class OpenedInstaller : public OfferWindow, public ::testing::WithParamInterface<OpenedInstallerCase> {};
+
+// A package or a script without an interpreter line is handed to the desktop's opener, never run.
+TEST_P(OpenedInstaller, IsHandedToTheOpenerAndNeverMadeExecutable) {
+    const fs::path marker = home_.home().root() / "installer-ran";
+    std::string content = std::string(GetParam().content) + "echo ran > '" + marker.string() + "'\n";
+    content.resize(300000, '\n');
+    serve("dl.bin", content);
+    data_.targetUrl = server_->url("/dl.bin");
+    data_.saveAsFileName = GetParam().saveAs;
+    auto form = makeForm();
+    form->ButtonAction->click();
+    ASSERT_TRUE(PumpUntil([&] { return !form->isVisible(); }, kBound));
+    const fs::path saved = downloads_ / GetParam().saveAs;
+    EXPECT_EQ(opened(), saved.string() + "\n");
+    EXPECT_EQ(data_.uiState, DisplayData::kDone);
+    EXPECT_EQ(fs::status(saved).permissions() &
+                  (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec),
+              fs::perms::none);
+    EXPECT_FALSE(fs::exists(marker));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, OpenedInstaller,
+                         ::testing::Values(OpenedInstallerCase{"Package", "FooSetup.deb", "!<arch>\n"},
+                                           OpenedInstallerCase{"ScriptWithoutInterpreterLine", "FooSetup.sh",
+                                                               "# setup\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OfferWindow, InstallerThatCannotBeOpenedIsReportedAsAFailure) {
+    serve("dl.bin", std::string(150000, 'p'));
+    data_.targetUrl = server_->url("/dl.bin");
+    data_.saveAsFileName = "FooSetup.deb";
+    auto form = makeForm();
+    // No opener anywhere on the search path.
+    testsupport::TempDir emptyBin;
+    testsupport::ScopedEnv noOpener("PATH", emptyBin.path().string());
+    form->ButtonAction->click();
+    ASSERT_TRUE(PumpUntil([&] { return data_.uiState == DisplayData::kFailed; }, kBound));
+    PumpFor(700ms);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(form->LabelProgress->text(), "Error: Could not start the downloaded installer.");
+    EXPECT_EQ(form->ButtonAction->text(), "Close");
+    EXPECT_TRUE(form->ButtonAction->isEnabled());
+}
+
 TEST_F(OfferWindow, CancelStopsTheDownloadAndRunsNothing) {
     const fs::path marker = home_.home().root() / "installer-ran";
     serve("setup.sh", installer(marker, 600000), R"({"/setup.sh": {"rate": 60000}})");

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <optional>
 #include <thread>
@@ -57,9 +59,11 @@ public:
         const auto end = std::chrono::steady_clock::now() + timeout;
         while (pid_ > 0) {
             int status = 0;
-            const pid_t r = waitpid(pid_, &status, WNOHANG);
+            struct rusage usage {};
+            const pid_t r = wait4(pid_, &status, WNOHANG, &usage);
             if (r == pid_) {
                 pid_ = -1;
+                peakMemoryKiB_ = usage.ru_maxrss;
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
             if (std::chrono::steady_clock::now() > end) {
@@ -70,8 +74,12 @@ public:
         return std::nullopt;
     }
 
+    // The largest resident memory of the ended program, in KiB.
+    long peakMemoryKiB() const { return peakMemoryKiB_; }
+
 private:
     pid_t pid_ = -1;
+    long peakMemoryKiB_ = 0;
 };
 
 constexpr auto kRunBound = std::chrono::seconds(60);
@@ -83,9 +91,10 @@ protected:
         fs::copy_file(POLLWICK_PROGRAM, program_);
     }
 
-    void startServer(const std::string& answer) {
-        server_ =
-            std::make_unique<testsupport::HttpServer>(testing::ScriptOptions(BodyScript("/check", answer)));
+    void startServer(const std::string& answer) { startScriptedServer(BodyScript("/check", answer)); }
+
+    void startScriptedServer(const std::string& script) {
+        server_ = std::make_unique<testsupport::HttpServer>(testing::ScriptOptions(script));
         UpdatesCfg cfg;
         cfg.url = server_->url("/check");
         home_.writeUpdatesCfg(cfg);
@@ -153,6 +162,30 @@ TEST_F(PollwickProgram, NewVersionKeepsTheProgramRunningWithItsWindow) {
     EXPECT_FALSE(process.waitExit(std::chrono::milliseconds(500)).has_value());
     EXPECT_EQ(requests(), 1u);
     EXPECT_NE(testsupport::ReadFile(home_.stateFile()).find("last_version_shown=2.0"), std::string::npos);
+}
+
+// A server that streams a gigabyte as its answer: the check reads no more than a real answer could be,
+// fails cleanly and saves its state. Its memory is compared with a check of a small answer, as the
+// program's own size depends on the build.
+TEST_F(PollwickProgram, GigabyteAnswerFailsTheCheckWithLittleMemory) {
+    startScriptedServer(R"({"/check": {"stream_length": 1073741824}, "/small": {"body": "~data^N^data~"}})");
+    auto peakMemoryOfACheck = [&](const std::string& path) {
+        UpdatesCfg cfg;
+        cfg.url = server_->url(path);
+        home_.writeUpdatesCfg(cfg);
+        home_.writeState("delay_min_after_startup=0\n");
+        Process process({program_.string()});
+        EXPECT_TRUE(process.started());
+        EXPECT_EQ(process.waitExit(kRunBound), 0);
+        return process.peakMemoryKiB();
+    };
+    const long small = peakMemoryOfACheck("/small");
+    const long huge = peakMemoryOfACheck("/check");
+    EXPECT_EQ(requests(), 1u);
+    EXPECT_NE(testsupport::ReadFile(home_.stateFile()).find("last_check_time="), std::string::npos);
+    // The answer may take its limit (1 MiB) a few times over while it is read and turned into lines.
+    EXPECT_LT(huge - small, 16 * 1024) << "KiB; small answer " << small << ", huge answer " << huge;
+    std::printf("peak memory of the check: %ld KiB (small answer: %ld KiB)\n", huge, small);
 }
 
 TEST_F(PollwickProgram, DebugArgumentWritesTheLog) {

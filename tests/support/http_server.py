@@ -18,9 +18,12 @@ Route keys (all optional; a path without a route serves the file of that name un
       range_status_from: {"start": n, "status": s}: ranges starting at or after n get status s
   announce_total: total sent in Content-Range; announce_length: Content-Length of a 200 answer
   extra_headers: raw header lines added as they are
-  break_after: close after this many body bytes, for the first break_times requests (default all)
+  break_after: close after this many body bytes, for the first break_times requests (default all);
+      break_min_body: break only answers whose body is longer than this (a probe's two bytes pass)
   stall_after / stall_seconds: pause the body after this many bytes; rate: bytes per second
   status_unless_query: {"contains": text, "status": s}: a request whose query lacks the text answers s
+  stream_length: answer 200 with this Content-Length and stream that many zero bytes, made as they go
+      out (for answers far larger than memory); the client may hang up at any time
 
 Log format, one line per request, fields separated by TAB:
   method, target, HTTP version, connection id, tls (0/1), in-flight high-water mark, then "name=value"
@@ -169,7 +172,22 @@ class Handler(BaseHTTPRequestHandler):
             if send_body:
                 self.wfile.write(body)
             return
+        if "stream_length" in route:
+            self.send_stream(route["stream_length"], send_body)
+            return
         self.send_file(route, count, send_body)
+
+    def send_stream(self, length, send_body):
+        self.send_response(200)
+        self.send_header("Content-Length", str(length))
+        self.end_headers()
+        chunk = bytes(65536)
+        sent = 0
+        while send_body and sent < length:
+            step = min(len(chunk), length - sent)
+            self.wfile.write(chunk[:step])
+            sent += step
+        self.close_connection = True
 
     def send_simple(self, status, body, send_body):
         self.send_response(status)
@@ -247,7 +265,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_body(self, route, count, body):
         limit = len(body)
-        breaking = "break_after" in route and count < route.get("break_times", 1 << 30)
+        breaking = ("break_after" in route and count < route.get("break_times", 1 << 30)
+                    and len(body) > route.get("break_min_body", 0))
         if breaking:
             limit = min(limit, route["break_after"])
         stall_at = route.get("stall_after")
