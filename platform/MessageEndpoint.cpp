@@ -96,26 +96,28 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
     return true;
 }
 
+// Written in place: endpoints are made and looked up under the runtime folder's lock, so nobody reads a
+// class file while it is written, and one left half-written by a crash belongs to a dead endpoint, whose
+// files the next look-up removes.
 bool WriteClassFile(const fs::path& folder, WindowHandle handle, const std::string& className) {
-    fs::path temporary = folder / (ClassFileName(handle) + ".tmp");
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << className;
-        if (!out.flush()) {
-            return false;
-        }
-    }
-    std::error_code error;
-    fs::rename(temporary, folder / ClassFileName(handle), error);
-    return !error;
+    std::ofstream out(folder / ClassFileName(handle), std::ios::binary | std::ios::trunc);
+    out << className;
+    return static_cast<bool>(out.flush());
+}
+
+// Earlier builds wrote the class file through this temporary name; one left by a crash goes with the rest.
+std::string LeftoverTemporaryName(WindowHandle handle) {
+    return ClassFileName(handle) + ".tmp";
 }
 
 void RemoveEndpointFiles(const fs::path& folder, WindowHandle handle) {
     unlink((folder / SocketName(handle)).c_str());
     unlink((folder / ClassFileName(handle)).c_str());
+    unlink((folder / LeftoverTemporaryName(handle)).c_str());
 }
 
-// The handle named by a file "window.<number>" or "window.<number>.class"; 0 for any other file.
+// The handle named by a file "window.<number>", "window.<number>.class" or "window.<number>.class.tmp";
+// 0 for any other file.
 WindowHandle HandleOfFile(const std::string& fileName) {
     const std::string prefix = "window.";
     if (fileName.compare(0, prefix.size(), prefix) != 0) {
@@ -127,7 +129,7 @@ WindowHandle HandleOfFile(const std::string& fileName) {
         ++digits;
     }
     std::string suffix = rest.substr(digits);
-    if (digits == 0 || digits > 10 || (!suffix.empty() && suffix != ".class")) {
+    if (digits == 0 || digits > 10 || (!suffix.empty() && suffix != ".class" && suffix != ".class.tmp")) {
         return 0;
     }
     unsigned long long value = std::stoull(rest.substr(0, digits));

@@ -85,15 +85,15 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
     if (!r.valid) {
         return false;
     }
-    if (canCreate) {
-        // Through the locked change even when the key exists, so a malformed hive is replaced rather
-        // than keeping the caller from ever storing anything.
+    if (hive_->Current().root.Find(r.path)) {
+        // Opening an existing key changes nothing, so it takes no lock.
+    } else if (canCreate) {
         hive_->Modify([&](RegHive& hive) {
             bool created = false;
             hive.root.FindOrCreate(r.path, created);
             return created;
         });
-    } else if (!hive_->Current().root.Find(r.path)) {
+    } else {
         return false;
     }
     current_ = std::move(r.path);
@@ -212,11 +212,11 @@ void TRegistry::WriteValue(const std::string& name, RegEntry entry) {
 }
 
 void TRegistry::WriteInteger(const std::string& name, std::int32_t value) {
-    WriteValue(name, RegEntry{RegEntry::Kind::Dword, {}, {}, static_cast<std::uint32_t>(value)});
+    WriteValue(name, RegEntry{RegEntry::Kind::Dword, {}, {}, static_cast<std::uint32_t>(value), {}});
 }
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-    WriteValue(name, RegEntry{RegEntry::Kind::String, {}, value, 0});
+    WriteValue(name, RegEntry{RegEntry::Kind::String, {}, value, 0, {}});
 }
 
 std::vector<std::string> TRegistry::GetValueNames() {
@@ -285,6 +285,10 @@ bool TRegistry::DeleteKey(const std::string& key) {
         const std::string folded = FoldName(leaf);
         for (auto it = parent->subKeys.begin(); it != parent->subKeys.end(); ++it) {
             if (FoldName(it->name) == folded) {
+                // Lines kept as written after the key's sections are no part of it: they stay.
+                for (std::string& line : it->TakeTrailers()) {
+                    parent->trailer.push_back(std::move(line));
+                }
                 parent->subKeys.erase(it);
                 deleted = true;
                 break;

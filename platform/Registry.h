@@ -6,11 +6,11 @@
 // case and keep the case in which they were first written; "" names a key's default value.
 //
 // Every member reads the hive file as it is now, so changes made by other objects and other processes
-// are seen; every change is made under the hive's lock on its current content. Any member may raise
-// ERegistryException when the hive file cannot be read or saved; a malformed hive file is reported with
-// its path and line, and the first change made to it starts a new hive after keeping a copy of the old
-// file (HiveFile). An object is for one thread at a time; objects in several threads or processes may
-// share a hive.
+// are seen; every change is made under the hive's lock on its current content, and only members that
+// change something write. Any member may raise ERegistryException when the hive file cannot be read or
+// saved. Lines of the file that cannot be read are kept as written and never keep a caller from reading
+// or storing the rest (HiveFile). An object is for one thread at a time; objects in several threads or
+// processes may share a hive.
 #pragma once
 
 #include <cstdint>

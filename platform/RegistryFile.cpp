@@ -1,5 +1,7 @@
 #include "platform/RegistryFile.h"
 
+#include "platform/RegistryLock.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,8 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <thread>
 #include <unordered_map>
 
 namespace platform {
@@ -136,6 +136,62 @@ bool IsValidKeyName(std::string_view name) {
 // ---------------------------------------------------------------------------------------------------------
 // The tree
 
+void RegKeyNode::CopyOwnContent(const RegKeyNode& other) {
+    name = other.name;
+    entries = other.entries;
+    header = other.header;
+    trailer = other.trailer;
+}
+
+RegKeyNode::RegKeyNode(const RegKeyNode& other) {
+    *this = other;
+}
+
+RegKeyNode& RegKeyNode::operator=(const RegKeyNode& other) {
+    if (this == &other) {
+        return *this;
+    }
+    RegKeyNode copy;
+    // Level by level: each pair is a source key and its copy, whose sub-keys are still to be made.
+    std::vector<std::pair<const RegKeyNode*, RegKeyNode*>> pending{{&other, &copy}};
+    while (!pending.empty()) {
+        const auto [from, to] = pending.back();
+        pending.pop_back();
+        to->CopyOwnContent(*from);
+        to->subKeys.resize(from->subKeys.size());
+        for (size_t i = 0; i < from->subKeys.size(); ++i) {
+            pending.emplace_back(&from->subKeys[i], &to->subKeys[i]);
+        }
+    }
+    return *this = std::move(copy);
+}
+
+RegKeyNode& RegKeyNode::operator=(RegKeyNode&& other) noexcept {
+    if (this != &other) {
+        // The old sub-keys go through the destructor below, which does not recurse.
+        RegKeyNode old(std::move(*this));
+        name = std::move(other.name);
+        entries = std::move(other.entries);
+        subKeys = std::move(other.subKeys);
+        header = std::move(other.header);
+        trailer = std::move(other.trailer);
+    }
+    return *this;
+}
+
+RegKeyNode::~RegKeyNode() {
+    // Sub-keys are taken out before they are destroyed, so each destructor meets no nested keys.
+    std::vector<RegKeyNode> pending = std::move(subKeys);
+    while (!pending.empty()) {
+        RegKeyNode node = std::move(pending.back());
+        pending.pop_back();
+        for (RegKeyNode& sub : node.subKeys) {
+            pending.push_back(std::move(sub));
+        }
+        node.subKeys.clear();
+    }
+}
+
 RegEntry* RegKeyNode::FindValue(std::string_view valueName) {
     const std::string folded = FoldName(valueName);
     for (RegEntry& e : entries) {
@@ -184,7 +240,7 @@ RegKeyNode& RegKeyNode::FindOrCreate(const std::vector<std::string>& path, bool&
     for (const std::string& part : path) {
         RegKeyNode* next = node->FindSubKey(part);
         if (!next) {
-            node->subKeys.push_back(RegKeyNode{part, {}, {}});
+            node->subKeys.emplace_back(part);
             next = &node->subKeys.back();
             created = true;
         }
@@ -195,9 +251,6 @@ RegKeyNode& RegKeyNode::FindOrCreate(const std::vector<std::string>& path, bool&
 
 // ---------------------------------------------------------------------------------------------------------
 // Parsing
-
-ERegistryFormatError::ERegistryFormatError(const std::string& source, int line, const std::string& reason)
-    : ERegistryException(source + ":" + std::to_string(line) + ": " + reason), line_(line) {}
 
 namespace {
 
@@ -232,74 +285,185 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && FoldName(s.substr(0, prefix.size())) == FoldName(prefix);
 }
 
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+
+bool IsHeaderLine(std::string_view line) {
+    line = TrimRight(line);
+    return line == "REGEDIT4" || line == "Windows Registry Editor Version 5.00";
+}
+
+// UTF-16LE to UTF-8. A lone surrogate is carried as its own three-byte form, so that it comes back.
+std::string Utf16LeToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    const auto unitAt = [&](size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) |
+                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    };
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        char32_t unit = unitAt(i);
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
+            const char32_t low = unitAt(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        Encode(unit, out);
+    }
+    return out;
+}
+
+std::string Utf8ToUtf16Le(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    const auto unit = [&](char32_t u) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>((u >> 8) & 0xFF);
+    };
+    for (size_t pos = 0; pos < text.size();) {
+        const char32_t cp = DecodeAt(text, pos);
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return out;
+}
+
+// Raised inside the parser for a line that cannot be read; the line is then kept as written.
+struct UnreadableLine {
+    std::string reason;
+};
+
 class HiveParser {
 public:
-    HiveParser(std::string_view text, const std::string& rootName, const std::string& source)
-        : source_(source) {
-        hive_.rootName = rootName;
-        if (text.substr(0, 3) == "\xEF\xBB\xBF") {
-            text.remove_prefix(3);
-        }
-        size_t start = 0;
-        while (start < text.size()) {
-            size_t end = text.find('\n', start);
-            if (end == std::string_view::npos) {
-                end = text.size();
-            }
-            std::string_view line = text.substr(start, end - start);
-            if (!line.empty() && line.back() == '\r') {
-                line.remove_suffix(1);
-            }
-            lines_.push_back(line);
-            start = end + 1;
-        }
+    HiveParser(std::string_view bytes, const std::string& rootName) : hive_(rootName) {
+        SplitLines(Decode(bytes));
     }
 
     RegHive Parse() {
-        if (lines_.empty()) {
-            return std::move(hive_);
+        size_t first = 0;
+        if (!lines_.empty() && IsHeaderLine(lines_[0])) {
+            hive_.header = std::string(lines_[0]);
+            first = 1;
         }
-        if (TrimRight(lines_[0]) != "REGEDIT4") {
-            Fail(1, "the file does not begin with \"REGEDIT4\"");
-        }
-        for (index_ = 1; index_ < lines_.size(); ++index_) {
+        for (index_ = first; index_ < lines_.size(); ++index_) {
             ParseLine(lines_[index_]);
         }
+        const bool blank = std::all_of(lines_.begin(), lines_.end(),
+                                       [](std::string_view line) { return TrimLeft(TrimRight(line)).empty(); });
+        hive_.recognised = first == 1 || sawSection_ || blank;
         return std::move(hive_);
     }
 
 private:
-    [[noreturn]] void Fail(size_t lineNo, const std::string& reason) const {
-        throw ERegistryFormatError(source_, static_cast<int>(lineNo), reason);
+    std::string_view Decode(std::string_view bytes) {
+        if (bytes.substr(0, kUtf16LeBom.size()) == kUtf16LeBom) {
+            hive_.encoding = RegHive::Encoding::Utf16Le;
+            decoded_ = Utf16LeToUtf8(bytes.substr(kUtf16LeBom.size()));
+            return decoded_;
+        }
+        if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+            hive_.encoding = RegHive::Encoding::Utf8WithBom;
+            bytes.remove_prefix(kUtf8Bom.size());
+        }
+        return bytes;
     }
-    [[noreturn]] void Fail(const std::string& reason) const { Fail(index_ + 1, reason); }
+
+    // Lines end with CR LF, LF or CR; the first line end found is the one the file is written back with.
+    void SplitLines(std::string_view text) {
+        bool endSeen = false;
+        size_t pos = 0;
+        while (pos < text.size()) {
+            const size_t end = text.find_first_of("\r\n", pos);
+            if (end == std::string_view::npos) {
+                lines_.push_back(text.substr(pos));
+                break;
+            }
+            lines_.push_back(text.substr(pos, end - pos));
+            const size_t length = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
+            if (!endSeen) {
+                hive_.lineEnd = std::string(text.substr(end, length));
+                endSeen = true;
+            }
+            pos = end + length;
+        }
+    }
+
+    void Note(const std::string& reason) {
+        hive_.unreadable.push_back({static_cast<int>(index_ + 1), reason});
+    }
 
     void ParseLine(std::string_view raw) {
         const std::string_view line = TrimLeft(TrimRight(raw));
         if (line.empty()) {
             return;
         }
-        if (line.front() == ';') {
-            RegEntry comment{RegEntry::Kind::Comment, {}, std::string(raw), 0};
-            if (key_) {
-                key_->entries.push_back(std::move(comment));
-            } else {
-                hive_.preamble.emplace_back(raw);
+        if (line.front() == '[') {
+            try {
+                OpenSection(line, raw);
+            } catch (const UnreadableLine& e) {
+                KeepUnreadableSection(raw, e.reason);
             }
-        } else if (line.front() == '[') {
-            ParseSection(line);
-        } else if (line.front() == '"' || line.front() == '@') {
-            ParseValue(line);
-        } else {
-            Fail("the line is neither a key, a value nor a comment");
+            return;
+        }
+        if (keptAsWritten_) {
+            keptAsWritten_->emplace_back(raw);
+            return;
+        }
+        if (line.front() == ';') {
+            KeepLine(raw);
+            return;
+        }
+        const size_t firstLine = index_;
+        try {
+            ParseValue(line, firstLine);
+        } catch (const UnreadableLine& e) {
+            index_ = firstLine;
+            Note(e.reason);
+            KeepLine(raw);
         }
     }
 
-    void ParseSection(std::string_view line) {
-        if (line.back() != ']') {
-            Fail("the key line does not end with ']'");
+    // A comment or an unreadable line: in its key when there is one, else before the first key.
+    void KeepLine(std::string_view raw) {
+        if (key_) {
+            key_->entries.push_back({RegEntry::Kind::Comment, {}, std::string(raw), 0, {}});
+        } else {
+            hive_.preamble.emplace_back(raw);
         }
-        const std::string_view inner = line.substr(1, line.size() - 2);
+    }
+
+    // The section and every line up to the next readable section stay together, after the key read last
+    // (so that values added to that key never land inside them).
+    void KeepUnreadableSection(std::string_view raw, const std::string& reason) {
+        Note(reason);
+        keptAsWritten_ = key_ ? &key_->trailer : &hive_.preamble;
+        keptAsWritten_->emplace_back();  // the blank line that opens a section
+        keptAsWritten_->emplace_back(raw);
+    }
+
+    // The key path inside "[...]", allowing a comment after the closing bracket.
+    static std::string_view SectionPath(std::string_view line) {
+        size_t close = line.size() - 1;
+        if (line.back() != ']') {
+            close = line.rfind(']');
+            if (close == std::string_view::npos || TrimLeft(line.substr(close + 1)).front() != ';') {
+                throw UnreadableLine{"the key line does not end with ']'"};
+            }
+        }
+        return line.substr(1, close - 1);
+    }
+
+    void OpenSection(std::string_view line, std::string_view raw) {
+        const std::string_view inner = SectionPath(line);
+        if (!inner.empty() && inner.front() == '-') {
+            throw UnreadableLine{"a key deletion is not a key"};
+        }
         std::vector<std::string> parts;
         size_t start = 0;
         while (true) {
@@ -311,40 +475,51 @@ private:
             start = end + 1;
         }
         if (!SameName(parts.front(), hive_.rootName)) {
-            Fail("the key is not in " + hive_.rootName);
+            throw UnreadableLine{"the key is not in " + hive_.rootName};
         }
         parts.erase(parts.begin());
         for (const std::string& part : parts) {
             if (!IsValidKeyName(part)) {
-                Fail("the key path holds an empty or invalid name");
+                throw UnreadableLine{"the key path holds an empty or invalid name"};
             }
         }
         bool created = false;
         key_ = &hive_.root.FindOrCreate(parts, created);
+        if (key_->header.empty()) {
+            key_->header = std::string(raw);
+        }
         std::string folded;
         for (const std::string& part : parts) {
             folded += FoldName(part) + '\\';
         }
         keyValues_ = &valueIndex_[folded];
+        keptAsWritten_ = nullptr;
+        sawSection_ = true;
     }
 
-    void ParseValue(std::string_view line) {
+    void ParseValue(std::string_view line, size_t firstLine) {
         if (!key_) {
-            Fail("a value comes before any key");
+            throw UnreadableLine{"a value comes before any key"};
         }
         size_t pos = 0;
         std::string name;
         if (line.front() == '@') {
             pos = 1;
-        } else {
+        } else if (line.front() == '"') {
             name = ParseQuoted(line, pos);
+        } else {
+            throw UnreadableLine{"the line is neither a key, a value nor a comment"};
         }
+        pos = line.size() - TrimLeft(line.substr(pos)).size();
         if (pos >= line.size() || line[pos] != '=') {
-            Fail("'=' is missing after the value name");
+            throw UnreadableLine{"'=' is missing after the value name"};
         }
-        ++pos;
-        RegEntry entry = ParseData(line.substr(pos));
+        RegEntry entry = ParseData(TrimLeft(line.substr(pos + 1)));
         entry.name = std::move(name);
+        for (size_t i = firstLine; i <= index_; ++i) {
+            entry.raw += lines_[i];
+            entry.raw += i < index_ ? "\n" : "";
+        }
         const auto [slot, added] = keyValues_->try_emplace(FoldName(entry.name), key_->entries.size());
         if (added) {
             key_->entries.push_back(std::move(entry));
@@ -356,18 +531,27 @@ private:
         }
     }
 
+    // After a value only blanks and a comment may follow.
+    static void RequireOnlyComment(std::string_view rest) {
+        rest = TrimLeft(rest);
+        if (!rest.empty() && rest.front() != ';') {
+            throw UnreadableLine{"text follows the value"};
+        }
+    }
+
     RegEntry ParseData(std::string_view data) {
         RegEntry entry;
         if (!data.empty() && data.front() == '"') {
             size_t pos = 0;
             entry.kind = RegEntry::Kind::String;
             entry.text = ParseQuoted(data, pos);
-            if (!TrimLeft(data.substr(pos)).empty()) {
-                Fail("text follows the closing quote");
-            }
+            RequireOnlyComment(data.substr(pos));
         } else if (StartsWithNoCase(data, "dword:")) {
+            const std::string_view rest = data.substr(6);
+            const size_t end = std::min(rest.find_first_of(" \t;"), rest.size());
             entry.kind = RegEntry::Kind::Dword;
-            entry.dword = ParseDword(TrimRight(data.substr(6)));
+            entry.dword = ParseDword(rest.substr(0, end));
+            RequireOnlyComment(rest.substr(end));
         } else if (IsTypedData(data)) {
             entry.kind = RegEntry::Kind::Other;
             entry.text = std::string(data);
@@ -379,20 +563,20 @@ private:
                 entry.text += lines_[index_];
             }
         } else {
-            Fail("the value's data is neither a text, a dword nor typed data");
+            throw UnreadableLine{"the value's data is neither a text, a dword nor typed data"};
         }
         return entry;
     }
 
-    std::uint32_t ParseDword(std::string_view digits) {
+    static std::uint32_t ParseDword(std::string_view digits) {
         if (digits.empty() || digits.size() > 8) {
-            Fail("a dword needs 1 to 8 hexadecimal digits");
+            throw UnreadableLine{"a dword needs 1 to 8 hexadecimal digits"};
         }
         std::uint32_t value = 0;
         for (char c : digits) {
             const int d = HexDigit(c);
             if (d < 0) {
-                Fail("a dword needs 1 to 8 hexadecimal digits");
+                throw UnreadableLine{"a dword needs 1 to 8 hexadecimal digits"};
             }
             value = (value << 4) | static_cast<std::uint32_t>(d);
         }
@@ -414,7 +598,7 @@ private:
     }
 
     // Reads a quoted text starting at `pos` (on the opening quote); leaves `pos` after the closing one.
-    std::string ParseQuoted(std::string_view line, size_t& pos) {
+    static std::string ParseQuoted(std::string_view line, size_t& pos) {
         std::string out;
         ++pos;
         while (pos < line.size()) {
@@ -450,24 +634,27 @@ private:
                     const int hi = pos < line.size() ? HexDigit(line[pos]) : -1;
                     const int lo = pos + 1 < line.size() ? HexDigit(line[pos + 1]) : -1;
                     if (hi < 0 || lo < 0) {
-                        Fail("\\x needs two hexadecimal digits");
+                        throw UnreadableLine{"\\x needs two hexadecimal digits"};
                     }
                     out += static_cast<char>(hi * 16 + lo);
                     pos += 2;
                     break;
                 }
                 default:
-                    Fail(std::string("unknown escape \\") + e);
+                    throw UnreadableLine{std::string("unknown escape \\") + e};
             }
         }
-        Fail("a quoted text has no closing quote");
+        throw UnreadableLine{"a quoted text has no closing quote"};
     }
 
-    std::string source_;
+    std::string decoded_;  // the text, when the file was not UTF-8
     std::vector<std::string_view> lines_;
     size_t index_ = 0;
     RegHive hive_;
     RegKeyNode* key_ = nullptr;
+    bool sawSection_ = false;
+    // While inside a section that cannot be read: where its lines are kept.
+    std::vector<std::string>* keptAsWritten_ = nullptr;
     // Per key (by folded path), the position of each value by folded name, so that a large key parses
     // in linear time.
     std::unordered_map<std::string, std::unordered_map<std::string, size_t>> valueIndex_;
@@ -508,10 +695,26 @@ void AppendQuoted(std::string_view text, std::string& out) {
     out += '"';
 }
 
-void AppendEntry(const RegEntry& e, std::string& out) {
+// Appends text kept as written (continuation lines joined by '\n') with the hive's line end.
+void AppendKeptLines(std::string_view text, const std::string& eol, std::string& out) {
+    for (size_t pos = 0;;) {
+        const size_t end = text.find('\n', pos);
+        out += text.substr(pos, end == std::string_view::npos ? end : end - pos);
+        out += eol;
+        if (end == std::string_view::npos) {
+            return;
+        }
+        pos = end + 1;
+    }
+}
+
+void AppendEntry(const RegEntry& e, const std::string& eol, std::string& out) {
     if (e.kind == RegEntry::Kind::Comment) {
-        out += e.text;
-        out += '\n';
+        AppendKeptLines(e.text, eol, out);
+        return;
+    }
+    if (!e.raw.empty()) {
+        AppendKeptLines(e.raw, eol, out);
         return;
     }
     if (e.name.empty()) {
@@ -523,45 +726,103 @@ void AppendEntry(const RegEntry& e, std::string& out) {
     switch (e.kind) {
         case RegEntry::Kind::String:
             AppendQuoted(e.text, out);
+            out += eol;
             break;
         case RegEntry::Kind::Dword: {
             char buf[16];
             std::snprintf(buf, sizeof buf, "dword:%08x", e.dword);
             out += buf;
+            out += eol;
             break;
         }
         default:
-            out += e.text;
+            AppendKeptLines(e.text, eol, out);
             break;
     }
-    out += '\n';
 }
 
-void AppendKey(const RegKeyNode& key, const std::string& path, bool isRoot, std::string& out) {
-    if (!isRoot || !key.entries.empty()) {
-        out += "\n[" + path + "]\n";
+// A key gets a section of its own when it had one, holds values, or is empty (so that it exists).
+void AppendSection(const RegKeyNode& key, const std::string& path, bool isRoot, const std::string& eol,
+                   std::string& out) {
+    if (!key.header.empty() || !key.entries.empty() || (!isRoot && key.subKeys.empty())) {
+        out += eol;
+        if (key.header.empty()) {
+            out += '[';
+            out += path;
+            out += ']';
+            out += eol;
+        } else {
+            AppendKeptLines(key.header, eol, out);
+        }
         for (const RegEntry& e : key.entries) {
-            AppendEntry(e, out);
+            AppendEntry(e, eol, out);
         }
     }
-    for (const RegKeyNode& sub : key.subKeys) {
-        AppendKey(sub, path + "\\" + sub.name, false, out);
+    for (const std::string& line : key.trailer) {
+        AppendKeptLines(line, eol, out);
     }
 }
 
 }  // namespace
 
-RegHive ParseHive(std::string_view text, const std::string& rootName, const std::string& source) {
-    return HiveParser(text, rootName, source).Parse();
+std::vector<std::string> RegKeyNode::TakeTrailers() {
+    std::vector<std::string> lines;
+    std::vector<RegKeyNode*> pending{this};
+    while (!pending.empty()) {
+        RegKeyNode* node = pending.back();
+        pending.pop_back();
+        lines.insert(lines.end(), std::make_move_iterator(node->trailer.begin()),
+                     std::make_move_iterator(node->trailer.end()));
+        node->trailer.clear();
+        for (auto it = node->subKeys.rbegin(); it != node->subKeys.rend(); ++it) {
+            pending.push_back(&*it);
+        }
+    }
+    return lines;
+}
+
+RegHive ParseHive(std::string_view text, const std::string& rootName) {
+    return HiveParser(text, rootName).Parse();
 }
 
 std::string SerialiseHive(const RegHive& hive) {
-    std::string out = "REGEDIT4\n";
+    const std::string& eol = hive.lineEnd;
+    std::string out;
+    AppendKeptLines(hive.header, eol, out);
     for (const std::string& line : hive.preamble) {
-        out += line + '\n';
+        AppendKeptLines(line, eol, out);
     }
-    AppendKey(hive.root, hive.rootName, true, out);
-    out += '\n';
+    // Depth first without recursion; `path` holds the path of the key on top of the stack.
+    struct Frame {
+        const RegKeyNode* node;
+        size_t next;
+        size_t pathLength;
+    };
+    std::string path = hive.rootName;
+    AppendSection(hive.root, path, true, eol, out);
+    std::vector<Frame> stack{{&hive.root, 0, path.size()}};
+    while (!stack.empty()) {
+        Frame& top = stack.back();
+        if (top.next == top.node->subKeys.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const RegKeyNode& sub = top.node->subKeys[top.next++];
+        path.resize(top.pathLength);
+        path += '\\';
+        path += sub.name;
+        AppendSection(sub, path, false, eol, out);
+        stack.push_back({&sub, 0, path.size()});
+    }
+    out += eol;
+    switch (hive.encoding) {
+        case RegHive::Encoding::Utf16Le:
+            return std::string(kUtf16LeBom) + Utf8ToUtf16Le(out);
+        case RegHive::Encoding::Utf8WithBom:
+            return std::string(kUtf8Bom) + out;
+        case RegHive::Encoding::Utf8:
+            break;
+    }
     return out;
 }
 
@@ -617,15 +878,6 @@ void MakeFolder(const fs::path& folder) {
     }
 }
 
-std::string UtcStamp() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%SZ", &utc);
-    return buf;
-}
-
 }  // namespace
 
 HiveFile::Fd& HiveFile::Fd::operator=(Fd&& other) noexcept {
@@ -650,9 +902,7 @@ void HiveFile::Fd::Reset() {
 }
 
 HiveFile::HiveFile(fs::path file, std::string rootName)
-    : file_(std::move(file)), rootName_(std::move(rootName)) {
-    hive_.rootName = rootName_;
-}
+    : file_(std::move(file)), rootName_(std::move(rootName)), hive_(rootName_) {}
 
 const RegHive& HiveFile::Current() {
     Reload();
@@ -662,18 +912,21 @@ const RegHive& HiveFile::Current() {
     return hive_;
 }
 
+void HiveFile::Forget() {
+    cachedFd_.Reset();
+    loaded_ = false;
+    hive_ = RegHive(rootName_);
+    error_ = nullptr;
+}
+
 void HiveFile::Reload() {
     struct stat st {};
     if (::stat(file_.c_str(), &st) != 0) {
         const int err = errno;
-        cachedFd_.Reset();
-        loaded_ = false;
-        malformed_ = false;
-        badBytes_.clear();
-        hive_ = RegHive{rootName_, {}, {}};
-        error_ = err == ENOENT
-                     ? nullptr
-                     : std::make_exception_ptr(ERegistryException(ErrnoText("cannot read", file_, err)));
+        Forget();
+        if (err != ENOENT) {
+            error_ = std::make_exception_ptr(ERegistryException(ErrnoText("cannot read", file_, err)));
+        }
         return;
     }
     if (loaded_ && st.st_dev == cached_.dev && st.st_ino == cached_.ino && st.st_size == cached_.size &&
@@ -683,7 +936,7 @@ void HiveFile::Reload() {
     Fd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd || ::fstat(fd.Get(), &st) != 0) {
         const int err = errno;
-        loaded_ = false;
+        Forget();
         error_ = std::make_exception_ptr(ERegistryException(ErrnoText("cannot read", file_, err)));
         return;
     }
@@ -699,8 +952,9 @@ void HiveFile::LoadFrom(Fd fd, const Snapshot& snap) {
             continue;
         }
         if (n < 0) {
-            loaded_ = false;
-            error_ = std::make_exception_ptr(ERegistryException(ErrnoText("cannot read", file_, errno)));
+            const int err = errno;
+            Forget();
+            error_ = std::make_exception_ptr(ERegistryException(ErrnoText("cannot read", file_, err)));
             return;
         }
         if (n == 0) {
@@ -711,39 +965,30 @@ void HiveFile::LoadFrom(Fd fd, const Snapshot& snap) {
     cachedFd_ = std::move(fd);
     cached_ = snap;
     loaded_ = true;
-    try {
-        hive_ = ParseHive(bytes, rootName_, file_.string());
-        error_ = nullptr;
-        malformed_ = false;
-        badBytes_.clear();
-    } catch (const ERegistryFormatError&) {
-        error_ = std::current_exception();
-        malformed_ = true;
-        badBytes_ = std::move(bytes);
-        hive_ = RegHive{rootName_, {}, {}};
-    }
+    hive_ = ParseHive(bytes, rootName_);
+    error_ = hive_.recognised ? nullptr
+                              : std::make_exception_ptr(ERegistryException(
+                                    file_.string() + " is no registry hive; it is left as it is"));
 }
 
 HiveFile::Fd HiveFile::LockFile() {
     MakeFolder(file_.parent_path());
     const fs::path lockPath = file_.string() + ".lock";
+    const fs::path queuePath = file_.string() + ".queue";
     Fd fd(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (!fd) {
         throw ERegistryException(ErrnoText("cannot open the lock file", lockPath, errno));
     }
-    // Holders keep the lock for one load and save only; a holder that never lets go is reported, not
-    // waited for forever.
-    const auto deadline = std::chrono::steady_clock::now() + kLockTimeout;
-    auto pause = std::chrono::microseconds(200);
-    while (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            throw ERegistryException(ErrnoText("cannot lock", lockPath, errno));
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            throw ERegistryException("timed out waiting for the lock " + lockPath.string());
-        }
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::microseconds(10000));
+    const Fd queue(::open(queuePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!queue) {
+        throw ERegistryException(ErrnoText("cannot open the lock file", queuePath, errno));
+    }
+    const int err = LockInTurn(queue.Get(), fd.Get(), kLockTimeout);
+    if (err == ETIMEDOUT) {
+        throw ERegistryException("timed out waiting for the lock " + lockPath.string());
+    }
+    if (err != 0) {
+        throw ERegistryException(ErrnoText("cannot lock", lockPath, err));
     }
     return fd;
 }
@@ -761,35 +1006,9 @@ void HiveFile::RemoveStaleTemporaries() {
     }
 }
 
-void HiveFile::SetAside(const std::string& bytes) {
-    const std::string base = file_.string() + ".bad-" + UtcStamp();
-    fs::path target = base;
-    Fd fd;
-    for (int n = 2; n < 1000; ++n) {
-        fd = Fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (fd || errno != EEXIST) {
-            break;
-        }
-        target = base + "-" + std::to_string(n);
-    }
-    if (!fd || !WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0) {
-        throw ERegistryException(ErrnoText("cannot keep a copy of the malformed", file_, errno));
-    }
-    fd.Reset();
-    SyncFolder(file_.parent_path());
-    std::string reason = "malformed";
-    try {
-        std::rethrow_exception(error_);
-    } catch (const std::exception& e) {
-        reason = e.what();
-    }
-    std::fprintf(stderr, "registry: %s; the file was kept as %s and a new one started\n", reason.c_str(),
-                 target.c_str());
-}
-
-void HiveFile::Save(const RegHive& hive) {
+void HiveFile::Save() {
     static std::atomic<unsigned> counter{0};
-    const std::string text = SerialiseHive(hive);
+    const std::string text = SerialiseHive(hive_);
     const fs::path temp =
         file_.string() + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
     Fd fd(::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
@@ -807,41 +1026,25 @@ void HiveFile::Save(const RegHive& hive) {
     cachedFd_ = std::move(fd);
     cached_ = Snapshot{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
     loaded_ = true;
-    hive_ = hive;
-    error_ = nullptr;
-    malformed_ = false;
-    badBytes_.clear();
 }
 
 void HiveFile::Modify(const std::function<bool(RegHive&)>& change) {
     const Fd lock = LockFile();
     RemoveStaleTemporaries();
     Reload();
-    if (error_ && !malformed_) {
+    if (error_) {
         std::rethrow_exception(error_);
     }
-    RegHive work = malformed_ ? RegHive{rootName_, {}, {}} : hive_;
-    bool changed = false;
+    // The change works on the cached hive itself (no copy of a large or deep tree); when it fails, or
+    // its save does, the cache is dropped so that the next read sees the file as it is.
     try {
-        changed = change(work);
-    } catch (const ERegistryException&) {
-        // On a malformed hive the caller learns about the file rather than about a key that the fresh
-        // hive does not have.
-        if (malformed_) {
-            std::rethrow_exception(error_);
+        if (change(hive_)) {
+            Save();
         }
+    } catch (...) {
+        Forget();
         throw;
     }
-    if (!changed) {
-        if (error_) {
-            std::rethrow_exception(error_);
-        }
-        return;
-    }
-    if (malformed_) {
-        SetAside(badBytes_);
-    }
-    Save(work);
 }
 
 }  // namespace platform

@@ -14,9 +14,10 @@ std::string ExtensionValueName(const std::string& extension) {
 bool LoadDisabledExtensions(Globals& globals) {
     globals.disabled_exts.clear();
     try {
+        // Only read: a reader never writes the store, so zeb starting can never change anyone's settings.
         platform::TRegistry registry(platform::HKEY_CURRENT_USER);
-        if (!registry.OpenKey(kDisabledExtsKey, true)) {
-            return false;
+        if (!registry.OpenKeyReadOnly(kDisabledExtsKey)) {
+            return true;  // nothing was ever disabled
         }
         for (const std::string& name : registry.GetValueNames()) {
             if (registry.GetDataType(name) == platform::TRegDataType::rdInteger) {

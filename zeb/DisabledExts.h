@@ -16,7 +16,8 @@ inline constexpr const char* kNoExtensionValueName = "@no-ext@";
 std::string ExtensionValueName(const std::string& extension);
 
 // Fills disabled_exts with the lower-cased names of the key's REG_DWORD values (other types are
-// skipped). False, with the list left empty or partial, when the store cannot be opened or read.
+// skipped), reading the store without writing it; a missing key disables nothing. False, with the list
+// left empty or partial, when the store cannot be read.
 bool LoadDisabledExtensions(Globals& globals);
 
 // Whether the list loaded into globals holds extension.

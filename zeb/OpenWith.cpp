@@ -7,12 +7,13 @@
 #include <sstream>
 
 #include "platform/Processes.h"
+#include "platform/SpecialFolders.h"
 
 namespace zeb {
 
 namespace {
 
-std::string ConfiguredProgram(const char* variable, const char* fallback) {
+std::string ConfiguredProgram(const char* variable, const std::string& fallback) {
     const char* value = std::getenv(variable);
     return ExpandEnvironmentStrings(value ? value : fallback);
 }
@@ -61,8 +62,13 @@ bool ProgramExists(const std::string& program) {
     return false;
 }
 
+std::string DefaultOpenWithProgram() {
+    const auto folder = platform::ProgramFolder();
+    return folder ? (*folder / kOpenWithChooserName).string() : kOpenWithChooserName;
+}
+
 std::vector<std::string> OpenWithCommand(const std::string& path) {
-    std::string program = ConfiguredProgram(kOpenWithProgramVariable, kDefaultOpenWithProgram);
+    std::string program = ConfiguredProgram(kOpenWithProgramVariable, DefaultOpenWithProgram());
     if (!ProgramExists(program)) {
         program = ConfiguredProgram(kOpenWithFallbackVariable, kDefaultOpenWithFallback);
     }

@@ -16,8 +16,11 @@ namespace zeb {
 
 namespace {
 
-void RunPrompt(int& argc, char** argv, Globals& globals) {
-    QApplication app(argc, argv);
+void RunPrompt(char* programName, Globals& globals) {
+    // Qt sees only the program's name: the target path is no option for it ("zeb -reverse" is a file).
+    int qtArgc = 1;
+    char* qtArgv[] = {programName, nullptr};
+    QApplication app(qtArgc, qtArgv);
     PromptDialog dialog(globals);
     // Without the hidden window the prompt still works; it just cannot be ended from outside.
     const std::unique_ptr<KillWindow> killWindow = CreateKillWindow();
@@ -41,7 +44,7 @@ int ZebMain(int argc, char** argv) {
     } else if (globals.show_info) {
         OpenExtensionInfoPage(globals);
     } else {
-        RunPrompt(argc, argv, globals);
+        RunPrompt(argv[0], globals);
     }
     return 0;
 }

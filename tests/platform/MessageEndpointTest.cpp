@@ -139,22 +139,48 @@ TEST_F(MessageEndpoints, AWindowInAnotherProcessReceivesWmClose) {
     EXPECT_EQ(EndpointFilesIn(Folder()), 0u);
 }
 
-TEST_F(MessageEndpoints, PostingToAKilledProcessFailsAtOnceAndItsLeftoversAreCleared) {
-    ForkedChild window([](const ChildChannel& channel) {
+// The handle of an endpoint made by a child process that was then killed (0 when none was made).
+WindowHandle EndpointOfAKilledProcess(const char* className) {
+    ForkedChild window([className](const ChildChannel& channel) {
         std::error_code e;
-        auto endpoint = MessageEndpoint::Create("StrevioHidden", e);
+        auto endpoint = MessageEndpoint::Create(className, e);
         channel.Send(endpoint ? endpoint->Handle() : 0);
         channel.Receive(60000);
         return 0;
     });
-    auto handle = window.Channel().Receive();
-    ASSERT_TRUE(handle);
-    ASSERT_NE(*handle, 0u);
+    const auto handle = window.Channel().Receive();
     window.Kill();
+    return handle ? static_cast<WindowHandle>(*handle) : 0;
+}
+
+TEST_F(MessageEndpoints, PostingToAKilledProcessFailsAtOnceAndItsLeftoversAreCleared) {
+    const WindowHandle handle = EndpointOfAKilledProcess("StrevioHidden");
+    ASSERT_NE(handle, 0u);
     EXPECT_GT(EndpointFilesIn(Folder()), 0u) << "a crash leaves the files behind";
 
-    EXPECT_FALSE(PostMessageTo(static_cast<WindowHandle>(*handle), platform::WM_USER + 300, 0, 0));
+    EXPECT_FALSE(PostMessageTo(handle, platform::WM_USER + 300, 0, 0));
     EXPECT_FALSE(FindWindow("StrevioHidden"));
+    EXPECT_EQ(EndpointFilesIn(Folder()), 0u);
+}
+
+TEST_F(MessageEndpoints, EndpointsLeaveNoFilesAndLeftoversOfDeadOnesAreSwept) {
+    {
+        std::error_code error;
+        std::vector<MessageEndpoint> endpoints;
+        for (int i = 0; i < 20; ++i) {
+            auto endpoint = MessageEndpoint::Create("Many", error);
+            ASSERT_TRUE(endpoint) << error.message();
+            endpoints.push_back(std::move(*endpoint));
+        }
+        EXPECT_EQ(EndpointFilesIn(Folder()), 40u);  // a socket and a class file each, nothing more
+    }
+    EXPECT_EQ(EndpointFilesIn(Folder()), 0u);
+
+    // What a process killed while making its endpoint may have left.
+    const WindowHandle handle = EndpointOfAKilledProcess("Dying");
+    ASSERT_NE(handle, 0u);
+    testsupport::WriteFile(Folder() / ("window." + std::to_string(handle) + ".class.tmp"), "Dyi");
+    EXPECT_FALSE(FindWindow("Dying"));
     EXPECT_EQ(EndpointFilesIn(Folder()), 0u);
 }
 

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,15 +12,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/platform/RegistryTestTools.h"
 #include "platform/Registry.h"
 #include "tests/support/TestEnv.h"
 
 namespace {
+
+using registrytest::Utf16Le;
 
 namespace fs = std::filesystem;
 using platform::ERegistryException;
@@ -333,46 +338,178 @@ TEST(RegistryTest, ValuesOfOtherTypesAndCommentsSurviveChanges) {
     EXPECT_THAT(reg.GetValueNames(), ElementsAre("Path", "Added"));
 }
 
-TEST(RegistryTest, AMalformedHiveIsReportedAndKeptAsACopyBeforeANewOne) {
-    testsupport::IsolatedHome home;
-    const fs::path file = HiveFile(home);
-    const std::string bad =
-        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Kept]\n\"a\"=dword:1\n\"b\"=dword:zz\n";
-    TRegistry earlier;
-    ASSERT_TRUE(earlier.OpenKey("Software\\Kept", true));
-    WriteFile(file, bad);
-
+// Every value of the hive, as "Key\Path|Name" -> "type:data", read through TRegistry.
+std::map<std::string, std::string> AllValues() {
+    std::map<std::string, std::string> values;
     TRegistry reg;
-    for (const std::function<void()>& read : std::vector<std::function<void()>>{
-             [&] { reg.OpenKey("Software\\Kept", false); }, [&] { reg.OpenKeyReadOnly("Software"); },
-             [&] { reg.KeyExists("Software"); }, [&] { reg.DeleteKey("Software\\Missing"); },
-             [&] { earlier.WriteInteger("a", 2); }}) {
-        try {
-            read();
-            ADD_FAILURE() << "no error for a malformed hive";
-        } catch (const ERegistryException& e) {
-            EXPECT_NE(std::string(e.what()).find(file.string() + ":5: "), std::string::npos) << e.what();
+    std::vector<std::string> pending{""};
+    while (!pending.empty()) {
+        const std::string key = pending.back();
+        pending.pop_back();
+        if (!reg.OpenKeyReadOnly("\\" + key)) {
+            ADD_FAILURE() << "cannot open " << key;
+            continue;
+        }
+        for (const std::string& name : reg.GetValueNames()) {
+            const TRegDataType type = reg.GetDataType(name);
+            values[key + "|" + name] = type == TRegDataType::rdInteger  ? "dword:" + std::to_string(reg.ReadInteger(name))
+                                       : type == TRegDataType::rdString ? "text:" + reg.ReadString(name)
+                                                                        : "other";
+        }
+        for (const std::string& sub : reg.GetKeyNames()) {
+            pending.push_back(key.empty() ? sub : key + "\\" + sub);
         }
     }
-    EXPECT_EQ(ReadFile(file), bad);
-    EXPECT_TRUE(FilesStartingWith(file.parent_path(), "HKEY_CURRENT_USER.reg.bad-").empty());
+    return values;
+}
 
-    // The first change keeps the unreadable content aside, then starts afresh.
-    ASSERT_TRUE(reg.OpenKey("Software\\New", true));
-    reg.WriteInteger("v", 7);
-    const auto copies = FilesStartingWith(file.parent_path(), "HKEY_CURRENT_USER.reg.bad-");
-    ASSERT_EQ(copies.size(), 1u);
-    EXPECT_EQ(ReadFile(copies[0]), bad);
-    EXPECT_FALSE(reg.KeyExists("\\Software\\Kept"));
-    EXPECT_EQ(reg.ReadInteger("v"), 7);
-    EXPECT_EQ(ReadFile(file),
-              "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\New]\n"
-              "\"v\"=dword:00000007\n\n");
+struct HiveVariant {
+    const char* label;
+    std::string text;            // the file as the user left it
+    std::vector<std::string> lines;  // lines that must come back byte for byte
+    std::map<std::string, std::string> values;  // values that must be read before and after
+    bool utf16 = false;
+};
+
+const std::map<std::string, std::string> kSettings = {
+    {"Software\\Korvanta\\Strevio\\Preferences|Volume", "dword:127"},
+    {"Software\\Korvanta\\Strevio\\Preferences|Skin", "text:dark"},
+    {"Software\\Orvissa\\Pollwick|LastCheck", "text:2026-12-01"},
+};
+
+std::vector<HiveVariant> HiveVariants() {
+    const std::string prefs = "[HKEY_CURRENT_USER\\Software\\Korvanta\\Strevio\\Preferences]";
+    const std::string poll = "[HKEY_CURRENT_USER\\Software\\Orvissa\\Pollwick]";
+    const auto with = [](std::map<std::string, std::string> extra) {
+        extra.insert(kSettings.begin(), kSettings.end());
+        return extra;
+    };
+    const auto body = [&](const std::string& eol, const std::string& odd) {
+        return prefs + eol + "\"Volume\"=dword:0000007f" + eol + odd + "\"Skin\"=\"dark\"" + eol + eol + poll + eol +
+               "\"LastCheck\"=\"2026-12-01\"" + eol + eol;
+    };
+    const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n";
+    return {
+        {"HandEditedBlanksAroundEquals", "REGEDIT4\n\n" + body("\n", "\"Volume2\" = dword:00000001\n"),
+         {"\"Volume2\" = dword:00000001", "\"Volume\"=dword:0000007f"},
+         with({{"Software\\Korvanta\\Strevio\\Preferences|Volume2", "dword:1"}})},
+        {"TrailingComment", "REGEDIT4\n\n" + body("\n", "\"Mute\"=dword:00000000 ; muted at night\n"),
+         {"\"Mute\"=dword:00000000 ; muted at night"},
+         with({{"Software\\Korvanta\\Strevio\\Preferences|Mute", "dword:0"}})},
+        {"Version5Header", v5 + body("\r\n", ""), {"Windows Registry Editor Version 5.00\r\n", "\"Skin\"=\"dark\"\r\n"},
+         kSettings},
+        {"Utf16LittleEndianWithBom", "\xFF\xFE" + Utf16Le(v5 + body("\r\n", "\"Blob\"=hex:01,02\r\n")),
+         {Utf16Le("\"Blob\"=hex:01,02\r\n"), Utf16Le("\"LastCheck\"=\"2026-12-01\"\r\n")},
+         with({{"Software\\Korvanta\\Strevio\\Preferences|Blob", "other"}}), true},
+        {"CarriageReturnsOnly", "REGEDIT4\r\r" + body("\r", ""), {"\"Volume\"=dword:0000007f\r"}, kSettings},
+        {"KeyDeletionLine",
+         "REGEDIT4\n\n[-HKEY_CURRENT_USER\\Software\\Old]\n\"x\"=\"y\"\n\n" + body("\n", ""),
+         {"[-HKEY_CURRENT_USER\\Software\\Old]\n\"x\"=\"y\"\n"}, kSettings},
+        {"UnreadableLineInsideAKey", "REGEDIT4\n\n" + body("\n", "Volume=5\n\"Bad\"=dword:zz\n"),
+         {"Volume=5\n\"Bad\"=dword:zz\n"}, kSettings},
+        {"TruncatedMidText", "REGEDIT4\n\n" + body("\n", "") + poll + "\n\"Last\"=\"unfini",
+         {"\"Last\"=\"unfini"}, kSettings},
+    };
+}
+
+// A hive in any of these forms keeps every other value, and every line, after writes to it: one to a key
+// it holds and one (zeb's) to a key it does not. A reader never writes.
+TEST(RegistryTest, EveryHiveVariantKeepsAllOtherValuesAfterAWrite) {
+    for (const HiveVariant& variant : HiveVariants()) {
+        SCOPED_TRACE(variant.label);
+        testsupport::IsolatedHome home;
+        const fs::path file = HiveFile(home);
+        WriteFile(file, variant.text);
+
+        const std::map<std::string, std::string> before = AllValues();
+        for (const auto& [name, value] : variant.values) {
+            EXPECT_EQ(before.count(name) ? before.at(name) : "(missing)", value) << name;
+        }
+        {
+            TRegistry reader;
+            EXPECT_TRUE(reader.OpenKeyReadOnly("Software\\Korvanta\\Strevio\\Preferences"));
+            EXPECT_FALSE(reader.OpenKeyReadOnly("Software\\Orvissa\\DisabledExts"));
+        }
+        EXPECT_EQ(ReadFile(file), variant.text) << "a reader changed the file";
+
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("Software\\Korvanta\\Strevio\\Preferences", true));
+        reg.WriteInteger("Added", 1);
+        ASSERT_TRUE(reg.OpenKey("\\Software\\Orvissa\\DisabledExts", true));
+        reg.WriteInteger("xyz", 0);
+
+        std::map<std::string, std::string> expected = before;
+        expected["Software\\Korvanta\\Strevio\\Preferences|Added"] = "dword:1";
+        expected["Software\\Orvissa\\DisabledExts|xyz"] = "dword:0";
+        EXPECT_EQ(AllValues(), expected);
+        const std::string after = ReadFile(file);
+        for (const std::string& line : variant.lines) {
+            EXPECT_NE(after.find(line), std::string::npos) << "lost: " << line;
+        }
+        EXPECT_EQ(after.rfind(variant.utf16 ? "\xFF\xFE" : variant.text.substr(0, 8), 0), 0u);
+        EXPECT_TRUE(FilesStartingWith(file.parent_path(), "HKEY_CURRENT_USER.reg.bad-").empty());
+    }
+}
+
+TEST(RegistryTest, AValueWrittenAfterAnUnreadableSectionStaysInItsKey) {
+    testsupport::IsolatedHome home;
+    const std::string text =
+        "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"a\"=dword:00000001\n\n[HKEY_CURRENT_USER\\A\n\"hidden\"=\"x\"\n";
+    WriteFile(HiveFile(home), text);
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey("A", false));
+    reg.WriteInteger("b", 2);
+    TRegistry other;
+    ASSERT_TRUE(other.OpenKeyReadOnly("A"));
+    EXPECT_THAT(other.GetValueNames(), ElementsAre("a", "b"));
+    EXPECT_EQ(ReadFile(HiveFile(home)),
+              "REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"a\"=dword:00000001\n\"b\"=dword:00000002\n\n"
+              "[HKEY_CURRENT_USER\\A\n\"hidden\"=\"x\"\n\n");
+    // Deleting the key does not take the unreadable lines with it.
+    reg.CloseKey();
+    ASSERT_TRUE(reg.DeleteKey("A"));
+    EXPECT_EQ(ReadFile(HiveFile(home)), "REGEDIT4\n\n[HKEY_CURRENT_USER\\A\n\"hidden\"=\"x\"\n\n");
+}
+
+TEST(RegistryTest, FiftyThousandLevelsOfNestingSaveAndReadBack) {
+    testsupport::IsolatedHome home;
+    constexpr int kDepth = 50000;
+    std::string path = "Deep";
+    for (int i = 1; i < kDepth; ++i) {
+        path += "\\k";
+    }
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey(path, true));
+        reg.WriteInteger("bottom", 50000);
+        reg.CloseKey();
+        ASSERT_TRUE(reg.OpenKey("Shallow", true));
+        reg.WriteString("s", "kept");
+    }
+    EXPECT_LT(fs::file_size(HiveFile(home)), 2u * kDepth + 400);  // the path is written once
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKeyReadOnly(path));
+    EXPECT_EQ(reg.ReadInteger("bottom"), 50000);
+    reg.CloseKey();
+    ASSERT_TRUE(reg.DeleteKey("Deep"));
+    EXPECT_FALSE(reg.KeyExists("Deep"));
+    ASSERT_TRUE(reg.OpenKeyReadOnly("Shallow"));
+    EXPECT_EQ(reg.ReadString("s"), "kept");
 }
 
 TEST(RegistryTest, AnUnreadableHiveIsReportedAndNeverReplaced) {
     testsupport::IsolatedHome home;
     const fs::path file = HiveFile(home);
+    {
+        // A text that is no hive at all (no header, nothing readable) is not taken over either.
+        const std::string foreign = "this is not a registry file\n[unclosed\n";
+        WriteFile(file, foreign);
+        TRegistry reg;
+        EXPECT_THROW(reg.OpenKey("Software", true), ERegistryException);
+        EXPECT_THROW(reg.KeyExists("Software"), ERegistryException);
+        EXPECT_EQ(ReadFile(file), foreign);
+        fs::remove(file);
+    }
     fs::create_directories(file / "inside");  // a folder where the file should be cannot be read
     TRegistry reg;
     for (bool create : {false, true}) {
@@ -443,10 +580,12 @@ TEST(RegistryTest, AWriterKilledWhileSavingLeavesTheOldOrTheNewFile) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> pauseMs(2, 60);
+    std::uniform_int_distribution<int> pauseUs(0, 20000);
 
+    constexpr int kRounds = 200;
     size_t stored = 0;
-    for (int round = 0; round < 30; ++round) {
+    int killedMidSave = 0;
+    for (int round = 0; round < kRounds; ++round) {
         int progress[2];
         ASSERT_EQ(::pipe(progress), 0);
         const pid_t child = Spawn([&] {
@@ -464,15 +603,22 @@ TEST(RegistryTest, AWriterKilledWhileSavingLeavesTheOldOrTheNewFile) {
         });
         ASSERT_GT(child, 0);
         ::close(progress[1]);
-        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs(random)));
+        // The pause starts once the child has completed a write, so the kill lands while it goes on
+        // writing, however slow the machine.
+        size_t completed = 0;
+        pollfd firstWrite{progress[0], POLLIN, 0};
+        char buf[256];
+        ASSERT_EQ(::poll(&firstWrite, 1, 30000), 1) << "round " << round << ": no write completed";
+        ASSERT_EQ(::read(progress[0], buf, 1), 1);
+        completed = 1;
+        std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)));
         ::kill(child, SIGKILL);
         EXPECT_EQ(WaitChild(child, std::chrono::seconds(60)), -1);
-        size_t completed = 0;
-        char buf[256];
         for (ssize_t n; (n = ::read(progress[0], buf, sizeof buf)) > 0;) {
             completed += static_cast<size_t>(n);
         }
         ::close(progress[0]);
+        killedMidSave += FilesStartingWith(HiveFile(home).parent_path(), "HKEY_CURRENT_USER.reg.tmp-").empty() ? 0 : 1;
 
         // Every write that returned is there, the one in progress at most is added, and nothing else.
         TRegistry reg;
@@ -480,7 +626,8 @@ TEST(RegistryTest, AWriterKilledWhileSavingLeavesTheOldOrTheNewFile) {
         const size_t count = reg.GetValueNames().size();
         EXPECT_GE(count, stored + completed) << "round " << round;
         EXPECT_LE(count, stored + completed + 1) << "round " << round;
-        for (size_t i = 0; i < count; ++i) {
+        // Values of earlier rounds were checked then; all of them are checked once more at the end.
+        for (size_t i = (round + 1 == kRounds) ? 0 : stored; i < count; ++i) {
             ASSERT_EQ(reg.ReadInteger("v" + std::to_string(i)), static_cast<std::int32_t>(i))
                 << "round " << round;
         }
@@ -489,7 +636,10 @@ TEST(RegistryTest, AWriterKilledWhileSavingLeavesTheOldOrTheNewFile) {
         EXPECT_EQ(reg.ReadString("filler149"), std::string(200, 't'));
         stored = count;
     }
-    EXPECT_GT(stored, 0u);
+    std::printf("%d kills, %d of them left a half-saved temporary file; %zu values stored\n", kRounds,
+                killedMidSave, stored);
+    // Kills that land between the temporary file's creation and its rename are what this test is about.
+    EXPECT_GT(killedMidSave, 0);
 
     // Temporary files of killed savers go with the next save.
     TRegistry reg;

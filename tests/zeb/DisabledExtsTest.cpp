@@ -10,6 +10,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using ::testing::UnorderedElementsAre;
 
 // Opens zeb's key in registry, creating it.
@@ -80,14 +81,41 @@ TEST(DisabledExtsTest, LongValueNamesDoNotHideLaterOnes) {
     EXPECT_TRUE(zeb::IsExtensionDisabled(globals, std::string(300, 'l')));
 }
 
-TEST(DisabledExtsTest, UnreadableStoreMeansEveryExtensionPrompts) {
+TEST(DisabledExtsTest, LoadingNeverWritesTheStore) {
     testsupport::IsolatedHome home;
-    testsupport::WriteFile(platform::HivePath(platform::HKEY_CURRENT_USER), "this is no hive\n[broken\n");
+    const fs::path hive = platform::HivePath(platform::HKEY_CURRENT_USER);
+    zeb::Globals globals;
+    EXPECT_TRUE(zeb::LoadDisabledExtensions(globals));  // no store: nothing disabled, nothing made
+    EXPECT_TRUE(globals.disabled_exts.empty());
+    EXPECT_FALSE(fs::exists(hive.parent_path()));
+
+    // Other programs' settings, a line that cannot be read, and zeb's key: read, and left byte for byte.
+    const std::string text =
+        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Korvanta\\Strevio\\Preferences]\n"
+        "\"Volume\" = dword:0000007f ; by hand\nVolume2=1\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Orvissa\\DisabledExts]\n\"pdf\"=dword:00000000\n\"bad\"=dword:zz\n";
+    testsupport::WriteFile(hive, text);
+    EXPECT_TRUE(zeb::LoadDisabledExtensions(globals));
+    EXPECT_THAT(globals.disabled_exts, UnorderedElementsAre("pdf"));
+    EXPECT_EQ(testsupport::ReadFile(hive), text);
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(hive.parent_path())) {
+        files.push_back(entry.path().filename().string());
+    }
+    EXPECT_THAT(files, UnorderedElementsAre("HKEY_CURRENT_USER.reg"));  // no copy, lock or temporary
+}
+
+TEST(DisabledExtsTest, UnreadableStoreMeansEveryExtensionPromptsAndStaysAsItWas) {
+    testsupport::IsolatedHome home;
+    const fs::path hive = platform::HivePath(platform::HKEY_CURRENT_USER);
+    fs::create_directories(hive / "inside");  // a folder where the file should be cannot be read
     zeb::Globals globals;
     globals.disabled_exts = {"stale"};
-    zeb::LoadDisabledExtensions(globals);
+    EXPECT_FALSE(zeb::LoadDisabledExtensions(globals));
     EXPECT_TRUE(globals.disabled_exts.empty());
     EXPECT_FALSE(zeb::IsExtensionDisabled(globals, "stale"));
+    EXPECT_FALSE(zeb::DisableExtension("xyz"));  // and a write does not replace it
+    EXPECT_TRUE(fs::is_directory(hive / "inside"));
 }
 
 }  // namespace

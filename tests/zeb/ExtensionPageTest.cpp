@@ -6,12 +6,14 @@
 
 namespace {
 
+// Written out here rather than taken from the code under test.
 std::string PageBase() {
-    return "http://" + zeb::VendorHost() + "/extension/";
+    return std::string("http://") + ZEB_VENDOR_HOST + "/extension/";
 }
 
-TEST(ExtensionPageTest, HostIsTheBuildSetting) {
-    EXPECT_EQ(zeb::VendorHost(), ZEB_VENDOR_HOST);
+TEST(ExtensionPageTest, PageAddressIsTheBuildHostAndTheExtension) {
+    EXPECT_EQ(zeb::BuildExtensionUrl("xyz"), "http://" ZEB_VENDOR_HOST "/extension/xyz");
+    EXPECT_EQ(zeb::BuildExtensionUrl("no-ext"), "http://" ZEB_VENDOR_HOST "/extension/no-ext");
 }
 
 TEST(ExtensionPageTest, SegmentIsPercentEncoded) {

@@ -52,14 +52,18 @@ TEST(OpenWithTest, ChooserWhenItExistsElseFallback) {
     }
 }
 
-TEST(OpenWithTest, DefaultsAreTheDesktopChooserAndOpener) {
+TEST(OpenWithTest, DefaultsAreZebsOwnChooserAndTheDesktopOpener) {
     ScopedEnv primary(zeb::kOpenWithProgramVariable, std::nullopt);
     ScopedEnv fallback(zeb::kOpenWithFallbackVariable, std::nullopt);
-    zebtest::RecordingPrograms recorders({"mimeopen", "xdg-open"});
-    EXPECT_EQ(zeb::OpenWithCommand("f"), (std::vector<std::string>{"mimeopen", "f"}));
-    std::filesystem::remove(recorders.bin() / "mimeopen");
-    ScopedEnv onlyRecorders("PATH", recorders.bin().string());
+    // The chooser beside the running program; this test program has none beside it.
+    const auto beside = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "zeb-openwith";
+    EXPECT_EQ(zeb::DefaultOpenWithProgram(), beside.string());
+    ASSERT_FALSE(std::filesystem::exists(beside));
+    zebtest::RecordingPrograms recorders({"xdg-open"});
     EXPECT_EQ(zeb::OpenWithCommand("f"), (std::vector<std::string>{"xdg-open", "f"}));
+    // zeb itself has its chooser beside it.
+    EXPECT_TRUE(zeb::ProgramExists((std::filesystem::path(ZEB_PROGRAM).parent_path() / "zeb-openwith").string()));
+    EXPECT_EQ(std::filesystem::path(ZEB_OPENWITH_CHOOSER).parent_path(), std::filesystem::path(ZEB_PROGRAM).parent_path());
 }
 
 TEST(OpenWithTest, ProgramPathIsExpandedButTheTargetNeverIs) {

@@ -10,7 +10,6 @@
 #include "tests/zeb/ZebTestTools.h"
 #include "zeb/CommandLine.h"
 #include "zeb/DisabledExts.h"
-#include "zeb/ExtensionPage.h"
 #include "zeb/OpenWith.h"
 
 namespace {
@@ -26,8 +25,9 @@ protected:
     static void Settle() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
 
     testsupport::IsolatedHome home_;
-    zebtest::RecordingPrograms recorders_{{"xdg-open", "mimeopen"}};
-    ScopedEnv chooser_{zeb::kOpenWithProgramVariable, std::nullopt};
+    zebtest::RecordingPrograms recorders_{{"xdg-open", "chooser"}};
+    // A recording stand-in for the chooser, found on PATH (zeb's own would wait for a user).
+    ScopedEnv chooser_{zeb::kOpenWithProgramVariable, "chooser"};
     ScopedEnv fallback_{zeb::kOpenWithFallbackVariable, std::nullopt};
     ScopedEnv platform_{"QT_QPA_PLATFORM", "offscreen"};
 };
@@ -43,19 +43,20 @@ TEST_F(ZebProgramTest, WithoutATargetExitsWithOneAndDoesNothing) {
 }
 
 TEST_F(ZebProgramTest, ShowInfoOpensTheExtensionsPage) {
+    const std::string base = "http://" ZEB_VENDOR_HOST "/extension/";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"/showinfo", "/home/u/report.XYZ"}, "xyz"},
-        {{"/debug", "/showinfo", "README"}, "no-ext"},
-        {{"/showinfo", "odd.b c#d"}, "b c#d"},
+        {{"/showinfo", "/home/u/report.XYZ"}, base + "xyz"},
+        {{"/debug", "/showinfo", "README"}, base + "no-ext"},
+        {{"/showinfo", "odd.b c#d"}, base + "b%20c%23d"},
     };
-    for (const auto& [args, segment] : cases) {
-        zebtest::RecordingPrograms recorders({"xdg-open", "mimeopen"});
+    for (const auto& [args, url] : cases) {
+        zebtest::RecordingPrograms recorders({"xdg-open", "chooser"});
         EXPECT_EQ(zebtest::RunZeb(args), 0);
         const auto pages = recorders.WaitForRuns("xdg-open", kActionTimeout);
-        ASSERT_EQ(pages.size(), 1u) << segment;
-        EXPECT_EQ(pages[0], std::vector<std::string>{zeb::BuildExtensionUrl(segment)});
+        ASSERT_EQ(pages.size(), 1u) << url;
+        EXPECT_EQ(pages[0], std::vector<std::string>{url});
         Settle();
-        EXPECT_TRUE(recorders.Runs("mimeopen").empty());
+        EXPECT_TRUE(recorders.Runs("chooser").empty());
     }
 }
 
@@ -65,9 +66,9 @@ TEST_F(ZebProgramTest, DisabledExtensionRunsTheChooserAtOnceEvenWithShowInfo) {
     const std::vector<std::vector<std::string>> cases = {
         {"/home/u/report.XYZ"}, {"/showinfo", "report.xyz"}, {"/showinfo", "README"}};
     for (const auto& args : cases) {
-        zebtest::RecordingPrograms recorders({"xdg-open", "mimeopen"});
+        zebtest::RecordingPrograms recorders({"xdg-open", "chooser"});
         EXPECT_EQ(zebtest::RunZeb(args), 0);
-        const auto choosers = recorders.WaitForRuns("mimeopen", kActionTimeout);
+        const auto choosers = recorders.WaitForRuns("chooser", kActionTimeout);
         ASSERT_EQ(choosers.size(), 1u);
         EXPECT_EQ(choosers[0], std::vector<std::string>{args.back()});
         Settle();
@@ -99,9 +100,9 @@ TEST_F(ZebProgramTest, AwkwardTargetsReachTheChooserUnchangedAsOneArgument) {
     };
     ASSERT_TRUE(zeb::DisableExtension("xyz"));
     for (const std::string& target : targets) {
-        zebtest::RecordingPrograms recorders({"xdg-open", "mimeopen"});
+        zebtest::RecordingPrograms recorders({"xdg-open", "chooser"});
         EXPECT_EQ(zebtest::RunZeb({target}), 0);
-        const auto choosers = recorders.WaitForRuns("mimeopen", kActionTimeout);
+        const auto choosers = recorders.WaitForRuns("chooser", kActionTimeout);
         ASSERT_EQ(choosers.size(), 1u) << target;
         EXPECT_EQ(choosers[0], std::vector<std::string>{target});
     }
@@ -113,7 +114,7 @@ TEST_F(ZebProgramTest, DisablingIgnoresTheCaseOfTheExtension) {
     ASSERT_TRUE(zeb::ParseCommandLine({"zeb", "/data/Next.Time"}, globals));
     ASSERT_TRUE(zeb::DisableExtension(globals.target_ext));
     EXPECT_EQ(zebtest::RunZeb({"/showinfo", "/data/other.TIME"}), 0);
-    const auto choosers = recorders_.WaitForRuns("mimeopen", kActionTimeout);
+    const auto choosers = recorders_.WaitForRuns("chooser", kActionTimeout);
     ASSERT_EQ(choosers.size(), 1u);
     EXPECT_EQ(choosers[0], std::vector<std::string>{"/data/other.TIME"});
 }
@@ -143,6 +144,15 @@ TEST_F(ZebProgramTest, CloseMessageToTheHiddenWindowEndsTheWaitingPromptWithoutA
     EXPECT_TRUE(zebtest::StoredValueNames().empty());
     // The window went with the prompt.
     EXPECT_FALSE(platform::PostMessageTo(*window, platform::WM_CLOSE, 0, 0));
+}
+
+TEST_F(ZebProgramTest, ATargetThatLooksLikeAQtOptionIsOnlyTheTarget) {
+    // Were "-platform" given to Qt, it would look for a platform plugin of that name and abort.
+    zebtest::ChildProcess zeb({zebtest::ZebProgram(), "-platform", "no-such-platform"});
+    const auto window = WaitForKillWindow();
+    ASSERT_TRUE(window.has_value()) << "the prompt did not come up";
+    ASSERT_TRUE(platform::PostMessageTo(*window, platform::WM_CLOSE, 0, 0));
+    EXPECT_EQ(zeb.WaitForExit(std::chrono::seconds(30)), 0);
 }
 
 TEST_F(ZebProgramTest, OtherMessagesToTheHiddenWindowLeaveThePromptWaiting) {

@@ -18,7 +18,7 @@ namespace zebtest {
 // each followed by a NUL byte, so any byte sequence is recorded exactly.
 class RecordingPrograms {
 public:
-    // names: the programs to stand in for (e.g. "xdg-open", "mimeopen").
+    // names: the programs to stand in for (e.g. "xdg-open", "chooser").
     explicit RecordingPrograms(const std::vector<std::string>& names);
 
     std::filesystem::path bin() const { return dir_ / "bin"; }
