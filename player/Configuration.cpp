@@ -18,6 +18,7 @@
 #include "platform/RegistryFile.h"
 #include "platform/SpecialFolders.h"
 #include "player/Regext.h"
+#include "setup/ExtensionLists.h"
 #include "winutils/Winutils.h"
 #include "winutils/Winutils_debug.h"
 #include "winutils/Winutils_filesfolders.h"
@@ -162,44 +163,10 @@ bool LessIgnoringCase(const std::string& a, const std::string& b) {
     return ::strcasecmp(a.c_str(), b.c_str()) < 0;
 }
 
-std::vector<std::string> SplitKeyPath(const std::string& key) {
-    std::vector<std::string> path;
-    size_t start = 0;
-    while (start <= key.size()) {
-        const size_t end = std::min(key.find('\\', start), key.size());
-        path.push_back(key.substr(start, end - start));
-        start = end + 1;
-    }
-    return path;
-}
-
-// Rewrites a list key in one replacement of the hive file: every value it held goes, then one dword 1 per
-// extension in the given order. A hive that cannot be read raises before anything is written.
+// Rewrites a list key in one replacement of the hive file; false when it could not be written.
 bool RewriteListKey(const char* key, const std::vector<std::string>& extensions) {
     try {
-        platform::HiveFile hive(platform::HivePath(platform::HKEY_CURRENT_USER),
-                                platform::RootKeyName(platform::HKEY_CURRENT_USER));
-        (void)hive.Current();
-        const std::vector<std::string> path = SplitKeyPath(key);
-        hive.Modify([&](platform::RegHive& h) {
-            bool created = false;
-            platform::RegKeyNode& node = h.root.FindOrCreate(path, created);
-            std::vector<platform::RegEntry> entries;
-            for (const std::string& ext : extensions) {
-                if (std::any_of(entries.begin(), entries.end(), [&](const platform::RegEntry& e) {
-                        return platform::SameName(e.name, ext);
-                    })) {
-                    continue;
-                }
-                platform::RegEntry entry;
-                entry.kind = platform::RegEntry::Kind::Dword;
-                entry.name = ext;
-                entry.dword = 1;
-                entries.push_back(std::move(entry));
-            }
-            node.entries = std::move(entries);
-            return true;
-        });
+        setup::RewriteListKey(key, extensions);
         return true;
     } catch (const std::exception& e) {
         DebugLog(DEBUG_GENERAL, "Configuration: cannot write [%s]: %s", key, e.what());

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "setup/ExtensionLists.h"
 #include "winutils/ConfigurationBase.h"
 
 namespace player {
@@ -27,11 +28,9 @@ inline constexpr const char* kPreferencesKey = "Software\\Korvanta\\Strevio\\Pre
 inline constexpr int kNoticeCount = 10;
 
 // The extension lists, each a key under the preferences holding one dword 1 named by each extension.
-inline constexpr const char* kCanAssociateKey =
-    "Software\\Korvanta\\Strevio\\Preferences\\CanAssociateToFileTypes";
-inline constexpr const char* kAssociatedKey = "Software\\Korvanta\\Strevio\\Preferences\\AssociatedFileTypes";
-inline constexpr const char* kNotAssociatedKey =
-    "Software\\Korvanta\\Strevio\\Preferences\\NotAssociatedFileTypes";
+using setup::kAssociatedKey;
+using setup::kCanAssociateKey;
+using setup::kNotAssociatedKey;
 // The program that applies the wished associations, in the player's folder.
 inline constexpr const char* kAssociationSetterName = "StrevioSetupFileAssociations";
 

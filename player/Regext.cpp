@@ -1,18 +1,28 @@
 #include "player/Regext.h"
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
 
-#include "platform/RegistryFile.h"
+#include "setup/DesktopDefaults.h"
+#include "setup/MimeDatabase.h"
 #include "winutils/Winutils_debug.h"
 
 namespace player {
 
-TRegExt::TRegExt(std::string ext, std::string fileGroup)
-    : FExt(std::move(ext)), FFileGroup(std::move(fileGroup)), reg_(platform::HKEY_CLASSES_ROOT) {}
+namespace {
 
-TRegExt::~TRegExt() {
-    reg_.CloseKey();
+// "Strevio.MP4" -> "strevio.desktop": the application part of a file group, as a desktop entry id.
+std::string ApplicationOfGroup(const std::string& group) {
+    std::string id = group.substr(0, group.find('.'));
+    std::transform(id.begin(), id.end(), id.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return id + ".desktop";
 }
+
+}  // namespace
+
+TRegExt::TRegExt(std::string ext, std::string fileGroup) : FExt(std::move(ext)), FFileGroup(std::move(fileGroup)) {}
 
 int TRegExt::CheckExtension() {
     if (FExt.empty()) {
@@ -24,16 +34,20 @@ int TRegExt::CheckExtension() {
     const std::string bare = FExt.substr(1);
     const std::string expected = FFileGroup.empty() ? bare + "file" : FFileGroup;
     try {
-        if (!reg_.OpenKeyReadOnly("\\" + FExt)) {
-            return 1;
+        const setup::MimeDatabase database = setup::MimeDatabase::Load();
+        switch (setup::OwnerOfExtension(database, FExt, ApplicationOfGroup(expected))) {
+            case setup::ExtensionOwner::Application:
+                return 0;
+            case setup::ExtensionOwner::Other:
+                return 2;
+            case setup::ExtensionOwner::Nobody:
+                return 1;
         }
-        const std::string group = reg_.ReadString("");
-        return platform::SameName(group, expected) ? 0 : 2;
     } catch (const std::exception& e) {
-        // A default value that is not a text, or a hive that cannot be read: not another program's.
+        // A desktop that cannot be asked: not another program's.
         winutils::DebugLog(winutils::DEBUG_GENERAL, "TRegExt::CheckExtension: EXCEPTION %s", e.what());
-        return 1;
     }
+    return 1;
 }
 
 }  // namespace player

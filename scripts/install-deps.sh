@@ -7,7 +7,8 @@ build_packages=(
     libavformat-dev libavcodec-dev libavutil-dev libavfilter-dev libswscale-dev libswresample-dev libavdevice-dev
     libsdl1.2-dev libsoundtouch-dev qt6-base-dev libcurl4-openssl-dev libx11-dev fonts-dejavu-core
 )
-test_packages=(libgtest-dev libgmock-dev xvfb xauth ffmpeg python3 openssl)
+# xdg-utils and desktop-file-utils: the association tests ask the desktop's own tools what it opens.
+test_packages=(libgtest-dev libgmock-dev xvfb xauth ffmpeg python3 openssl xdg-utils desktop-file-utils shared-mime-info)
 
 wanted=("${build_packages[@]}")
 [ "${1:-}" = "--with-tests" ] && wanted+=("${test_packages[@]}")

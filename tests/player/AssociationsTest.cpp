@@ -2,13 +2,19 @@
 // rule, the ownership test and the run of the association setter.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/Processes.h"
 #include "platform/Registry.h"
 #include "player/Configuration.h"
 #include "player/Regext.h"
+#include "tests/player/ScratchDesktop.h"
 #include "tests/player/SetterFolder.h"
 #include "tests/support/TestEnv.h"
 
@@ -36,22 +42,21 @@ void StoreList(const char* key, const std::vector<std::string>& names) {
     }
 }
 
-// Registers an extension's file group the way a program owning it would.
-void RegisterGroup(const std::string& ext, const std::string& group) {
-    platform::TRegistry reg(platform::HKEY_CLASSES_ROOT);
-    ASSERT_TRUE(reg.OpenKey("\\" + ext, true));
-    if (!group.empty()) {
-        reg.WriteString("", group);
-    }
-}
-
 bool Contains(const std::vector<std::string>& list, const std::string& item) {
     return std::find(list.begin(), list.end(), item) != list.end();
 }
 
 class AssociationsTest : public ::testing::Test {
 protected:
-    testsupport::IsolatedHome home_;
+    // Gives the extension's type to an application as the user's default.
+    void GiveType(const std::string& type, const std::string& id) {
+        desktop_.InstallApplication(id, type + ";");
+        defaults_ += type + "=" + id + ";\n";
+        testsupport::WriteFile(desktop_.MimeAppsList(), "[Default Applications]\n" + defaults_);
+    }
+
+    playertest::ScratchDesktop desktop_;
+    std::string defaults_;
 };
 
 TEST_F(AssociationsTest, KnownTableHoldsEightySevenAssociableTypesAndIsStoredAtEveryStart) {
@@ -86,16 +91,9 @@ TEST_F(AssociationsTest, KnownTableHoldsEightySevenAssociableTypesAndIsStoredAtE
 }
 
 TEST_F(AssociationsTest, ExtensionOwnershipAnswers) {
-    RegisterGroup(".MP4", "Strevio.MP4");
-    RegisterGroup(".MKV", "strevio.mkv");
-    RegisterGroup(".AVI", "OtherPlayer.avi");
-    RegisterGroup(".WAV", "");
-    RegisterGroup(".OGG", "OGGfile");
-    {
-        platform::TRegistry reg(platform::HKEY_CLASSES_ROOT);
-        ASSERT_TRUE(reg.OpenKey("\\.FLV", true));
-        reg.WriteInteger("", 7);
-    }
+    GiveType("video/mp4", "strevio.desktop");
+    GiveType("video/x-msvideo", "otherplayer.desktop");
+    GiveType("video/x-matroska", "mkvfile.desktop");
     struct Case {
         const char* ext;
         const char* group;
@@ -103,13 +101,12 @@ TEST_F(AssociationsTest, ExtensionOwnershipAnswers) {
     };
     const Case cases[] = {
         {"", "Strevio", 1},          // no extension
-        {".MOV", "Strevio.MOV", 1},  // no key
+        {".MOV", "Strevio.MOV", 1},  // no default application
+        {".NUT", "Strevio.NUT", 1},  // no known type
         {".MP4", "Strevio.MP4", 0},  // ours
-        {".MKV", "Strevio.MKV", 0},  // ours, other letter case
+        {".MP4", "strevio.mp4", 0},  // ours, other letter case
         {".AVI", "Strevio.AVI", 2},  // another program's
-        {".WAV", "Strevio.WAV", 2},  // a key without a default value
-        {".FLV", "Strevio.FLV", 1},  // a default value that is not a text
-        {"OGG", "", 0},              // no dot, no group: the bare name and "file"
+        {"MKV", "", 0},              // no dot, no group: the bare name and "file"
         {"MP4", "", 2},
     };
     for (const Case& c : cases) {
@@ -118,28 +115,29 @@ TEST_F(AssociationsTest, ExtensionOwnershipAnswers) {
     }
     Configuration config;
     EXPECT_TRUE(config.CheckAssociationUsedByOther(".AVI"));
-    EXPECT_TRUE(config.CheckAssociationUsedByOther(".WAV"));
     EXPECT_FALSE(config.CheckAssociationUsedByOther(".MP4"));
     EXPECT_FALSE(config.CheckAssociationUsedByOther(".MOV"));
 }
 
 TEST_F(AssociationsTest, FirstStartWishesEveryTypeThatNoOtherProgramOwns) {
-    RegisterGroup(".AVI", "OtherPlayer.avi");
-    RegisterGroup(".MP4", "Strevio.MP4");
+    GiveType("video/x-msvideo", "otherplayer.desktop");
+    GiveType("video/mp4", "strevio.desktop");
     Configuration config;
     config.LoadPreferences();
 
     EXPECT_TRUE(config.associations_pending);
     EXPECT_FALSE(config.Preferences.FirstRun);
     const std::vector<std::string>& wished = config.AssociatedFileTypes.Items();
-    EXPECT_EQ(wished.size(), 86u);
+    // .AVI and .DIVX files are both video/x-msvideo to the desktop.
+    EXPECT_EQ(wished.size(), 85u);
     EXPECT_TRUE(Contains(wished, ".MKV"));
     EXPECT_TRUE(Contains(wished, ".MP4"));
     EXPECT_FALSE(Contains(wished, ".AVI"));
     EXPECT_TRUE(std::is_sorted(wished.begin(), wished.end()));
-    EXPECT_EQ(config.NotAssociatedFileTypes.Items(), std::vector<std::string>{".AVI"});
+    const std::vector<std::string> others{".AVI", ".DIVX"};
+    EXPECT_EQ(config.NotAssociatedFileTypes.Items(), others);
     EXPECT_EQ(ListKey(player::kAssociatedKey), wished);
-    EXPECT_EQ(ListKey(player::kNotAssociatedKey), std::vector<std::string>{".AVI"});
+    EXPECT_EQ(ListKey(player::kNotAssociatedKey), others);
 
     // FirstRun reaches the store with the next save, and the next start keeps the list.
     config.SavePreferences();
@@ -156,7 +154,7 @@ TEST_F(AssociationsTest, LaterStartReadsTheListAndChecksNoOwnership) {
         reg.WriteInteger("FirstRun", 0);
     }
     StoreList(player::kAssociatedKey, {".MP4", ".AVI"});
-    RegisterGroup(".AVI", "OtherPlayer.avi");
+    GiveType("video/x-msvideo", "otherplayer.desktop");
     Configuration config;
     config.LoadPreferences();
     EXPECT_FALSE(config.associations_pending);
@@ -246,6 +244,120 @@ TEST_F(SetterRunTest, MissingSetterFailsAndEmptiesOnlyTheList) {
     EXPECT_FALSE(elsewhere.SetFileAssociations());
     EXPECT_EQ(elsewhere.AssociatedFileTypes.Count(), 0);
     EXPECT_EQ(ListKey(player::kAssociatedKey), (std::vector<std::string>{".AVI", ".MKV", ".MP4"}));
+}
+
+// The real association setter, in the build's player folder beside strevio, against the test's desktop.
+class SetterProgramTest : public AssociationsTest {
+protected:
+    SetterProgramTest() {
+        GiveType("video/x-msvideo", "otherplayer.desktop");
+        GiveType("text/plain", "editor.desktop");
+        testsupport::WriteFile(desktop_.MimeAppsList(), "# the user's own\n[Default Applications]\n" + defaults_ +
+                                                            "\n[Added Associations]\nimage/png=viewer.desktop;\n");
+        before_ = testsupport::ReadFile(desktop_.MimeAppsList());
+    }
+    // Runs the player program in a setup mode; its exit code.
+    int RunPlayer(const std::string& mode) {
+        testsupport::ScopedEnv qt("QT_QPA_PLATFORM", "offscreen");
+        int exitCode = -1;
+        EXPECT_TRUE(platform::RunAndWait({STREVIO_PROGRAM, mode}, exitCode));
+        return exitCode;
+    }
+    std::string EntryText() const { return testsupport::ReadFile(desktop_.Applications() / "strevio.desktop"); }
+
+    std::filesystem::path playerFolder_ = std::filesystem::path(STREVIO_PROGRAM).parent_path();
+    std::string before_;
+};
+
+TEST_F(SetterProgramTest, InstallMakesTheDesktopOpenWhatTookWithThePlayer) {
+    ASSERT_EQ(RunPlayer("-install"), 0);
+    EXPECT_EQ(desktop_.QueryDefault("video/x-matroska"), "strevio.desktop");
+    // Another program's type before the first run stays that program's.
+    EXPECT_EQ(desktop_.QueryDefault("video/x-msvideo"), "otherplayer.desktop");
+    EXPECT_EQ(ListKey(player::kNotAssociatedKey), (std::vector<std::string>{".AVI", ".DIVX"}));
+    // The list names exactly what took: every known type but those two, each now opened with the player,
+    // also those the MIME database had no type for.
+    const std::vector<std::string> associated = ListKey(player::kAssociatedKey);
+    EXPECT_EQ(associated.size(), 85u);
+    EXPECT_FALSE(Contains(associated, ".AVI"));
+    struct Case {
+        const char* ext;
+        const char* type;
+    };
+    const Case cases[] = {
+        {".MKV", "video/x-matroska"}, {".MP3", "audio/mpeg"}, {".OGG", "audio/ogg"},
+        {".OGG", "video/ogg"},        {".MPG", "video/mpeg"}, {".NUT", "application/x-strevio-nut"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(Contains(associated, c.ext)) << c.ext;
+        EXPECT_EQ(desktop_.QueryDefault(c.type), "strevio.desktop") << c.type;
+    }
+    // Every line of the user's file is still there, in its order.
+    const std::vector<std::string> now = playertest::Lines(testsupport::ReadFile(desktop_.MimeAppsList()));
+    size_t found = 0;
+    for (const std::string& line : playertest::Lines(before_)) {
+        const auto at = std::find(now.begin() + static_cast<long>(found), now.end(), line);
+        ASSERT_NE(at, now.end()) << line;
+        found = static_cast<size_t>(at - now.begin()) + 1;
+    }
+    const std::string entry = EntryText();
+    EXPECT_NE(entry.find("\nExec=" + (playerFolder_ / "strevio").string() + " %f\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("\nIcon=" + (playerFolder_ / "strevio.svg").string() + "\n"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("video/x-matroska;"), std::string::npos);
+    EXPECT_EQ(entry.find("video/x-msvideo"), std::string::npos);
+}
+
+TEST_F(SetterProgramTest, UninstallRestoresTheDefaultsAsTheyWereBeforeInstall) {
+    ASSERT_EQ(RunPlayer("-install"), 0);
+    ASSERT_NE(testsupport::ReadFile(desktop_.MimeAppsList()), before_);
+    ASSERT_EQ(RunPlayer("-uninstall"), 0);
+    EXPECT_EQ(testsupport::ReadFile(desktop_.MimeAppsList()), before_);
+    EXPECT_FALSE(std::filesystem::exists(desktop_.Applications() / "strevio.desktop"));
+    EXPECT_FALSE(std::filesystem::exists(desktop_.home().dataHome() / "mime" / "packages" / "strevio.xml"));
+    EXPECT_EQ(desktop_.QueryDefault("video/x-msvideo"), "otherplayer.desktop");
+}
+
+TEST_F(SetterProgramTest, AReadOnlyDefaultsFileFailsTheRunAndIsLeftAlone) {
+    ::chmod(desktop_.MimeAppsList().c_str(), 0444);
+    EXPECT_NE(RunPlayer("-install"), 0);
+    EXPECT_EQ(testsupport::ReadFile(desktop_.MimeAppsList()), before_);
+    EXPECT_TRUE(ListKey(player::kAssociatedKey).empty());
+}
+
+TEST_F(SetterProgramTest, TypesNoLongerWishedLoseOnlyThePlayer) {
+    Configuration config{playerFolder_};
+    config.LoadPreferences();
+    config.SavePreferences();
+    ASSERT_TRUE(config.SetFileAssociations());
+    // The user then gives .MKV files to another program as well, behind the player, and unticks .MKV.
+    std::string text = testsupport::ReadFile(desktop_.MimeAppsList());
+    const std::string ours = "video/x-matroska=strevio.desktop;";
+    ASSERT_NE(text.find(ours), std::string::npos);
+    text.replace(text.find(ours), ours.size(), ours + "otherplayer.desktop;");
+    testsupport::WriteFile(desktop_.MimeAppsList(), text);
+    config.RemoveAssociated(".MKV");
+    config.SavePreferences();
+    EXPECT_TRUE(config.SetFileAssociations());
+    EXPECT_EQ(config.AssociatedFileTypes.IndexOf(".MKV"), -1);
+    EXPECT_NE(testsupport::ReadFile(desktop_.MimeAppsList()).find("\nvideo/x-matroska=otherplayer.desktop;\n"),
+              std::string::npos);
+    EXPECT_EQ(desktop_.QueryDefault("video/x-matroska"), "otherplayer.desktop");
+    EXPECT_EQ(EntryText().find("video/x-matroska;"), std::string::npos);
+}
+
+TEST_F(SetterProgramTest, DebugMaskMakesTheSetterWriteItsLog) {
+    const auto log = desktop_.home().dataHome() / "Strevio" / "setup-log.txt";
+    Configuration config{playerFolder_};
+    config.LoadPreferences();
+    config.SavePreferences();
+    EXPECT_TRUE(config.SetFileAssociations());
+    EXPECT_FALSE(std::filesystem::exists(log));
+    config.Preferences.DebugMask = 1;
+    EXPECT_TRUE(config.SetFileAssociations());
+    config.Preferences.DebugMask = 0;
+    EXPECT_NE(testsupport::ReadFile(log).find("StrevioSetupFileAssociations: 85 of 85 wishes took"),
+              std::string::npos)
+        << testsupport::ReadFile(log);
 }
 
 }  // namespace

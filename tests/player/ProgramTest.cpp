@@ -320,7 +320,10 @@ TEST_F(SetupModeTest, InstallFailsWhenTheSetterTakesNotEveryWish) {
 
 TEST_F(ProgramTest, InstallWithoutTheSetterFailsButKeepsThePreferences) {
     Store(kPreferences, "Volume", 200);
-    Program program({"-install"});
+    // The build puts the setter beside the program: a copy in a folder of its own has none.
+    testsupport::TempDir alone;
+    fs::copy_file(STREVIO_PROGRAM, alone / "strevio");
+    Program program({"-install"}, (alone / "strevio").string());
     ASSERT_TRUE(program.started());
     const std::optional<int> status = program.Wait();
     ASSERT_TRUE(status && WIFEXITED(*status));

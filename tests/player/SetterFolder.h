@@ -1,5 +1,6 @@
 // A program folder holding the recording association setter (association_setter.py), for tests of what
-// the player passes it and what the player concludes from the list it leaves.
+// the player passes it and what the player concludes from the list it leaves; or, on request, the real
+// setter of this build.
 #pragma once
 
 #include <filesystem>
@@ -19,6 +20,15 @@ public:
         fs::permissions(dir_ / "StrevioSetupFileAssociations", fs::perms::owner_all);
     }
     const std::filesystem::path& path() const { return dir_.path(); }
+    // Puts a link to the build's setter in place of the recording one. The setter follows the link to its
+    // own folder, so the desktop entry it writes starts the build's player.
+#ifdef STREVIO_SETTER_PROGRAM
+    void UseRealSetter() const {
+        namespace fs = std::filesystem;
+        fs::remove(dir_ / "StrevioSetupFileAssociations");
+        fs::create_symlink(STREVIO_SETTER_PROGRAM, dir_ / "StrevioSetupFileAssociations");
+    }
+#endif
     // "keep", "drop:.EXT,..." or "clear".
     void SetAction(const std::string& action) const {
         testsupport::WriteFile(dir_ / "setter.action", action);

@@ -1,5 +1,7 @@
 // The Settings dialog: what it shows from the configuration, what OK stores, and when OK runs the
 // association setter.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -7,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,12 +17,17 @@
 #include "platform/qt/MessageBox.h"
 #include "player/Configuration.h"
 #include "player/FormSettingsSrc.h"
+#include "tests/player/ScratchDesktop.h"
 #include "tests/player/SetterFolder.h"
 #include "tests/support/TestEnv.h"
 
 namespace {
 
 using player::TFormSettings;
+
+constexpr const char* kSetterFailed =
+    "Changing the file association for some of the selected file types failed. Those that failed have been "
+    "de-selected in the list.";
 
 int32_t Stored(const std::string& name) {
     platform::TRegistry reg;
@@ -58,7 +66,7 @@ protected:
     }
     size_t SetterRuns() const { return setter_.Runs().size(); }
 
-    testsupport::IsolatedHome home_;
+    playertest::ScratchDesktop desktop_;
     playertest::SetterFolder setter_;
     player::Configuration config_{setter_.path()};
     TFormSettings dialog_{config_};
@@ -163,10 +171,7 @@ TEST_F(SettingsDialogTest, FailedSetterShowsTheWarningKeepsTheDialogAndTicksWhat
     Item(".MKV")->setCheckState(Qt::Checked);
     dialog_.ButtonOK->click();
     ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(
-        boxes_[0].text,
-        "Changing the file association for some of the selected file types failed. Those that failed have "
-        "been de-selected in the list.");
+    EXPECT_EQ(boxes_[0].text, kSetterFailed);
     EXPECT_TRUE(dialog_.isVisible());
     EXPECT_EQ(dialog_.sPageControl1->currentWidget(), dialog_.TabSheetAssociations);
     EXPECT_EQ(Item(".MKV")->checkState(), Qt::Unchecked);
@@ -176,6 +181,43 @@ TEST_F(SettingsDialogTest, FailedSetterShowsTheWarningKeepsTheDialogAndTicksWhat
     dialog_.ButtonOK->click();
     EXPECT_FALSE(dialog_.isVisible());
     EXPECT_EQ(SetterRuns(), 1u);
+}
+
+TEST_F(SettingsDialogTest, RealSetterMakesTheDesktopOpenTheTickedTypesWithThePlayer) {
+    setter_.UseRealSetter();
+    desktop_.InstallApplication("otherplayer.desktop", "video/x-msvideo;");
+    testsupport::WriteFile(desktop_.MimeAppsList(), "[Default Applications]\nvideo/x-msvideo=otherplayer.desktop;\n");
+    Start(false);
+    Item(".MKV")->setCheckState(Qt::Checked);
+    Item(".AVI")->setCheckState(Qt::Unchecked);
+    // .M4V files are video/mp4 to the desktop as .MP4 files are: the two go together.
+    Item(".M4V")->setCheckState(Qt::Checked);
+    dialog_.ButtonOK->click();
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_FALSE(dialog_.isVisible());
+    EXPECT_EQ(dialog_.result(), QDialog::Accepted);
+    EXPECT_EQ(StoredWishes(), (std::vector<std::string>{".M4V", ".MKV", ".MP4"}));
+    EXPECT_EQ(desktop_.QueryDefault("video/x-matroska"), "strevio.desktop");
+    EXPECT_EQ(desktop_.QueryDefault("video/mp4"), "strevio.desktop");
+    EXPECT_EQ(desktop_.QueryDefault("video/x-msvideo"), "otherplayer.desktop");
+}
+
+TEST_F(SettingsDialogTest, RealSetterThatCannotWriteTheDefaultsShowsTheWarning) {
+    setter_.UseRealSetter();
+    testsupport::WriteFile(desktop_.MimeAppsList(), "[Default Applications]\n");
+    ::chmod(desktop_.MimeAppsList().c_str(), 0444);
+    Start(false);
+    Item(".MKV")->setCheckState(Qt::Checked);
+    dialog_.ButtonOK->click();
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, kSetterFailed);
+    EXPECT_TRUE(dialog_.isVisible());
+    // Nothing took: every item is unticked, and the store names no type.
+    for (const char* ext : {".MKV", ".MP4", ".AVI"}) {
+        EXPECT_EQ(Item(ext)->checkState(), Qt::Unchecked) << ext;
+    }
+    EXPECT_TRUE(StoredWishes().empty());
+    EXPECT_EQ(testsupport::ReadFile(desktop_.MimeAppsList()), "[Default Applications]\n");
 }
 
 TEST_F(SettingsDialogTest, AfterTheFirstStartEveryOkRunsTheSetter) {
