@@ -17,6 +17,8 @@ struct RectCase {
     TDisplayRect expected;
 };
 
+void PrintTo(const RectCase& c, std::ostream* os) { *os << c.name; }
+
 class DisplayRect : public ::testing::TestWithParam<RectCase> {};
 
 TEST_P(DisplayRect, PlacesThePicture) {
@@ -82,6 +84,8 @@ struct DelayCase {
     TSyncFacts facts;
     double expected;
 };
+
+void PrintTo(const DelayCase& c, std::ostream* os) { *os << c.name; }
 
 TSyncFacts AudioMaster(double ADiff) {
     TSyncFacts f;

@@ -57,6 +57,8 @@ struct TrickyCase {
     std::string text;
 };
 
+void PrintTo(const TrickyCase& c, std::ostream* os) { *os << c.label; }
+
 class RegistryFileRoundTrip : public testing::TestWithParam<TrickyCase> {};
 
 TEST_P(RegistryFileRoundTrip, NameAndTextComeBackUnchanged) {
@@ -132,6 +134,8 @@ struct AcceptedCase {
     std::string text;
 };
 
+void PrintTo(const AcceptedCase& c, std::ostream* os) { *os << c.label; }
+
 class RegistryFileAccepted : public testing::TestWithParam<AcceptedCase> {};
 
 // Every form reads the same two values and is written back byte for byte.
@@ -201,6 +205,8 @@ struct UnreadableCase {
     std::string text;
     int line;
 };
+
+void PrintTo(const UnreadableCase& c, std::ostream* os) { *os << c.label; }
 
 class RegistryFileUnreadable : public testing::TestWithParam<UnreadableCase> {};
 

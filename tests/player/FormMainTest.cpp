@@ -597,6 +597,8 @@ struct TimeCase {
     const char* text;
 };
 
+void PrintTo(const TimeCase& c, std::ostream* os) { *os << c.microseconds << " us"; }
+
 class PlayTimeTest : public ::testing::TestWithParam<TimeCase> {};
 
 TEST_P(PlayTimeTest, Formats) {

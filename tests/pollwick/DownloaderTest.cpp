@@ -58,6 +58,8 @@ struct FallbackCase {
     const char* error;  // start of the error text; empty when ok
 };
 
+void PrintTo(const FallbackCase& c, std::ostream* os) { *os << c.name; }
+
 class FallbackTable : public DownloaderFixture, public ::testing::WithParamInterface<FallbackCase> {};
 
 TEST_P(FallbackTable, RequestsAndResult) {
@@ -236,6 +238,8 @@ struct DispositionCase {
     const char* header;
     const char* ext;
 };
+
+void PrintTo(const DispositionCase& c, std::ostream* os) { *os << c.header; }
 
 class DispositionTable : public DownloaderFixture, public ::testing::WithParamInterface<DispositionCase> {};
 
@@ -429,6 +433,8 @@ struct BadRangeCase {
     const char* name;
     const char* route;
 };
+
+void PrintTo(const BadRangeCase& c, std::ostream* os) { *os << c.name; }
 
 class BadRangeTable : public DownloaderFixture, public ::testing::WithParamInterface<BadRangeCase> {};
 

@@ -297,6 +297,8 @@ struct OpenedInstallerCase {
     const char* content;
 };
 
+void PrintTo(const OpenedInstallerCase& c, std::ostream* os) { *os << c.name; }
+
 class OpenedInstaller : public OfferWindow, public ::testing::WithParamInterface<OpenedInstallerCase> {};
 
 // A package or a script without an interpreter line is handed to the desktop's opener, never run.

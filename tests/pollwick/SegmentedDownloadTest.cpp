@@ -146,6 +146,8 @@ struct FallbackCase {
     const char* route;
 };
 
+void PrintTo(const FallbackCase& c, std::ostream* os) { *os << c.name; }
+
 class WholeRequestFallback : public SegmentedDownloadTest,
                              public ::testing::WithParamInterface<FallbackCase> {};
 
