@@ -34,9 +34,12 @@ double GetSystemTime() {
 }
 
 double clock_value(const TClock* c) {
-    const double now = GetSystemTime();
+    return clock_value_at(c, GetSystemTime());
+}
+
+double clock_value_at(const TClock* c, double ATime) {
     std::lock_guard lock(c->lock);
-    return ValueLocked(c, now);
+    return ValueLocked(c, ATime);
 }
 
 void clock_set_at(TClock* c, double pts, int serial, double time) {

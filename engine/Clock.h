@@ -26,6 +26,8 @@ double GetSystemTime();
 
 // Seconds, or NaN when the clock has no value for the current run.
 double clock_value(const TClock* c);
+// The value the clock has, or had, at ATime (seconds of GetSystemTime), as it runs now.
+double clock_value_at(const TClock* c, double ATime);
 void clock_set_at(TClock* c, double pts, int serial, double time);
 void clock_set(TClock* c, double pts, int serial);
 // Changes the rate without a jump of the value.

@@ -17,6 +17,10 @@ namespace {
 constexpr const char* kSDLLibraryFile = "libSDL-1.2.so.0";
 // Bound on the last wait of a stop: the play thread ends right after the per-file exit.
 constexpr unsigned kStopEventBoundMs = 30000;
+// An owner's call waits this long for the data lock (held for a refresh pass, an event or a file's
+// close) before it gives up; the file's close logs at this interval while it waits.
+constexpr unsigned kOwnerLockBoundMs = 10000;
+constexpr unsigned kDataLockSliceMs = 10;
 
 }  // namespace
 
@@ -94,6 +98,8 @@ bool TCustomPlayer::LoadSDLLib(const TPathFileName& APath, const TPathFileName& 
 }
 
 void TCustomPlayer::UnloadSDLLib() {
+    // The file's threads and the audio device call SDL until the file is stopped.
+    Stop(true);
     FSDLLoader->Unload();
 }
 
@@ -135,20 +141,21 @@ void TCustomPlayer::DoState(TPlayState AState) {
     // While the handler runs for an engine thread that waits for it, a stop inside the handler must not
     // wait for that thread: it is marked here, and the thread ends the file once the handler returns.
     const std::thread::id reporter = std::this_thread::get_id();
+    // An engine thread that runs the handler itself cannot wait for its own end either.
     auto call = [this, handler, AState, reporter] {
-        const bool forOtherThread = std::this_thread::get_id() != reporter;
-        if (forOtherThread) {
+        const bool marked = std::this_thread::get_id() != reporter || !IsMainThread();
+        if (marked) {
             FStateReportOn = std::this_thread::get_id();
         }
         try {
             handler(this, AState);
         } catch (...) {
-            if (forOtherThread) {
+            if (marked) {
                 FStateReportOn = std::thread::id();
             }
             throw;
         }
-        if (forOtherThread) {
+        if (marked) {
             FStateReportOn = std::thread::id();
         }
     };
@@ -280,7 +287,8 @@ bool TCustomPlayer::DoOpen(const TPathFileName& AFileName, void* AScreenHandle, 
 }
 
 void TCustomPlayer::DoStreamOpened() {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> file = HeldFile();
+    TVideoState* is = file.get();
     try {
         FDecoder->SetFileHandle(is ? is->ic : nullptr);
     } catch (const std::exception& e) {
@@ -296,7 +304,8 @@ void TCustomPlayer::DoStreamOpened() {
 }
 
 void TCustomPlayer::DoFileOpen() {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> file = HeldFile();
+    TVideoState* is = file.get();
     if (is && OnFileOpen) {
         int width = -1;
         int height = -1;
@@ -309,6 +318,8 @@ void TCustomPlayer::DoFileOpen() {
             OnFileOpen(this, duration, width, height, ScreenWidth, ScreenHeight);
         } catch (const std::exception& e) {
             FFLogger().Log(this, llError, std::string("Error occurs OnFileOpen: ") + e.what());
+        } catch (...) {
+            FFLogger().Log(this, llError, "Error occurs OnFileOpen");
         }
     }
     // Without a size from the owner the output takes the host window's client area.
@@ -352,7 +363,7 @@ void TCustomPlayer::DoSDLQuit() {
 // The play thread runs the play loop; the event thread hands its reports to the owner.
 
 void TCustomPlayer::StartPlayThread() {
-    FQuitRequested = false;
+    // A quit asked for before the loop runs (a stop inside OnFileOpen) is kept: the loop handles it.
     FLooping = false;
     FStopEvent.ResetEvent();
     FPlayEvent.ClearEvents();
@@ -459,8 +470,7 @@ void TCustomPlayer::PushQuitEvent(void* data) {
 void TCustomPlayer::PushAspectEvent(void* data) {
     // The picture's rectangle is recomputed by the video output on its next display.
     (void)data;
-    TVideoState* is = FVideoState;
-    if (is) {
+    if (const std::shared_ptr<TVideoState> is = HeldFile()) {
         is->force_refresh = 1;
     }
 }
@@ -468,8 +478,8 @@ void TCustomPlayer::PushAspectEvent(void* data) {
 // Stopping.
 
 void TCustomPlayer::Stop(bool AWaitForStop) {
-    TVideoState* is = FVideoState;
-    if (is) {
+    if (const std::shared_ptr<TVideoState> file = HeldFile()) {
+        TVideoState* is = file.get();
         if (is->paused) {
             stream_toggle_pause(is);
         }
@@ -552,15 +562,64 @@ void TCustomPlayer::ReleaseFailedOpen() {
 }
 
 bool TCustomPlayer::ReleaseState() {
-    std::lock_guard lock(FExitLock);
-    if (!FState_) {
-        return false;
+    // Under the data lock no owner's call is using the file's input, streams or graphs; one that holds
+    // the record only keeps it alive until it returns.
+    while (!LockDataPumping("The file's close")) {
     }
-    stream_close(FState_.get());
-    FVideoState = nullptr;
-    FVideoStateCB = nullptr;
-    FState_.reset();
-    return true;
+    std::shared_ptr<TVideoState> state;
+    {
+        std::lock_guard lock(FExitLock);
+        state = std::move(FState_);
+        if (state) {
+            PublishFile(nullptr);
+            stream_close(state.get());
+            FVideoStateCB = nullptr;
+        }
+    }
+    FDataLock.Release();
+    return state != nullptr;
+}
+
+std::shared_ptr<TVideoState> TCustomPlayer::HeldFile() const {
+    std::lock_guard lock(FPublishLock);
+    return FPublished;
+}
+
+void TCustomPlayer::PublishFile(TVideoState* is) {
+    std::lock_guard lock(FPublishLock);
+    FPublished = is && FState_.get() == is ? FState_ : nullptr;
+    FVideoState = FPublished.get();
+}
+
+bool TCustomPlayer::LockDataPumping(const char* AWhat) {
+    for (unsigned waited = 0; waited < kOwnerLockBoundMs; waited += kDataLockSliceMs) {
+        if (FDataLock.WaitFor(kDataLockSliceMs) == platform::wrSignaled) {
+            return true;
+        }
+        // The holder may be waiting for a call that only the main thread runs.
+        if (IsMainThread()) {
+            MyProcessMessages();
+        }
+    }
+    FFLogger().Log(this, llWarning, Format("%s: the data lock is still held after %u ms", AWhat, kOwnerLockBoundMs));
+    return false;
+}
+
+TCustomPlayer::TFileCall::TFileCall(TCustomPlayer& APlayer, const char* AWhat) : FPlayer(APlayer) {
+    if (!FPlayer.HeldFile()) {
+        return;
+    }
+    FLocked = FPlayer.LockDataPumping(AWhat);
+    if (FLocked) {
+        // Looked up again under the lock: a close that ran meanwhile has unpublished the file.
+        FFile = FPlayer.HeldFile();
+    }
+}
+
+TCustomPlayer::TFileCall::~TFileCall() {
+    if (FLocked) {
+        FPlayer.FDataLock.Release();
+    }
 }
 
 // The per-file exit.
@@ -569,7 +628,12 @@ void TCustomPlayer::stream_close(TVideoState* is) {
     is->abort_request = 1;
     is->continue_read_thread.notify_all();
     if (is->read_tid) {
-        is->read_tid->WaitFor();
+        // Every wait of the read thread is interruptible (its blocking opens are made without
+        // blocking), so it ends; nothing it uses may go before it has, so a late end is logged and
+        // waited for.
+        while (!is->read_tid->WaitFor(kStopEventBoundMs)) {
+            FFLogger().Log(this, llError, "Stop: the read thread did not end in time; waiting for it");
+        }
         is->read_tid.reset();
     }
     packet_queue_destroy(&is->videoq);
@@ -586,34 +650,35 @@ void TCustomPlayer::do_exit() {
 }
 
 void TCustomPlayer::DoReleaseResourceOnFailed(TVideoState* is) {
-    std::lock_guard lock(FExitLock);
-    if (FState_.get() != is) {
-        return;
+    std::shared_ptr<TVideoState> state;
+    {
+        std::lock_guard lock(FExitLock);
+        if (FState_.get() != is) {
+            return;
+        }
+        state = std::move(FState_);
+        PublishFile(nullptr);
     }
     stream_close(is);
-    FVideoState = nullptr;
     FVideoStateCB = nullptr;
-    FState_.reset();
 }
 
 // Properties with behaviour.
 
 bool TCustomPlayer::Paused() const {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> is = HeldFile();
     return !is || is->paused;
 }
 
 int TCustomPlayer::QueueSize() const {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> is = HeldFile();
     return is ? is->audioq.size + is->videoq.size : -1;
 }
 
 void TCustomPlayer::SetAspectRatio(float AValue) {
     if (AValue != FAspectRatio) {
         FAspectRatio = AValue;
-        if (TVideoState* is = FVideoState) {
-            PushAspectEvent(is);
-        }
+        PushAspectEvent(nullptr);
     }
 }
 
@@ -639,7 +704,7 @@ void TCustomPlayer::SetForceFormat(const std::string& AValue) {
 
 void TCustomPlayer::SetBackColor(uint32_t AValue) {
     FBackColor = AValue & 0xFFFFFF;
-    if (TVideoState* is = FVideoState) {
+    if (const std::shared_ptr<TVideoState> is = HeldFile()) {
         is->no_background = 0;
         is->force_refresh = 1;
     }
@@ -647,7 +712,7 @@ void TCustomPlayer::SetBackColor(uint32_t AValue) {
 
 void TCustomPlayer::SetPlaybackSpeed(double AValue) {
     FPlaybackSpeed = AValue;
-    if (TVideoState* is = FVideoState) {
+    if (const std::shared_ptr<TVideoState> is = HeldFile()) {
         std::lock_guard lock(is->extclk.lock);
         is->extclk.speed = AValue;
     }
@@ -655,7 +720,7 @@ void TCustomPlayer::SetPlaybackSpeed(double AValue) {
 
 void TCustomPlayer::SetSyncType(Tav_sync_type AValue) {
     Fav_sync_type = AValue;
-    if (TVideoState* is = FVideoState) {
+    if (const std::shared_ptr<TVideoState> is = HeldFile()) {
         is->av_sync_type = AValue;
         is->av_sync_type_ok = 0;
     }
@@ -671,34 +736,34 @@ void TCustomPlayer::SetStartTime(int64_t AValue) {
 }
 
 int TCustomPlayer::AudioStreamIndex() const {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> is = HeldFile();
     return is ? is->audio_stream.load() : -1;
 }
 
 int TCustomPlayer::VideoStreamIndex() const {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> is = HeldFile();
     return is ? is->video_stream.load() : -1;
 }
 
 int TCustomPlayer::SubtitleStreamIndex() const {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> is = HeldFile();
     return is ? is->subtitle_stream.load() : -1;
 }
 
 void TCustomPlayer::SetAudioStreamIndex(int AValue) {
-    if (TVideoState* is = FVideoState; is && AValue != is->audio_stream) {
-        stream_change_channel(is, AVMEDIA_TYPE_AUDIO, AValue);
+    if (TFileCall is(*this, "SetAudioStreamIndex"); is && AValue != is->audio_stream) {
+        stream_change_channel(is.get(), AVMEDIA_TYPE_AUDIO, AValue);
     }
 }
 
 void TCustomPlayer::SetVideoStreamIndex(int AValue) {
-    if (TVideoState* is = FVideoState; is && AValue != is->video_stream) {
-        stream_change_channel(is, AVMEDIA_TYPE_VIDEO, AValue);
+    if (TFileCall is(*this, "SetVideoStreamIndex"); is && AValue != is->video_stream) {
+        stream_change_channel(is.get(), AVMEDIA_TYPE_VIDEO, AValue);
     }
 }
 
 void TCustomPlayer::SetSubtitleStreamIndex(int AValue) {
-    if (TVideoState* is = FVideoState; is && AValue != is->subtitle_stream) {
-        stream_change_channel(is, AVMEDIA_TYPE_SUBTITLE, AValue);
+    if (TFileCall is(*this, "SetSubtitleStreamIndex"); is && AValue != is->subtitle_stream) {
+        stream_change_channel(is.get(), AVMEDIA_TYPE_SUBTITLE, AValue);
     }
 }

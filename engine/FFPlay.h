@@ -253,6 +253,32 @@ private:
     void ReleaseFailedOpen();
     // Closes and frees the held record, if any; true when there was one.
     bool ReleaseState();
+    // The open file's record for an owner's call, kept alive until the call lets it go; null without a
+    // published file.
+    std::shared_ptr<TVideoState> HeldFile() const;
+    // Makes the held record the open file that owners' calls reach (null: none).
+    void PublishFile(TVideoState* is);
+    // Takes the data lock in slices, pumping the main thread's calls between them; false (logged) when
+    // the bound passes.
+    bool LockDataPumping(const char* AWhat);
+    // An owner's call that uses the file's input, streams or filter graphs: holds the record and the
+    // data lock, under which the file's close cannot run. Empty when no file is open or the lock was not
+    // had in time.
+    class TFileCall {
+    public:
+        TFileCall(TCustomPlayer& APlayer, const char* AWhat);
+        ~TFileCall();
+        TFileCall(const TFileCall&) = delete;
+        TFileCall& operator=(const TFileCall&) = delete;
+        TVideoState* get() const { return FFile.get(); }
+        explicit operator bool() const { return FFile != nullptr; }
+        TVideoState* operator->() const { return FFile.get(); }
+
+    private:
+        TCustomPlayer& FPlayer;
+        bool FLocked = false;
+        std::shared_ptr<TVideoState> FFile;
+    };
     void SetLastErrMsg(const std::string& AMsg);
     void InitOptions();
     void SleepPumping(unsigned AMilliseconds);
@@ -372,9 +398,12 @@ private:
     std::mutex FPlayThreadLock;  // guards FPlayThread
     std::unique_ptr<platform::TThread> FPlayThread;
 
-    // The record of the file, owned from stream_open until the per-file exit.
-    std::unique_ptr<TVideoState> FState_;  // under FExitLock
+    // The record of the file, owned from stream_open until the per-file exit; an owner's call that
+    // reached it shares it, so that it outlives the call.
+    std::shared_ptr<TVideoState> FState_;  // under FExitLock
     std::mutex FExitLock;                  // one per-file exit at a time
+    mutable std::mutex FPublishLock;       // guards FPublished
+    std::shared_ptr<TVideoState> FPublished;  // the record FVideoState points to
     std::atomic<TVideoState*> FVideoState{nullptr};
     std::atomic<TVideoState*> FVideoStateCB{nullptr};
     void* FScreenHandle = nullptr;

@@ -584,6 +584,7 @@ int audio_decode_frame(TVideoState* is, double& out_time) {
                 StampFrame(is, a, frame);
                 tb = AVRational{1, frame->sample_rate};
                 if (withFilter) {
+                    std::lock_guard graphLock(is->filter_command_lock);
                     const int ret = FilterFrame(is, a, frame);
                     if (ret < 0) {
                         return ret;
@@ -591,7 +592,11 @@ int audio_decode_frame(TVideoState* is, double& out_time) {
                 }
             }
             if (withFilter) {
-                const int ret = ff::av_buffersink_get_frame_flags(a.out_audio_filter, frame, 0);
+                int ret = 0;
+                {
+                    std::lock_guard graphLock(is->filter_command_lock);
+                    ret = ff::av_buffersink_get_frame_flags(a.out_audio_filter, frame, 0);
+                }
                 if (ret == AVERROR(EAGAIN)) {
                     a.audio_buf_frames_pending = false;
                     continue;
@@ -888,6 +893,14 @@ void audio_component_start(TVideoState* is) {
 }
 
 void audio_component_close(TVideoState* is) {
+    // The device is closed while the audio state is still reachable: closing ends the callback, which
+    // reads the state through the record until then.
+    if (TAudioState* a = is->audio.get(); a && a->device_open) {
+        if (a->device.Close) {
+            a->device.Close();
+        }
+        a->device_open = false;
+    }
     is->agraph = nullptr;
     is->audio.reset();
 }

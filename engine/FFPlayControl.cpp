@@ -12,7 +12,8 @@
 #include "engine/FFPlay.h"
 
 void TCustomPlayer::Pause() {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> file = HeldFile();
+    TVideoState* is = file.get();
     if (is && !is->paused) {
         stream_toggle_pause(is);
         is->step = 0;
@@ -21,7 +22,8 @@ void TCustomPlayer::Pause() {
 }
 
 void TCustomPlayer::Resume() {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> file = HeldFile();
+    TVideoState* is = file.get();
     if (is && is->paused) {
         stream_toggle_pause(is);
         is->step = 0;
@@ -30,7 +32,8 @@ void TCustomPlayer::Resume() {
 }
 
 void TCustomPlayer::TogglePause() {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> file = HeldFile();
+    TVideoState* is = file.get();
     if (is) {
         stream_toggle_pause(is);
         is->step = 0;
@@ -39,7 +42,8 @@ void TCustomPlayer::TogglePause() {
 }
 
 void TCustomPlayer::StepToNextFrame() {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> file = HeldFile();
+    TVideoState* is = file.get();
     if (!is) {
         return;
     }
@@ -57,7 +61,7 @@ void TCustomPlayer::StepToNextFrame() {
 
 void TCustomPlayer::SetShowMode(TShowMode AValue) {
     FShowMode = AValue;
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> is = HeldFile();
     if (!is) {
         return;
     }
@@ -74,13 +78,14 @@ void TCustomPlayer::SetShowMode(TShowMode AValue) {
 }
 
 void TCustomPlayer::ToggleAudioDisplay() {
-    if (TVideoState* is = FVideoState) {
+    if (const std::shared_ptr<TVideoState> is = HeldFile()) {
         SetShowMode(static_cast<TShowMode>(is->show_mode % 4 + 1));
     }
 }
 
 void TCustomPlayer::Seek(const int64_t& APTS, TSeekFlags ASeekFlags, bool AWaitForSeekEnd) {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> file = HeldFile();
+    TVideoState* is = file.get();
     if (!is || APTS == AV_NOPTS_VALUE) {
         return;
     }
@@ -88,9 +93,19 @@ void TCustomPlayer::Seek(const int64_t& APTS, TSeekFlags ASeekFlags, bool AWaitF
         stream_seek(is, APTS, 0, ASeekFlags, AWaitForSeekEnd);
         return;
     }
-    const AVFormatContext* ic = is->ic;
-    const int64_t duration = ic ? ic->duration : AV_NOPTS_VALUE;
-    const int64_t start = ic ? ic->start_time : AV_NOPTS_VALUE;
+    int64_t duration = AV_NOPTS_VALUE;
+    int64_t start = AV_NOPTS_VALUE;
+    {
+        // The input's facts are read under the data lock: the file's close frees the input.
+        TFileCall call(*this, "Seek");
+        if (call.get() != is) {
+            return;
+        }
+        if (const AVFormatContext* ic = is->ic) {
+            duration = ic->duration;
+            start = ic->start_time;
+        }
+    }
     int64_t target = (duration > 0 && APTS > duration) ? duration : APTS;
     if (start != AV_NOPTS_VALUE && start != 0) {
         target += start;
@@ -103,15 +118,25 @@ void TCustomPlayer::Seek(const int64_t& APTS, TSeekFlags ASeekFlags, bool AWaitF
 }
 
 void TCustomPlayer::Seek(const double& ADelta, TSeekFlags ASeekFlags, bool AWaitForSeekEnd) {
-    TVideoState* is = FVideoState;
+    const std::shared_ptr<TVideoState> file = HeldFile();
+    TVideoState* is = file.get();
     if (!is) {
         return;
     }
     if (ASeekFlags.Contains(sfByte)) {
-        const int64_t bitRate = is->ic ? is->ic->bit_rate : 0;
+        int64_t bitRate = 0;
+        int64_t here = 0;
+        {
+            // The input is read under the data lock: the file's close frees it.
+            TFileCall call(*this, "Seek");
+            if (call.get() != is) {
+                return;
+            }
+            bitRate = is->ic ? is->ic->bit_rate : 0;
+            here = is->ic && is->ic->pb ? ff::avio_seek(is->ic->pb, 0, SEEK_CUR) : 0;
+        }
         const double increment =
             bitRate != 0 ? ADelta * static_cast<double>(bitRate) / 8.0 : ADelta * 180000.0;
-        const int64_t here = is->ic && is->ic->pb ? ff::avio_seek(is->ic->pb, 0, SEEK_CUR) : 0;
         const double position = static_cast<double>(here) + increment;
         stream_seek(is, std::llround(position), std::llround(increment), ASeekFlags, AWaitForSeekEnd);
         return;
@@ -126,7 +151,7 @@ void TCustomPlayer::Seek(const double& ADelta, TSeekFlags ASeekFlags, bool AWait
 }
 
 void TCustomPlayer::FlushQueue() {
-    if (TVideoState* is = FVideoState) {
+    if (const std::shared_ptr<TVideoState> is = HeldFile()) {
         is->flush_req = 1;
         is->continue_read_thread.notify_all();
     }
@@ -134,7 +159,7 @@ void TCustomPlayer::FlushQueue() {
 
 bool TCustomPlayer::SendFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
                                       const std::string& arg, int flags) {
-    if (!FVideoState || !graph) {
+    if (!graph) {
         DoErrLog("filter is not available");
         return false;
     }
@@ -158,7 +183,7 @@ bool TCustomPlayer::SendFilterCommand(AVFilterGraph* graph, const std::string& t
 bool TCustomPlayer::QueueFilterCommand(AVFilterGraph* graph, const std::string& target,
                                        const std::string& cmd, const std::string& arg, int flags,
                                        double pts) {
-    if (!FVideoState || !graph) {
+    if (!graph) {
         DoErrLog("filter is not available");
         return false;
     }
@@ -176,6 +201,8 @@ bool TCustomPlayer::QueueFilterCommand(AVFilterGraph* graph, const std::string& 
 
 namespace {
 
+// The graphs are read under the data lock (a TFileCall), which the file's close takes before it frees
+// them, and under the record's filter_command_lock, which their runners hold.
 AVFilterGraph* VideoGraph(TVideoState* is) {
     return is ? is->FilterGraph.load() : nullptr;
 }
@@ -188,22 +215,42 @@ AVFilterGraph* AudioGraph(TVideoState* is) {
 
 bool TCustomPlayer::SendVideoFilterCommand(const std::string& target, const std::string& cmd,
                                            const std::string& arg, int flags) {
-    return SendFilterCommand(VideoGraph(FVideoState), target, cmd, arg, flags);
+    TFileCall is(*this, "SendVideoFilterCommand");
+    std::unique_lock<std::mutex> graphLock;
+    if (is) {
+        graphLock = std::unique_lock(is->filter_command_lock);
+    }
+    return SendFilterCommand(VideoGraph(is.get()), target, cmd, arg, flags);
 }
 
 bool TCustomPlayer::SendAudioFilterCommand(const std::string& target, const std::string& cmd,
                                            const std::string& arg, int flags) {
-    return SendFilterCommand(AudioGraph(FVideoState), target, cmd, arg, flags);
+    TFileCall is(*this, "SendAudioFilterCommand");
+    std::unique_lock<std::mutex> graphLock;
+    if (is) {
+        graphLock = std::unique_lock(is->filter_command_lock);
+    }
+    return SendFilterCommand(AudioGraph(is.get()), target, cmd, arg, flags);
 }
 
 bool TCustomPlayer::QueueVideoFilterCommand(const std::string& target, const std::string& cmd,
                                             const std::string& arg, int flags, double pts) {
-    return QueueFilterCommand(VideoGraph(FVideoState), target, cmd, arg, flags, pts);
+    TFileCall is(*this, "QueueVideoFilterCommand");
+    std::unique_lock<std::mutex> graphLock;
+    if (is) {
+        graphLock = std::unique_lock(is->filter_command_lock);
+    }
+    return QueueFilterCommand(VideoGraph(is.get()), target, cmd, arg, flags, pts);
 }
 
 bool TCustomPlayer::QueueAudioFilterCommand(const std::string& target, const std::string& cmd,
                                             const std::string& arg, int flags, double pts) {
-    return QueueFilterCommand(AudioGraph(FVideoState), target, cmd, arg, flags, pts);
+    TFileCall is(*this, "QueueAudioFilterCommand");
+    std::unique_lock<std::mutex> graphLock;
+    if (is) {
+        graphLock = std::unique_lock(is->filter_command_lock);
+    }
+    return QueueFilterCommand(AudioGraph(is.get()), target, cmd, arg, flags, pts);
 }
 
 TBitmap& TCustomPlayer::CurrentFrame() {
@@ -213,7 +260,7 @@ TBitmap& TCustomPlayer::CurrentFrame() {
 
 TBitmap& TCustomPlayer::CurrentFrame(int64_t& APTS) {
     TBitmap& bitmap = FRGBConverter.Bitmap();
-    TVideoState* is = FVideoState;
+    TFileCall is(*this, "CurrentFrame");
     AVCodecContext* video = is && is->video_stream >= 0 ? is->video_avctx.get() : nullptr;
     {
         std::lock_guard canvas(bitmap);

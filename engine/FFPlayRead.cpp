@@ -1,6 +1,10 @@
 // Opening a file and the read thread: the input is opened with the player's options, the streams are
 // chosen and their decoders opened, and the read thread fills the packet queues until the file closes.
 // Seek, flush and pause requests reach the read thread through the file's record.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -38,6 +42,21 @@ bool FormatIs(const AVFormatContext* ic, const char* AName) {
 struct TPacketDeleter {
     void operator()(AVPacket* pkt) const { ff::av_packet_free(&pkt); }
 };
+
+// A local path that names neither a regular file nor a folder (a FIFO, a device): opening it the usual
+// way may block in open() until a writer comes, where no interrupt reaches. It is opened here without
+// blocking and handed to FFmpeg as a pipe, whose reads then wait in the interruptible I/O loop. -1 for
+// every other name (and when the open fails: FFmpeg then reports the error itself).
+int OpenNonBlockingInput(const std::string& AName) {
+    if (AName.empty() || AName.find(':') != std::string::npos) {
+        return -1;
+    }
+    struct stat st {};
+    if (stat(AName.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+        return -1;
+    }
+    return open(AName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
 
 // Waits for a manual-reset event in 100 ms slices, pumping the main thread's calls between them.
 bool WaitEventPumping(platform::TEvent& AEvent, unsigned ABoundMs) {
@@ -85,9 +104,11 @@ bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFor
                                 bool AWait) {
     // A record still held (a failed or cancelled open) is closed and freed before the new one.
     ReleaseState();
-    std::unique_ptr<TVideoState> state;
+    // A quit asked for from here on belongs to this file.
+    FQuitRequested = false;
+    std::shared_ptr<TVideoState> state;
     try {
-        state = std::make_unique<TVideoState>();
+        state = std::make_shared<TVideoState>();
     } catch (const std::bad_alloc&) {
         DoErrLog("av_mallocz() failed.");
         return false;
@@ -152,7 +173,8 @@ bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFor
         SleepPumping(kReadWaitMs);
     }
     if (is->FileOpened == 1) {
-        FVideoState = is;
+        std::lock_guard lock(FExitLock);
+        PublishFile(is);
         return true;
     }
     while (is->FileOpened == -1) {
@@ -181,7 +203,11 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
     // Known to the interrupt callback from here on, so that a stop can cancel the open.
     FVideoStateCB = is;
     FLastRead = ff::av_gettime_relative();
-    const std::string name = ffmpeg_filename(is->filename);
+    std::string name = ffmpeg_filename(is->filename);
+    is->input_fd = OpenNonBlockingInput(is->filename);
+    if (is->input_fd >= 0) {
+        name = "pipe:" + std::to_string(is->input_fd);
+    }
     AVDictionary* formatOpts = is->format_opts.release();
     int err = ff::avformat_open_input(&ic, name.c_str(), is->iformat, &formatOpts);
     is->format_opts.reset(formatOpts);
@@ -199,11 +225,26 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
         ic->flags |= AVFMT_FLAG_GENPTS;
     }
     if (OnBeforeFindStreamInfo) {
-        auto call = [this, ic] { OnBeforeFindStreamInfo(this, ic); };
+        // A handler's exception is logged and fails the open, which then ends as every failed open does.
+        bool handled = true;
+        auto call = [this, ic, &handled] {
+            try {
+                OnBeforeFindStreamInfo(this, ic);
+            } catch (const std::exception& e) {
+                DoErrLog(std::string("Error occurs OnBeforeFindStreamInfo: ") + e.what());
+                handled = false;
+            } catch (...) {
+                DoErrLog("Error occurs OnBeforeFindStreamInfo");
+                handled = false;
+            }
+        };
         if (TriggerEventInMainThread) {
             MySynchronize(call);
         } else {
             call();
+        }
+        if (!handled) {
+            return fail_open(is);
         }
     }
     if (!probe_streams(is)) {
@@ -240,13 +281,21 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
     if (is->infinite_buffer < 0 && is->realtime) {
         is->infinite_buffer = 1;
     }
+    if (is->abort_request) {
+        // A stop came while the open ran (its reads may all have been done before): the open fails.
+        DoErrLog(Format("Opening \"%s\" was stopped", is->filename.c_str()));
+        return fail_open(is);
+    }
     FPictEvent.SetEvent();
     is->FileOpened = 1;
     FVideoStateCB = is;
     if (!is->wait_for_stream_opened) {
         // A stop before the play thread runs must wait for it, not take the previous thread's end.
         FStopEvent.ResetEvent();
-        FVideoState = is;
+        {
+            std::lock_guard lock(FExitLock);
+            PublishFile(is);
+        }
         DoStreamOpened();
     }
     return 0;
@@ -369,10 +418,14 @@ void TCustomPlayer::do_read_thread(TVideoState* is) {
     if (result >= 0) {
         is->seek_paused = 0;
         FLastRead = kNoRead;
-        while (!is->abort_request) {
-            SleepMs(kExitPollMs);
-        }
         result = 0;
+    } else {
+        PushQuitEvent(is);
+    }
+    // The input and the streams are closed by the file's close, under the data lock, so that no
+    // owner's call is using them meanwhile.
+    while (!is->abort_request) {
+        wait_continue_read(is, kExitPollMs);
     }
     read_thread_exit(is, result);
 }
@@ -654,7 +707,8 @@ void TCustomPlayer::read_thread_exit(TVideoState* is, int result) {
     if (is->ic) {
         ff::avformat_close_input(&is->ic);
     }
-    if (result != 0) {
+    is->close_input_fd();
+    if (result != 0 && !is->abort_request) {
         PushQuitEvent(is);
         SleepMs(kReadWaitMs);
     }

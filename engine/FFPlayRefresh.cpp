@@ -60,6 +60,10 @@ void TCustomPlayer::ScreenResized(int AWidth, int AHeight) {
 
 void TCustomPlayer::SetLooping() {
     FLooping = true;
+    // A quit asked for before the loop ran (a stop inside OnFileOpen) ends the file now.
+    if (FQuitRequested) {
+        PushQuitEvent(nullptr);
+    }
 }
 
 // The pass.
@@ -126,6 +130,7 @@ bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
                 return false;
             }
             is->frame_timer = is->frame_timer + delay;
+            const double due = is->frame_timer;
             if (delay > 0 && time - is->frame_timer > kFrameTimerResetGap) {
                 is->frame_timer = time;
             }
@@ -133,6 +138,9 @@ bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
                 std::lock_guard lock(is->pictq_mutex);
                 if (!redisplay && !std::isnan(vp->pts)) {
                     update_video_clock(is, vp->pts, vp->pos, vp->serial);
+                    is->shown_pts = vp->pts;
+                    is->shown_master_at_due = master_clock_value_at(is, due);
+                    ++is->shown_count;
                 }
                 size = is->pictq_size;
             }

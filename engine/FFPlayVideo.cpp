@@ -490,6 +490,7 @@ int TCustomPlayer::filter_and_queue(TVideoState* is, TVideoDecoderState& d, AVFr
     const bool changed = d.last_w != frame->width || d.last_h != frame->height ||
                          d.last_format != frame->format ||
                          (d.last_serial != serial && ResetFilterAfterSeeking) || d.last_filters != filters;
+    std::unique_lock graphLock(is->filter_command_lock);
     if (changed) {
         if (!(d.last_format == -2 && d.last_serial == -1)) {
             FFLogger().Log(this, llInfo,
@@ -523,13 +524,17 @@ int TCustomPlayer::filter_and_queue(TVideoState* is, TVideoDecoderState& d, AVFr
         d.out_format = ff::av_buffersink_get_format(sink);
     }
     int ret = ff::av_buffersrc_add_frame(is->in_video_filter, frame);
+    graphLock.unlock();
     if (ret < 0) {
         ff::av_frame_unref(frame);
         return ret;
     }
     while (ret >= 0) {
         is->frame_last_returned_time = GetSystemTime();
-        ret = ff::av_buffersink_get_frame_flags(is->out_video_filter, frame, 0);
+        {
+            std::lock_guard sinkLock(is->filter_command_lock);
+            ret = ff::av_buffersink_get_frame_flags(is->out_video_filter, frame, 0);
+        }
         if (ret < 0) {
             if (ret == AVERROR_EOF) {
                 is->video_finished = serial;

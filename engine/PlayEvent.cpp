@@ -324,6 +324,10 @@ TPositionFacts GatherPositionFacts(TVideoState* is, bool AUseAudioPosition) {
 // The hooks.
 
 int64_t HookTime(double APTS, int64_t AStartTime) {
+    // A picture or block without a time stamp has no position.
+    if (!std::isfinite(APTS)) {
+        return AV_NOPTS_VALUE;
+    }
     return std::llround(APTS * 1000000.0) - AStartTime;
 }
 

@@ -144,7 +144,7 @@ TPlayTimeAction PlayTimeAction(int64_t APosition, int64_t AStartTime, int64_t AP
 TPositionFacts GatherPositionFacts(TVideoState* is, bool AUseAudioPosition);
 
 // The owner's hooks, run unsynchronised on the thread that has the picture. Times given to the owner
-// are round(pts x 1000000) minus the file's start time, in microseconds.
+// are round(pts x 1000000) minus the file's start time, in microseconds; AV_NOPTS_VALUE without a time.
 int64_t HookTime(double APTS, int64_t AStartTime);
 
 // Hands ASource to the video hook as the converter's bitmap (its drawing lock held for the call) and,

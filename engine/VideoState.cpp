@@ -1,8 +1,11 @@
 #include "engine/VideoState.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "engine/FFAPI.h"
+#include "engine/FFPlayAudio.h"
 
 namespace {
 
@@ -56,9 +59,19 @@ TVideoState::~TVideoState() {
     packet_queue_abort(&audioq);
     packet_queue_abort(&subtitleq);
     continue_read_thread.notify_all();
+    // The audio callback reads this record until its device is closed.
+    audio_component_close(this);
     video_tid.reset();
     subtitle_tid.reset();
     read_tid.reset();
+    close_input_fd();
+}
+
+void TVideoState::close_input_fd() {
+    if (input_fd >= 0) {
+        close(input_fd);
+        input_fd = -1;
+    }
 }
 
 int master_sync_kind(TVideoState* is) {
@@ -70,13 +83,17 @@ int master_sync_kind(TVideoState* is) {
 }
 
 double master_clock_value(TVideoState* is) {
+    return master_clock_value_at(is, GetSystemTime());
+}
+
+double master_clock_value_at(TVideoState* is, double ATime) {
     switch (master_sync_kind(is)) {
         case AV_SYNC_VIDEO_MASTER:
-            return clock_value(&is->vidclk);
+            return clock_value_at(&is->vidclk, ATime);
         case AV_SYNC_AUDIO_MASTER:
-            return clock_value(&is->audclk);
+            return clock_value_at(&is->audclk, ATime);
         default:
-            return clock_value(&is->extclk);
+            return clock_value_at(&is->extclk, ATime);
     }
 }
 

@@ -180,8 +180,17 @@ struct TVideoState {
     float* rdft_data = nullptr;   // play thread; freed by the file's close
     int xpos = 0;                 // play thread
     std::atomic<AVFilterGraph*> FilterGraph{nullptr};
+    // Held by the thread that runs a filter graph while it feeds, drains or rebuilds it, and by the
+    // owner's filter commands: a graph's command queue is not safe against the graph running.
+    std::mutex filter_command_lock;
     double frame_delay = 0.0;
     std::atomic<int> pictq_total_size{0};
+    // The picture shown last: its time, and the master clock's value at the moment the refresh had it
+    // due. Their difference is how far the pictures are from the master clock, whatever the play
+    // thread's own lateness. Under pictq_mutex; shown_count counts the pictures shown.
+    double shown_pts = NAN;
+    double shown_master_at_due = NAN;
+    int shown_count = 0;
 
     std::string filename;  // the name given to stream_open
     int width = 0;
@@ -225,6 +234,10 @@ struct TVideoState {
     TDictionaryPtr format_opts;
     TDictionaryPtr codec_opts;
     std::atomic<int> infinite_buffer{-1};
+    // The descriptor of an input opened without blocking (a FIFO, a device), read by FFmpeg as a pipe;
+    // -1 for every other input. Closed after the input is.
+    int input_fd = -1;
+    void close_input_fd();
     // While the audio stream is open. Kept last so that it goes first: the device stops before anything
     // that its callback reads is freed.
     std::unique_ptr<TAudioState, TAudioStateDeleter> audio;
@@ -233,5 +246,6 @@ struct TVideoState {
 // The effective master clock of the file.
 int master_sync_kind(TVideoState* is);
 double master_clock_value(TVideoState* is);
+double master_clock_value_at(TVideoState* is, double ATime);
 // Steers the external clock's speed by how full the queues are (real-time inputs).
 void adjust_external_clock_speed(TVideoState* is);

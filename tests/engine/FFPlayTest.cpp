@@ -485,13 +485,7 @@ TEST_F(FFPlayTest, EndOfFileIsReportedOncePerSeek) {
     ff::av_packet_free(&pkt);
 }
 
-int ThreadCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-        ++count;
-    }
-    return count;
-}
+using playertest::ThreadCount;
 
 TEST_F(FFPlayTest, ManyOpenStopCyclesLeaveNoThreadBehind) {
     const std::string clip = MakeClip(Clip::VideoAudio).string();

@@ -7,12 +7,41 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "engine/Myutils.h"
 #include "tests/support/Fixtures.h"
 
 namespace playertest {
+
+int ThreadCount() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        ++count;
+    }
+    return count;
+}
+
+Watchdog::Watchdog(const char* AWhat, unsigned ASeconds) : fWhat(AWhat), fThread([this, ASeconds] { Watch(ASeconds); }) {}
+
+Watchdog::~Watchdog() {
+    {
+        std::lock_guard lock(fLock);
+        fDone = true;
+    }
+    fChanged.notify_all();
+    fThread.join();
+}
+
+void Watchdog::Watch(unsigned ASeconds) {
+    std::unique_lock lock(fLock);
+    if (!fChanged.wait_for(lock, std::chrono::seconds(ASeconds), [this] { return fDone; })) {
+        std::fprintf(stderr, "hang: %s\n", fWhat);
+        std::abort();
+    }
+}
 
 std::filesystem::path TwoAudioSubtitleClip() {
     testsupport::MakeClip(testsupport::Clip::NoStreams);  // leaves its subtitle text beside it

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -20,6 +21,28 @@ std::filesystem::path TwoAudioSubtitleClip();
 
 // Pumps the main thread's pending calls until done() holds or timeoutMs passes; returns done().
 bool WaitUntil(const std::function<bool()>& done, unsigned timeoutMs = 10000);
+
+// The threads of this process.
+int ThreadCount();
+
+// A hang inside a handler cannot be bounded by the test's own waits (they are further down the same
+// stack), so a watchdog ends the process with a message instead.
+class Watchdog {
+public:
+    explicit Watchdog(const char* AWhat, unsigned ASeconds = 120);
+    ~Watchdog();
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    void Watch(unsigned ASeconds);
+
+    const char* fWhat;
+    std::mutex fLock;
+    std::condition_variable fChanged;
+    bool fDone = false;
+    std::thread fThread;
+};
 
 // Collects the engine logger's lines for the life of the object.
 class LogCapture {

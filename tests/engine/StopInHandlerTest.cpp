@@ -26,43 +26,8 @@ namespace {
 using testsupport::Clip;
 using testsupport::MakeClip;
 
-int ThreadCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-        ++count;
-    }
-    return count;
-}
-
-// A hang inside a handler cannot be bounded by the test's own waits (they are further down the same
-// stack), so a watchdog ends the process with a message instead.
-class Watchdog {
-public:
-    explicit Watchdog(const char* AWhat) : fWhat(AWhat), fThread([this] { Watch(); }) {}
-    ~Watchdog() {
-        {
-            std::lock_guard lock(fLock);
-            fDone = true;
-        }
-        fChanged.notify_all();
-        fThread.join();
-    }
-
-private:
-    void Watch() {
-        std::unique_lock lock(fLock);
-        if (!fChanged.wait_for(lock, std::chrono::seconds(120), [this] { return fDone; })) {
-            std::fprintf(stderr, "hang: %s\n", fWhat);
-            std::abort();
-        }
-    }
-
-    const char* fWhat;
-    std::mutex fLock;
-    std::condition_variable fChanged;
-    bool fDone = false;
-    std::thread fThread;
-};
+using playertest::ThreadCount;
+using playertest::Watchdog;
 
 // The reports as the owner sees them; handlers may run on the event thread.
 class Reports {
