@@ -5,6 +5,8 @@
 //   strevio_playback_runner FILE --seek S   opens FILE, seeks to S seconds at once, stops at the first
 //                                           output there
 //   --no-display                            shows nothing (for sound only, as other players' "no video")
+//   --start-facts                           plays 2 s from the start and 2 s from the --seek position
+//                                           (10 s without one) and prints how each start went
 //
 // "first_output" and "seek_output" are printed (and flushed) the moment that output comes, so that the
 // caller can time them from the process start as it does for other players. Audio goes to the SDL audio
@@ -14,6 +16,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -71,8 +74,47 @@ bool PlayedToEnd(TFFPlayer& player, const TOutput& out) {
     return audioDone && videoDone;
 }
 
+// How a start went (at the open or after a seek), from the engine's own records: when the first picture
+// was shown and the first sound handed to the device (milliseconds from the request), and how many
+// pictures were skipped in the first 2 s of media.
+void PrintStartFacts(TFFPlayer& player, const char* AName, Clock::time_point ARequest) {
+    TVideoState* is = player.VideoState();
+    const int drops0 = is->frame_drops_early + is->frame_drops_late;
+    PumpUntil([&] { return !std::isnan(is->first_picture_time.load()) && !std::isnan(is->first_sound_time.load()); },
+              30.0, 1);
+    const double picturePts = is->first_picture_pts;
+    // 2 s of media from the first picture, by the video clock.
+    PumpUntil([&] { return clock_pts(&is->vidclk) >= picturePts + 2.0; }, 30.0, 5);
+    const int drops = is->frame_drops_early + is->frame_drops_late - drops0;
+    const double request = std::chrono::duration<double>(ARequest.time_since_epoch()).count();
+    // GetSystemTime and steady_clock both run on the monotonic clock.
+    const double picture = (is->first_picture_time - request) * 1000.0;
+    const double sound = (is->first_sound_time - request) * 1000.0;
+    std::printf("%s_first_picture_ms %.1f\n", AName, picture);
+    std::printf("%s_first_sound_ms %.1f\n", AName, sound);
+    std::printf("%s_sound_minus_picture_ms %.1f\n", AName, sound - picture);
+    std::printf("%s_skipped_2s %d\n", AName, drops);
+    std::fflush(stdout);
+}
+
+int RunStartFacts(TFFPlayer& player, const std::string& file, double seekTo) {
+    // The start's drop count begins at the open, so the counters are read from a file just opened.
+    const auto opened = Clock::now();
+    if (!player.Open(file)) {
+        std::fprintf(stderr, "cannot open %s: %s\n", file.c_str(), player.LastErrMsg().c_str());
+        return 1;
+    }
+    PrintStartFacts(player, "start", opened);
+    const auto seeked = Clock::now();
+    player.Seek(static_cast<int64_t>((seekTo >= 0 ? seekTo : 10.0) * 1e6));
+    PumpUntil([&] { return player.VideoState()->seek_req == 0; }, 30.0, 1);
+    PrintStartFacts(player, "seek", seeked);
+    player.Stop(true);
+    return 0;
+}
+
 void PrintUsage() {
-    std::fprintf(stderr, "usage: strevio_playback_runner FILE [--seek SECONDS] [--no-display]\n");
+    std::fprintf(stderr, "usage: strevio_playback_runner FILE [--seek SECONDS] [--no-display] [--start-facts]\n");
 }
 
 }  // namespace
@@ -81,11 +123,14 @@ int main(int argc, char** argv) {
     std::string file;
     double seekTo = -1.0;
     bool display = true;
+    bool startFacts = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seek") == 0 && i + 1 < argc) {
             seekTo = std::atof(argv[++i]);
         } else if (std::strcmp(argv[i], "--no-display") == 0) {
             display = false;
+        } else if (std::strcmp(argv[i], "--start-facts") == 0) {
+            startFacts = true;
         } else if (file.empty() && argv[i][0] != '-') {
             file = argv[i];
         } else {
@@ -107,6 +152,9 @@ int main(int argc, char** argv) {
     TOutput out;
     player.DisableDisplay = !display;
     player.RepeatType = rtNone;
+    if (startFacts) {
+        return RunStartFacts(player, file, seekTo);
+    }
     player.AudioHook = true;
     player.OnAudioHook = [&out](TObject*, const int64_t& APTS, void*, int, int, int) {
         out.lastSoundPts = APTS;

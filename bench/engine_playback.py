@@ -193,7 +193,7 @@ def start_xvfb():
         sys.exit("no DISPLAY and no Xvfb")
     read_fd, write_fd = os.pipe()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1920x1080x24",
-                               "-nolisten", "tcp", "-ac"], pass_fds=(write_fd,),
+                               "-nolisten", "tcp", "-ac", "-noreset"], pass_fds=(write_fd,),
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_fd)
     with os.fdopen(read_fd) as pipe:

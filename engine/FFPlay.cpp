@@ -264,8 +264,9 @@ bool TCustomPlayer::DoOpen(const TPathFileName& AFileName, void* AScreenHandle, 
     if (DisableDisplay) {
         DisableVideo = true;
     } else {
-        Ffs_screen_width = 0;
-        Ffs_screen_height = 0;
+        const HostSize desktop = FSDLHost->DesktopSize();
+        Ffs_screen_width = desktop.Width;
+        Ffs_screen_height = desktop.Height;
     }
     FTryOpen = true;
     FScreenHandle = AScreenHandle;
@@ -323,7 +324,7 @@ void TCustomPlayer::DoFileOpen() {
         }
     }
     // Without a size from the owner the output takes the host window's client area.
-    if (ScreenWidth < 1 && FSDLHost->Embedded()) {
+    if ((ScreenWidth < 1 || ScreenHeight < 1) && FSDLHost->Embedded()) {
         const HostSize size = FSDLHost->ClientSize();
         ScreenWidth = size.Width;
         ScreenHeight = size.Height;

@@ -336,6 +336,14 @@ private:
     int pictq_prev_picture(TVideoState* is);
     void update_video_clock(TVideoState* is, double pts, int64_t pos, int serial);
     void DoPosition();
+    void ApplyPlayTime(TVideoState* is, int64_t APosition);
+    // The clean start: hold_start at the open and at each seek, released by the first picture shown.
+    void hold_start(TVideoState* is, bool AHold);
+    void release_start(TVideoState* is);
+    bool start_ready(TVideoState* is);
+    void check_start_hold(TVideoState* is);
+    void note_picture_shown(TVideoState* is, const TVideoPicture* vp);
+    void ConvertShownPicture(TVideoState* is, int64_t& APTS);
     bool LastPictureShown(TVideoState* is);
     // Video output and the audio views.
     void fill_rectangle(int x, int y, int w, int h, uint32_t color, bool update);

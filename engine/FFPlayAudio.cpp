@@ -141,6 +141,14 @@ int SetSinkFormat(TVideoState* is, AVFilterContext* sink, bool AForceOutputForma
     return ret;
 }
 
+// The first decoded sound since the open or the last seek (a block of a run before it does not count).
+void NoteFirstSound(TVideoState* is, double APTS, int64_t ACallbackTime) {
+    if (std::isnan(is->first_sound_time) && !is->start_held && is->audio_clock_serial == is->audioq.serial) {
+        is->first_sound_pts = APTS;
+        is->first_sound_time = static_cast<double>(ACallbackTime) / 1000000.0;
+    }
+}
+
 void DoAudioHook(TVideoState* is, uint8_t* ASamples, int ASize, double APTS) {
     TCustomPlayer& player = Player(is);
     // Blocks of a file whose open failed are not reported; those played while it opens are.
@@ -724,6 +732,7 @@ void audio_device_callback(void* opaque, Uint8* stream, int len) {
                 const int frameSize = std::max(1, is->audio_tgt.frame_size);
                 is->audio_buf_size = static_cast<unsigned>(kSilenceBlockBytes / frameSize * frameSize);
             } else {
+                NoteFirstSound(is, pts, callbackTime);
                 DoAudioHook(is, a.audio_buf, size, pts);
                 if (is->show_mode != SHOW_MODE_VIDEO) {
                     store_display_samples(is, a.audio_buf, size);

@@ -10,6 +10,16 @@
 #include "engine/FFLog.h"
 #include "engine/FFOptions.h"
 #include "engine/FFPlay.h"
+#include "engine/FFPlayVideo.h"
+#include "engine/PlayEvent.h"
+#include "engine/libsdl.h"
+
+namespace {
+
+// How long CurrentFrame waits for the play thread to finish its pass.
+constexpr unsigned kCurrentFrameLockMs = 500;
+
+}  // namespace
 
 void TCustomPlayer::Pause() {
     const std::shared_ptr<TVideoState> file = HeldFile();
@@ -273,10 +283,38 @@ TBitmap& TCustomPlayer::CurrentFrame(int64_t& APTS) {
             bitmap.SetSize(0, 0);
         }
     }
-    // The picture shown last is converted into the bitmap once the picture queue exists; until then
-    // there is no shown picture and so no time.
     APTS = -1;
+    if (video) {
+        // The play thread holds the data lock for each pass and event: while it is held here, the slot
+        // shown last is neither passed on nor refilled nor given a new overlay.
+        const bool locked = LockData(kCurrentFrameLockMs);
+        ConvertShownPicture(is, APTS);
+        if (locked) {
+            UnlockData();
+        }
+    }
     return bitmap;
+}
+
+// Before the first picture of the file is shown there is no picture and so no time.
+void TCustomPlayer::ConvertShownPicture(TVideoState* is, int64_t& APTS) {
+    const int index = is->pictq_cindex;
+    if (index < 0) {
+        return;
+    }
+    TVideoPicture* vp = &is->pictq[index];
+    APTS = std::isnan(vp->pts) ? -1 : HookTime(vp->pts, is->StartTime);
+    if (!vp->bmp) {
+        return;
+    }
+    std::lock_guard canvas(FRGBConverter.Bitmap());
+    FSDLLoader->SDL_LockYUVOverlay(vp->bmp);
+    TAVPicture picture;
+    OverlayPicture(vp->bmp, picture);
+    if (!FRGBConverter.PictureToRGB(picture, AV_PIX_FMT_YUV420P, vp->width, vp->height)) {
+        FRGBConverter.Bitmap().SetSize(0, 0);
+    }
+    FSDLLoader->SDL_UnlockYUVOverlay(vp->bmp);
 }
 
 int TCustomPlayer::VideoHookBitsPixel() const {

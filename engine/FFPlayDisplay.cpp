@@ -141,7 +141,7 @@ void TCustomPlayer::video_display(TVideoState* is) {
 }
 
 void TCustomPlayer::video_image_display(TVideoState* is) {
-    is->pictq_cindex = is->pictq_rindex;
+    is->pictq_cindex = is->pictq_rindex.load();
     TVideoPicture* vp = &is->pictq[is->pictq_rindex];
     if (!vp->bmp) {
         return;

@@ -259,11 +259,16 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
     if (st_index[AVMEDIA_TYPE_VIDEO] >= 0) {
         set_default_window_size(ic, ic->streams[st_index[AVMEDIA_TYPE_VIDEO]]);
     }
+    // With both, the sound waits for the first picture.
+    hold_start(is, st_index[AVMEDIA_TYPE_AUDIO] >= 0 && st_index[AVMEDIA_TYPE_VIDEO] >= 0);
     if (st_index[AVMEDIA_TYPE_AUDIO] >= 0) {
         stream_component_open(is, st_index[AVMEDIA_TYPE_AUDIO]);
     }
     if (st_index[AVMEDIA_TYPE_VIDEO] >= 0) {
         stream_component_open(is, st_index[AVMEDIA_TYPE_VIDEO]);
+    }
+    if (is->video_stream < 0 || is->audio_stream < 0) {
+        release_start(is);
     }
     if (is->show_mode == SHOW_MODE_AUTO) {
         is->show_mode = is->video_stream >= 0 ? SHOW_MODE_VIDEO : SHOW_MODE_WAVES;
@@ -522,6 +527,9 @@ void TCustomPlayer::do_seek_request(TVideoState* is) {
     } else {
         is->audio_frame_available = -1;
         restart_queues(is);
+        // After the restart, so that nothing of the old run counts as the new start; no packet of the
+        // new run is queued before this.
+        hold_start(is, is->video_stream >= 0 && is->audio_stream >= 0);
         if (is->seek_flags & AVSEEK_FLAG_BYTE) {
             clock_set(&is->extclk, NAN, 0);
         } else {

@@ -7,11 +7,17 @@
 #include "engine/FFLog.h"
 #include "engine/FFPlay.h"
 #include "engine/FFPlayVideo.h"
+#include "engine/libsdl.h"
 
 namespace {
 
 constexpr double kAVSyncFramedupThreshold = 0.1;
 constexpr double kFrameTimerResetGap = 0.1;
+// How long sound waits for the first picture before it starts without it.
+constexpr double kStartHoldLimit = 5.0;
+constexpr double kStartPollSeconds = 0.005;
+// How long the first picture waits for the next one before it is shown alone.
+constexpr double kStartFillLimit = 1.0;
 
 }  // namespace
 
@@ -80,6 +86,7 @@ void TCustomPlayer::video_refresh(TVideoState* is, double& remaining_time) {
         }
         remaining_time = std::min(remaining_time, is->last_vis_time + rdftspeed - time);
     }
+    check_start_hold(is);
     if (is->video_st && !refresh_picture(is, remaining_time)) {
         return;
     }
@@ -89,6 +96,10 @@ void TCustomPlayer::video_refresh(TVideoState* is, double& remaining_time) {
 
 // Steps 4 to 7 of a pass: false when the picture is not yet due (the pass ends without a report).
 bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
+    if (!start_ready(is)) {
+        remaining_time = std::min(remaining_time, kStartPollSeconds);
+        return false;
+    }
     bool seekflag = is->seek_done != 0;
     int redisplay = is->force_refresh ? pictq_prev_picture(is) : 0;
     for (;;) {
@@ -149,7 +160,7 @@ bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
                 const double duration = picture_duration(is, vp, nextvp);
                 const bool late = (redisplay || framedrop > 0 ||
                                    (framedrop < 0 && master_sync_kind(is) != AV_SYNC_VIDEO_MASTER)) &&
-                                  time > is->frame_timer + duration && !is->IsDevice;
+                                  time > is->frame_timer + duration && !is->IsDevice && !is->start_held;
                 if (late || seekflag) {
                     if (!redisplay) {
                         is->frame_drops_late = is->frame_drops_late + 1;
@@ -170,14 +181,79 @@ bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
     }
     is->seek_paused = 0;
     is->open_paused = 0;
+    is->pictq_cindex = is->pictq_rindex.load();
     if (!DisableDisplay && is->show_mode == SHOW_MODE_VIDEO) {
         video_display(is);
     }
+    note_picture_shown(is, &is->pictq[is->pictq_cindex]);
     pictq_next_picture(is);
     if (is->step && !is->paused && !is->force_refresh) {
         stream_toggle_pause(is);
     }
     return true;
+}
+
+// The clean start.
+
+void TCustomPlayer::hold_start(TVideoState* is, bool AHold) {
+    is->first_picture_time = NAN;
+    is->first_picture_pts = NAN;
+    is->first_sound_time = NAN;
+    is->first_sound_pts = NAN;
+    if (!AHold) {
+        return;
+    }
+    std::lock_guard lock(is->start_hold_mutex);
+    is->start_held_since = GetSystemTime();
+    is->start_held = 1;
+    if (is->audio_stream >= 0) {
+        FSDLLoader->SDL_PauseAudio(1);
+    }
+}
+
+void TCustomPlayer::release_start(TVideoState* is) {
+    std::lock_guard lock(is->start_hold_mutex);
+    if (is->start_held.exchange(0) && is->audio_stream >= 0) {
+        FSDLLoader->SDL_PauseAudio(0);
+    }
+}
+
+// The first picture is shown (and the sound started with it) once the decoder is ahead by a full picture
+// queue, so that the pictures after it are not late from the start. A stream that gives one picture (a
+// cover picture, a still) starts with it after a while.
+bool TCustomPlayer::start_ready(TVideoState* is) {
+    if (!is->start_held || is->video_finished == is->videoq.serial) {
+        return true;
+    }
+    const AVStream* st = is->video_st;
+    const bool onePicture = (st && (st->disposition & AV_DISPOSITION_ATTACHED_PIC)) ||
+                            GetSystemTime() - is->start_held_since > kStartFillLimit;
+    std::lock_guard lock(is->pictq_mutex);
+    return is->pictq_size >= (onePicture ? 1 : VIDEO_PICTURE_QUEUE_SIZE - 1);
+}
+
+// Sound does not wait for a picture that cannot come.
+void TCustomPlayer::check_start_hold(TVideoState* is) {
+    if (!is->start_held) {
+        return;
+    }
+    if (!is->video_st || is->video_finished == is->videoq.serial) {
+        release_start(is);
+    } else if (GetSystemTime() - is->start_held_since > kStartHoldLimit) {
+        FFLogger().Log(this, llWarning, "No picture came in time: the sound starts without it");
+        release_start(is);
+    }
+}
+
+void TCustomPlayer::note_picture_shown(TVideoState* is, const TVideoPicture* vp) {
+    if (vp->serial != is->videoq.serial) {
+        return;  // a picture of the run before a seek that has just come in
+    }
+    if (std::isnan(is->first_picture_time)) {
+        is->first_picture_pts = vp->pts;
+        is->first_picture_time = GetSystemTime();
+    }
+    release_start(is);
 }
 
 void TCustomPlayer::expire_subtitles(TVideoState* is) {
@@ -290,6 +366,28 @@ void TCustomPlayer::DoPosition() {
             }
         }
         DoState(psEnd);
+    }
+    ApplyPlayTime(is, step.Position);
+}
+
+// The play-time limit, checked at every position while it is reached. A position from before a pending or
+// unfinished seek is not checked: it would ask for the same seek again before the first one is shown.
+void TCustomPlayer::ApplyPlayTime(TVideoState* is, int64_t APosition) {
+    if (PlayTime == AV_NOPTS_VALUE || is->seek_req) {
+        return;
+    }
+    if (std::isnan(is->video_st ? clock_value(&is->vidclk) : clock_value(&is->audclk))) {
+        return;
+    }
+    const TPlayTimeAction action = PlayTimeAction(APosition, StartTime(), PlayTime, RepeatType);
+    if (action.Stop) {
+        Stop(false);
+    }
+    if (action.Pause) {
+        Pause();
+    }
+    if (action.Seek) {
+        Seek(action.SeekTo, action.SeekFlags, false);
     }
 }
 

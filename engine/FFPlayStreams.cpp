@@ -136,7 +136,10 @@ int TCustomPlayer::open_audio_stream(TVideoState* is, TCodecContextPtr avctx, AV
     is->AudioDuration =
         st->duration != AV_NOPTS_VALUE ? ff::av_rescale_q(st->duration, st->time_base, AV_TIME_BASE_Q) : -1;
     packet_queue_start(&is->audioq);
-    audio_component_start(is);
+    // Held at the open until the first picture is shown.
+    if (!is->start_held) {
+        audio_component_start(is);
+    }
     return 0;
 }
 

@@ -38,7 +38,8 @@ const char* PixFmtName(int AFormat) {
     return name ? name : "none";
 }
 
-// The overlay's planes in YUV420P order: YV12 keeps V before U.
+}  // namespace
+
 void OverlayPicture(const SDL_Overlay* AOverlay, TAVPicture& APicture) {
     APicture = TAVPicture{};
     APicture.data[0] = AOverlay->pixels[0];
@@ -48,6 +49,8 @@ void OverlayPicture(const SDL_Overlay* AOverlay, TAVPicture& APicture) {
     APicture.linesize[1] = AOverlay->pitches[2];
     APicture.linesize[2] = AOverlay->pitches[1];
 }
+
+namespace {
 
 // 5-tap vertical filter of one rebuilt line, clamped to 0..255.
 uint8_t Deint(int lum_m4, int lum_m3, int lum_m2, int lum_m1, int lum) {

@@ -16,6 +16,10 @@ extern "C" {
 
 struct AVFilterContext;
 struct AVFilterGraph;
+struct TAVPicture;
+
+// The overlay's planes in YUV420P order: YV12 keeps V before U.
+void OverlayPicture(const SDL_Overlay* AOverlay, TAVPicture& APicture);
 
 // AAspect > 0 is the wanted aspect; otherwise the picture's own, from its size and sample aspect.
 TDisplayRect display_rect_for_picture(int xleft, int ytop, int AAreaWidth, int AAreaHeight, int APicWidth,

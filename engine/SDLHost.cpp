@@ -251,6 +251,15 @@ HostSize TSDLHost::ClientSize() const {
     return FHost && !FWindowLost ? FHost->ClientSize() : HostSize{};
 }
 
+HostSize TSDLHost::DesktopSize() const {
+    // Before the first video mode is set SDL reports the desktop's own mode here.
+    const SDL_VideoInfo* info = FSDLUp && FLoader.SDL_GetVideoInfo ? FLoader.SDL_GetVideoInfo() : nullptr;
+    if (!info || info->current_w < 1 || info->current_h < 1) {
+        return HostSize{};
+    }
+    return HostSize{info->current_w, info->current_h};
+}
+
 bool TSDLHost::SetVideoMode(int AWidth, int AHeight) {
     std::lock_guard lock(FUpdateRectLock);
     AWidth = std::min(AWidth, kMaxVideoModeSide);

@@ -65,6 +65,8 @@ public:
     unsigned long WindowId() const { return FWindowId; }
     // The host's client size; 0 x 0 without a host.
     HostSize ClientSize() const;
+    // The desktop's size as SDL reports it once started; 0 x 0 when SDL gives none.
+    HostSize DesktopSize() const;
 
     // Play thread: sets the output surface to AWidth x AHeight (the width held to kMaxVideoModeSide)
     // under the update lock. A window without area gets no surface, which is logged and is no failure:

@@ -157,7 +157,7 @@ struct TVideoState {
     double max_frame_duration = 3600.0;
     std::mutex pictq_mutex;
     std::condition_variable pictq_cond;
-    int pictq_cindex = 0;
+    std::atomic<int> pictq_cindex{-1};  // the slot shown last; -1 before the first picture
     // The picture queue: the decoder writes at pictq_windex, the play thread shows pictq_rindex.
     TVideoPicture pictq[VIDEO_PICTURE_QUEUE_SIZE];
     int pictq_size = 0;  // under pictq_mutex
@@ -191,6 +191,16 @@ struct TVideoState {
     double shown_pts = NAN;
     double shown_master_at_due = NAN;
     int shown_count = 0;
+    // A clean start, at the open and after each seek: with sound and pictures the audio device stays
+    // paused until the first picture is shown, so that both clocks start together and no picture is late
+    // at the start. The facts of the last start are GetSystemTime() and stream seconds, NaN until then.
+    std::mutex start_hold_mutex;  // keeps a hold and a release whole (the device's pause with the flag)
+    std::atomic<int> start_held{0};
+    std::atomic<double> start_held_since{NAN};
+    std::atomic<double> first_picture_time{NAN};
+    std::atomic<double> first_picture_pts{NAN};
+    std::atomic<double> first_sound_time{NAN};
+    std::atomic<double> first_sound_pts{NAN};
 
     std::string filename;  // the name given to stream_open
     int width = 0;

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -426,6 +429,170 @@ TEST_F(FFPlayTest, CurrentFrameIsEmptyWithoutAFileAndSizedToTheVideo) {
     player->SetVideoHookBitsPixel(24);
     EXPECT_EQ(player->VideoHookBitsPixel(), 24);
     EXPECT_THROW(player->SetVideoHookBitsPixel(12), std::invalid_argument);
+}
+
+// 4 s, 64x48 at 25 fps, lossless: picture n of each second is a flat grey of luma 16 + 8 x n, so that a
+// picture tells its own time.
+std::string GreyStepClip() {
+    return testsupport::MakeFixture("h14_grey_steps.mkv",
+                                    {"-f", "lavfi", "-i",
+                                     "nullsrc=s=64x48:r=25:d=4,geq=lum=16+8*(N-25*floor(N/25)):cb=128:cr=128",
+                                     "-c:v", "ffv1", "-pix_fmt", "yuv420p", "{out}"})
+        .string();
+}
+
+// The grey that picture APTS (microseconds) of GreyStepClip shows, in full-range RGB.
+int GreyAt(int64_t APTS) {
+    const int64_t picture = (APTS + 20000) / 40000;
+    return static_cast<int>(std::lround(8.0 * static_cast<double>(picture % 25) * 255.0 / 219.0));
+}
+
+// The middle pixel's three colour bytes agree with each other and with AGrey.
+::testing::AssertionResult ShowsGrey(TBitmap& ABitmap, int AGrey) {
+    std::lock_guard canvas(ABitmap);
+    if (ABitmap.Width() != 64 || ABitmap.Height() != 48) {
+        return ::testing::AssertionFailure() << "size " << ABitmap.Width() << "x" << ABitmap.Height();
+    }
+    const uint8_t* pixel = ABitmap.ScanLine(24) + 32 * ABitmap.BytesPerLine() / 64;
+    for (int i = 0; i < 3; ++i) {
+        if (std::abs(pixel[i] - AGrey) > 3) {
+            return ::testing::AssertionFailure()
+                   << "byte " << i << " is " << static_cast<int>(pixel[i]) << ", expected " << AGrey;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(FFPlayTest, CurrentFrameIsThePictureShownLastWithItsTime) {
+    ASSERT_TRUE(player->Open(GreyStepClip())) << player->LastErrMsg();
+    TVideoState* is = player->VideoState();
+    ASSERT_TRUE(playertest::WaitUntil([&] { return clock_pts(&is->vidclk) >= 0.5; }, 30000));
+    // While the file plays, each call gives a picture and the time of that same picture.
+    std::vector<int64_t> times;
+    for (int i = 0; i < 20; ++i) {
+        int64_t pts = -2;
+        TBitmap& frame = player->CurrentFrame(pts);
+        ASSERT_GE(pts, 0);
+        EXPECT_TRUE(ShowsGrey(frame, GreyAt(pts))) << "at " << pts;
+        times.push_back(pts);
+        playertest::WaitUntil([] { return false; }, 30);
+    }
+    EXPECT_GT(times.back(), times.front());
+    // Paused, the picture on screen stays the one given (once a pass that was under way has ended).
+    player->Pause();
+    playertest::WaitUntil([] { return false; }, 200);
+    int64_t paused = -2;
+    player->CurrentFrame(paused);
+    int64_t again = -2;
+    TBitmap& frame = player->CurrentFrame(again);
+    EXPECT_EQ(again, paused);
+    EXPECT_TRUE(ShowsGrey(frame, GreyAt(again)));
+    EXPECT_NEAR(static_cast<double>(again), clock_pts(&is->vidclk) * 1000000.0, 1000.0);
+}
+
+// The limit is checked at every position while the file plays: each repeat type acts on it.
+TEST_F(FFPlayTest, PlayTimeLimitActsDuringPlayback) {
+    struct Case {
+        const char* Name;
+        TRepeatType Repeat;
+        int64_t Start;     // the StartTime setting, AV_NOPTS_VALUE when unset
+        bool Loops;        // the position comes back below the limit while the file plays on
+        bool Stops;        // the file ends
+        bool Pauses;       // the file is paused at the limit
+    };
+    const Case cases[] = {
+        {"loop to 0", rtLoop, AV_NOPTS_VALUE, true, false, false},
+        {"loop to the start time", rtLoop, 2000000, true, false, false},
+        {"rewind", rtRewind, AV_NOPTS_VALUE, true, false, true},
+        {"pause", rtPause, AV_NOPTS_VALUE, false, false, true},
+        {"stop", rtStop, AV_NOPTS_VALUE, false, true, false},
+    };
+    constexpr int64_t kPlayTime = 1000000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::mutex lock;
+        std::vector<int64_t> positions;
+        player->OnPosition = [&](TObject*, const int64_t& APosition) {
+            std::lock_guard guard(lock);
+            positions.push_back(APosition);
+        };
+        const auto seen = [&] {
+            std::lock_guard guard(lock);
+            return positions;
+        };
+        player->start_time() = c.Start;
+        player->PlayTime = kPlayTime;
+        player->RepeatType = c.Repeat;
+        const int64_t start = c.Start == AV_NOPTS_VALUE ? 0 : c.Start;
+        const int64_t limit = start + kPlayTime;
+        ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string())) << player->LastErrMsg();
+        // Reached: a position at the limit or past it.
+        const auto reachedAt = [&]() -> int {
+            const std::vector<int64_t> p = seen();
+            for (size_t i = 0; i < p.size(); ++i) {
+                if (p[i] >= limit) {
+                    return static_cast<int>(i);
+                }
+            }
+            return -1;
+        };
+        ASSERT_TRUE(playertest::WaitUntil([&] { return reachedAt() >= 0 || !player->VideoState(); }, 30000));
+        if (c.Loops) {
+            // Back at the start: a later position before the middle of the played span.
+            ASSERT_TRUE(playertest::WaitUntil(
+                [&] {
+                    const std::vector<int64_t> p = seen();
+                    const int at = reachedAt();
+                    return std::any_of(p.begin() + at, p.end(),
+                                       [&](int64_t v) { return v < start + kPlayTime / 2; });
+                },
+                30000));
+            EXPECT_GE(seen().back(), start - 40000) << ::testing::PrintToString(seen());
+        }
+        if (c.Pauses) {
+            EXPECT_TRUE(playertest::WaitUntil([&] { return player->Paused(); }, 30000));
+            EXPECT_EQ(player->PlayState(), psPause);
+        } else if (!c.Stops) {
+            EXPECT_FALSE(player->Paused());
+        }
+        if (c.Stops) {
+            ASSERT_TRUE(playertest::WaitUntil([&] { return events.back() == "state 4"; }, 30000))
+                << ::testing::PrintToString(seen()) << ::testing::PrintToString(events);
+            EXPECT_EQ(player->VideoState(), nullptr);
+            const int64_t last = seen().back();
+            EXPECT_GE(last, limit);
+            EXPECT_LT(last, limit + 1000000);
+        }
+        player->Stop(true);
+        player->OnPosition = nullptr;
+    }
+}
+
+// Sound waits for the first picture: the file starts with its first picture, nothing skipped before it,
+// and its first sound is of the same moment; after a seek the same holds at the new position.
+TEST_F(FFPlayTest, SoundAndPictureStartTogetherAtTheOpenAndAfterASeek) {
+    ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string())) << player->LastErrMsg();
+    TVideoState* is = player->VideoState();
+    const auto checkStart = [&](double AAt) {
+        ASSERT_TRUE(playertest::WaitUntil([&] { return !std::isnan(is->first_sound_time); }, 30000));
+        ASSERT_FALSE(std::isnan(is->first_picture_time));
+        EXPECT_NEAR(is->first_picture_pts, AAt, 0.041);
+        EXPECT_LE(is->first_picture_time, is->first_sound_time);
+        EXPECT_NEAR(is->first_sound_pts, is->first_picture_pts, 0.04);
+        EXPECT_EQ(is->start_held, 0);
+    };
+    checkStart(0.0);
+    player->Seek(int64_t{6000000});
+    ASSERT_TRUE(playertest::WaitUntil([&] { return is->seek_req == 0; }, 30000));
+    checkStart(6.0);
+}
+
+TEST_F(FFPlayTest, SoundWithoutPicturesStartsAtOnce) {
+    ASSERT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string())) << player->LastErrMsg();
+    TVideoState* is = player->VideoState();
+    EXPECT_EQ(is->start_held, 0);
+    EXPECT_TRUE(playertest::WaitUntil([&] { return !std::isnan(is->first_sound_time); }, 30000));
+    EXPECT_TRUE(std::isnan(is->first_picture_time));
 }
 
 TEST_F(FFPlayTest, OpenAfterUnloadIsRefusedAndWorksAgainAfterLoad) {

@@ -25,6 +25,9 @@
 #include "tests/engine/XTestHost.h"
 #include "tests/support/Fixtures.h"
 
+// Last: its macros would clash with the headers above.
+#include <X11/Xlib.h>
+
 namespace {
 
 using testsupport::Clip;
@@ -560,13 +563,13 @@ TEST_F(VideoOutput, HostWindowDestroyedWhilePlayingEndsTheFile) {
 
 TEST_F(VideoOutput, OverlayThatCannotBeMadeEndsTheFile) {
     playertest::LogCapture log;
-    window = std::make_unique<enginetest::XTestHost>(320, 240);
-    // An output without height has no surface to make the pictures' overlays on.
+    // An output without height has no surface to make the pictures' overlays on. (Inside a host window a
+    // missing side would take the window's size; SDL's own window has none to take.)
     player->OnFileOpen = [](TObject*, const int64_t&, int, int, int& AScreenWidth, int& AScreenHeight) {
         AScreenWidth = 320;
         AScreenHeight = 0;
     };
-    ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
+    ASSERT_TRUE(player->Open(RedClip())) << player->LastErrMsg();
     ASSERT_TRUE(Until([&] {
         const std::vector<TPlayState> s = States();
         return !s.empty() && s.back() == psStop;
@@ -591,6 +594,44 @@ TEST_F(VideoOutput, ZeroSizeWindowPlaysWithoutDrawingAndStops) {
     player->Stop(true);
     EXPECT_EQ(player->VideoState(), nullptr);
     EXPECT_EQ(States().back(), psStop);
+}
+
+TEST_F(VideoOutput, FullScreenOutputTakesTheDesktopSize) {
+    Display* display = enginetest::OpenTestDisplay();
+    ASSERT_NE(display, nullptr);
+    const int desktopWidth = DisplayWidth(display, DefaultScreen(display));
+    const int desktopHeight = DisplayHeight(display, DefaultScreen(display));
+    XCloseDisplay(display);
+    window = std::make_unique<enginetest::XTestHost>(500, 300);
+    player->is_full_screen = true;
+    ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
+    ASSERT_TRUE(PixelBecomes(250, 150, 0xFF0000)) << std::hex << window->Pixel(250, 150);
+    TVideoState* is = player->VideoState();
+    EXPECT_EQ(is->width, desktopWidth);
+    EXPECT_EQ(is->height, desktopHeight);
+}
+
+// An owner's size with either side missing gives way to the host window's client size.
+TEST_F(VideoOutput, OwnerSizeWithAMissingSideTakesTheWindowSize) {
+    struct Case {
+        int Width;
+        int Height;
+        int ExpectedWidth;
+        int ExpectedHeight;
+    };
+    const Case cases[] = {{0, 0, 500, 300}, {200, 0, 500, 300}, {0, 200, 500, 300}, {200, 150, 200, 150}};
+    window = std::make_unique<enginetest::XTestHost>(500, 300);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Width) + "x" + std::to_string(c.Height));
+        player->OnFileOpen = [&c](TObject*, const int64_t&, int, int, int& AScreenWidth, int& AScreenHeight) {
+            AScreenWidth = c.Width;
+            AScreenHeight = c.Height;
+        };
+        ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
+        EXPECT_EQ(player->ScreenWidth, c.ExpectedWidth);
+        EXPECT_EQ(player->ScreenHeight, c.ExpectedHeight);
+        player->Stop(true);
+    }
 }
 
 }  // namespace
