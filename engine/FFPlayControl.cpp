@@ -14,13 +14,6 @@
 #include "engine/PlayEvent.h"
 #include "engine/libsdl.h"
 
-namespace {
-
-// How long CurrentFrame waits for the play thread to finish its pass.
-constexpr unsigned kCurrentFrameLockMs = 500;
-
-}  // namespace
-
 void TCustomPlayer::Pause() {
     const std::shared_ptr<TVideoState> file = HeldFile();
     TVideoState* is = file.get();
@@ -285,13 +278,9 @@ TBitmap& TCustomPlayer::CurrentFrame(int64_t& APTS) {
     }
     APTS = -1;
     if (video) {
-        // The play thread holds the data lock for each pass and event: while it is held here, the slot
-        // shown last is neither passed on nor refilled nor given a new overlay.
-        const bool locked = LockData(kCurrentFrameLockMs);
-        ConvertShownPicture(is, APTS);
-        if (locked) {
-            UnlockData();
-        }
+        // The call holds the data lock, which the play thread holds for each pass and event: meanwhile
+        // the slot shown last is neither passed on nor refilled nor given a new overlay.
+        ConvertShownPicture(is.get(), APTS);
     }
     return bitmap;
 }
