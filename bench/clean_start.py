@@ -28,7 +28,7 @@ import subprocess
 import tempfile
 from pathlib import Path
 
-from engine_playback import start_xvfb
+from engine_playback import run_with_display
 
 SEEK_TO = 10.0
 SPAN = 2.0
@@ -124,16 +124,7 @@ def main():
     parser.add_argument("--runs", type=int, default=3, help="runs per player and clip (medians are shown)")
     args = parser.parse_args()
 
-    server = None
-    env = dict(os.environ, SDL_AUDIODRIVER="dummy", SDL_VIDEODRIVER="x11")
-    if not env.get("DISPLAY"):
-        server, env["DISPLAY"] = start_xvfb()
-    try:
-        run_all(args, env)
-    finally:
-        if server:
-            server.terminate()
-            server.wait()
+    run_with_display(lambda env: run_all(args, env))
 
 
 def run_all(args, env):

@@ -175,12 +175,18 @@ def main():
     parser.add_argument("--runs", type=int, default=1, help="runs per player and clip (medians are shown)")
     args = parser.parse_args()
 
+    run_with_display(lambda env: run_all(args, env))
+
+
+def run_with_display(run):
+    """Calls run(env) with sound to a dummy device and pictures to the X server: a private Xvfb when no
+    DISPLAY is set."""
     server = None
     env = dict(os.environ, SDL_AUDIODRIVER="dummy", SDL_VIDEODRIVER="x11")
     if not env.get("DISPLAY"):
         server, env["DISPLAY"] = start_xvfb()
     try:
-        run_all(args, env)
+        run(env)
     finally:
         if server:
             server.terminate()
