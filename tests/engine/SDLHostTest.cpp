@@ -144,6 +144,14 @@ public:
             return StopEvent.WaitFor(0) == platform::wrSignaled && !States.empty() && States.back() == psStop;
         });
     }
+    // psPlay has reached the owner. Until then a stop may take its slot: the ring keeps only the latest
+    // of states that follow each other unread.
+    bool PlayReported() {
+        return playertest::WaitUntil([&] {
+            std::lock_guard lock(StatesLock);
+            return !States.empty() && States.front() == psPlay;
+        });
+    }
     std::vector<TPlayState> DeliveredStates() {
         std::lock_guard lock(StatesLock);
         return States;
@@ -184,6 +192,7 @@ TEST(SDLHost, DrawsInsideTheHostWindowAndFollowsItsMessages) {
 
     playback.Start();
     EXPECT_TRUE(playertest::WaitUntil([&] { return playback.Player.Looping.load(); }));
+    ASSERT_TRUE(playback.PlayReported());
     ASSERT_TRUE(WaitForPixel(window, 50, 50, kPictureColour)) << std::hex << window.Pixel(50, 50);
     EXPECT_EQ(window.Pixel(300, 200), kBackColour);
     EXPECT_EQ(playback.Player.ScreenWidth, 320);
@@ -255,6 +264,7 @@ TEST(SDLHost, HostWindowDestroyedWhilePlayingEndsTheFile) {
         ASSERT_TRUE(playback.Started);
         playback.Start();
         ASSERT_TRUE(WaitForPixel(window, 50, 50, kPictureColour));
+        ASSERT_TRUE(playback.PlayReported());
         window.Destroy(c.Notify);
         EXPECT_TRUE(playback.Ended());
         EXPECT_TRUE(log.Contains(c.Logged)) << log.All();
@@ -386,6 +396,7 @@ TEST(PlayThread, FreedByItsOwnerEndsTheFileAndReportsStop) {
     ASSERT_TRUE(playback.Started) << playback.Host.LastErrMsg();
     playback.Start();
     ASSERT_TRUE(playertest::WaitUntil([&] { return playback.Player.Looping.load(); }));
+    ASSERT_TRUE(playback.PlayReported());
     playback.Play.reset();  // terminates and joins without a quit event
     EXPECT_FALSE(playback.Player.HasFile());
     EXPECT_TRUE(playback.Ended());
