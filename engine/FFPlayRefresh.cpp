@@ -102,6 +102,10 @@ bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
     }
     bool seekflag = is->seek_done != 0;
     int redisplay = is->force_refresh ? pictq_prev_picture(is) : 0;
+    // The picture's time against the sound at the moment it was due, kept for the one that is shown
+    // (a picture dropped as late is not).
+    double duePts = NAN;
+    double masterAtDue = NAN;
     for (;;) {
         if (is->seek_done) {
             seekflag = true;
@@ -147,11 +151,11 @@ bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
             }
             {
                 std::lock_guard lock(is->pictq_mutex);
+                duePts = NAN;
                 if (!redisplay && !std::isnan(vp->pts)) {
                     update_video_clock(is, vp->pts, vp->pos, vp->serial);
-                    is->shown_pts = vp->pts;
-                    is->shown_master_at_due = master_clock_value_at(is, due);
-                    ++is->shown_count;
+                    duePts = vp->pts;
+                    masterAtDue = master_clock_value_at(is, due);
                 }
                 size = is->pictq_size;
             }
@@ -162,6 +166,7 @@ bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
                                    (framedrop < 0 && master_sync_kind(is) != AV_SYNC_VIDEO_MASTER)) &&
                                   time > is->frame_timer + duration && !is->IsDevice && !is->start_held;
                 if (late || seekflag) {
+                    duePts = NAN;
                     if (!redisplay) {
                         is->frame_drops_late = is->frame_drops_late + 1;
                     }
@@ -178,6 +183,12 @@ bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
             update_video_clock(is, vp->pts, vp->pos, vp->serial);
         }
         break;
+    }
+    if (!std::isnan(duePts)) {
+        std::lock_guard lock(is->pictq_mutex);
+        is->shown_pts = duePts;
+        is->shown_master_at_due = masterAtDue;
+        ++is->shown_count;
     }
     is->seek_paused = 0;
     is->open_paused = 0;

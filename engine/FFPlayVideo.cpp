@@ -455,8 +455,11 @@ int TCustomPlayer::get_video_frame(TVideoState* is, TVideoDecoderState& d, AVFra
             // A drained decoder takes packets again only after a flush.
             ff::avcodec_flush_buffers(is->video_avctx.get());
         }
+        // The end is reported by the play thread, the only one that reports positions (two reporters
+        // could hand the owner a position lower than the one before); a refresh makes it look now,
+        // paused or not.
         if (d.packet_was_eos && !is->EndEventDone) {
-            DoPosition();
+            is->force_refresh = 1;
         }
         return 0;
     }

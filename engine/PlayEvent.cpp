@@ -209,12 +209,21 @@ TPositionStep ComputePosition(const TPositionFacts& f, int64_t ALastReported) {
     if (!f.HasFile || f.IsImage2) {
         return step;
     }
+    const bool endDue = !f.IsDevice && f.ReachEOF && !f.EndEventDone && f.AudioPlayedOut;
     double value = 0.0;
     const bool useVideo = UseVideoClock(f);
     if (useVideo) {
         value = f.VideoClock;
     } else {
         if (!f.HasAudio || !f.AudioFrameAvailable) {
+            // A sound stream that has yielded nothing by its end holds nothing back: no position, but
+            // the end.
+            if (f.HasAudio && endDue) {
+                step.Checked = true;
+                step.CurrentPTS = step.Position = ALastReported == AV_NOPTS_VALUE ? 0 : ALastReported;
+                step.SetEndEventDone = f.HasVideo;
+                step.End = true;
+            }
             return step;
         }
         value = f.AudioClock;
@@ -237,7 +246,7 @@ TPositionStep ComputePosition(const TPositionFacts& f, int64_t ALastReported) {
         step.Report = true;
         step.LastReported = p;
     }
-    if (!f.IsDevice && f.ReachEOF && !f.EndEventDone) {
+    if (endDue) {
         step.SetEndEventDone = f.HasVideo;
         step.End = true;
     }
@@ -318,6 +327,7 @@ TPositionFacts GatherPositionFacts(TVideoState* is, bool AUseAudioPosition) {
     f.AudioDuration = is->AudioDuration;
     f.ReachEOF = is->ReachEOF != 0;
     f.EndEventDone = is->EndEventDone != 0;
+    f.AudioPlayedOut = !is->audio_st || is->audio_finished == is->audioq.serial;
     return f;
 }
 

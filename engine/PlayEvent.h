@@ -109,6 +109,9 @@ struct TPositionFacts {
     int64_t AudioDuration = -1;  // microseconds
     bool ReachEOF = false;
     bool EndEventDone = false;
+    // No audio stream, or its decoder has reached its end and every decoded block has gone to the
+    // device: the reading's end is the file's end only then (a short file is read long before it plays).
+    bool AudioPlayedOut = true;
 };
 
 // What one position check decides.

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -635,7 +636,9 @@ TEST_F(FFPlayTest, EndOfFileIsReportedOncePerSeek) {
     TVideoState* is = player->VideoState();
     AVPacket* pkt = ff::av_packet_alloc();
     bool sawEndPacket = false;
-    // A consumer that keeps the queue short lets the read thread reach the end of the input.
+    // A consumer that keeps the queue short lets the read thread reach the end of the input. The audio
+    // decoder takes packets from the same queue: the end packet reaches one of the two.
+    auto endPacketTaken = [&] { return sawEndPacket || is->audio_finished == is->audioq.serial; };
     auto drainUntil = [&](const std::function<bool()>& done) {
         return playertest::WaitUntil([&] {
             while (packet_queue_get(&is->audioq, pkt, 0, nullptr) == 1) {
@@ -644,13 +647,67 @@ TEST_F(FFPlayTest, EndOfFileIsReportedOncePerSeek) {
             return done();
         });
     };
-    EXPECT_TRUE(drainUntil([&] { return is->ReachEOF == 1; }));
-    EXPECT_TRUE(sawEndPacket);
+    EXPECT_TRUE(drainUntil([&] { return is->ReachEOF == 1 && endPacketTaken(); }));
     EXPECT_EQ(log.Count("reach end of file: " + clip), 1);
     player->Seek(int64_t{0});
     EXPECT_TRUE(drainUntil([&] { return log.Count("reach end of file: " + clip) == 2; }));
     ff::av_packet_free(&pkt);
 }
+
+// Inputs whose streams yield nothing: the file ends (or fails to open) however long it is played; it
+// is not held open waiting for a sound that never comes.
+struct TBrokenInputCase {
+    const char* Name;
+    const char* File;
+    std::vector<std::string> Args;
+    uintmax_t KeepBytes;  // the first bytes kept; 0: up to the first Matroska cluster
+};
+
+void PrintTo(const TBrokenInputCase& c, std::ostream* AOut) {
+    *AOut << c.Name;
+}
+
+std::filesystem::path CutFixture(const TBrokenInputCase& c) {
+    const std::filesystem::path whole = testsupport::MakeFixture(c.File, c.Args);
+    std::ifstream in(whole, std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t keep = c.KeepBytes;
+    if (keep == 0) {
+        keep = data.find("\x1F\x43\xB6\x75");
+    }
+    const std::filesystem::path cut = whole.parent_path() / (std::string("cut_") + c.Name + whole.extension().string());
+    std::ofstream(cut, std::ios::binary).write(data.data(), static_cast<std::streamsize>(std::min(keep, data.size())));
+    return cut;
+}
+
+class BrokenInputTest : public FFPlayTest, public ::testing::WithParamInterface<TBrokenInputCase> {};
+
+TEST_P(BrokenInputTest, EndsOrFailsToOpen) {
+    const std::filesystem::path file = CutFixture(GetParam());
+    std::atomic<bool> failed = false;
+    player->OnOpenFailed = [&](TObject*) { failed = true; };
+    const bool opened = player->Open(file.string());
+    const std::string end = "state " + std::to_string(static_cast<int>(psEnd));
+    EXPECT_TRUE(playertest::WaitUntil(
+        [&] { return failed || std::find(events.begin(), events.end(), end) != events.end(); }, 30000))
+        << (opened ? "opened" : "not opened");
+    player->Stop(true);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, BrokenInputTest,
+    ::testing::Values(
+        // Picture and sound headers, one picture, and no sound packet that decodes.
+        TBrokenInputCase{"TruncatedOgv", "broken_src.ogv",
+                         {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=25:duration=2", "-f", "lavfi", "-i",
+                          "sine=duration=2", "-c:v", "libtheora", "-c:a", "libvorbis", "{out}"},
+                         12000},
+        // The header with both tracks, and no cluster.
+        TBrokenInputCase{"HeaderOnlyMkv", "broken_src.mkv",
+                         {"-f", "lavfi", "-i", "testsrc2=size=96x64:rate=25:duration=2", "-f", "lavfi", "-i",
+                          "sine=duration=2", "-c:v", "mpeg4", "-c:a", "aac", "{out}"},
+                         0}),
+    [](const ::testing::TestParamInfo<TBrokenInputCase>& AInfo) { return std::string(AInfo.param.Name); });
 
 using playertest::ThreadCount;
 
