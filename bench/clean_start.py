@@ -28,7 +28,7 @@ import subprocess
 import tempfile
 from pathlib import Path
 
-from engine_playback import run_with_display
+from engine_playback import make_clips, run_with_display
 
 SEEK_TO = 10.0
 SPAN = 2.0
@@ -41,17 +41,6 @@ CLIPS = {
     ]
     for size in ("1280x720", "1920x1080")
 }
-
-
-def make_clips(folder):
-    folder.mkdir(parents=True, exist_ok=True)
-    paths = {}
-    for name, args in CLIPS.items():
-        path = folder / name
-        if not path.exists():
-            subprocess.run(["ffmpeg", "-v", "error", "-y", *args, str(path)], check=True)
-        paths[name] = path
-    return paths
 
 
 def output_of(argv, env, timeout=120):
@@ -136,7 +125,7 @@ def run_all(args, env):
             print(f"{name}: not installed, left out")
     print(f"{'clip':28} {'player':8} {'sound - picture ms':>19} {'skipped in 2 s':>15} "
           f"{'after seek: sound - picture ms':>31} {'skipped in 2 s':>15}")
-    for clip_name, clip in make_clips(Path(args.clips)).items():
+    for clip_name, clip in make_clips(Path(args.clips), CLIPS).items():
         for player, measure in players:
             runs = [measure(clip) for _ in range(args.runs)]
             start = [r[0] for r in runs]

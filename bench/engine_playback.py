@@ -41,10 +41,11 @@ CLIPS = {
 CLIP_SECONDS = 20.0
 
 
-def make_clips(folder):
+def make_clips(folder, clips=None):
+    """Makes each clip (name -> ffmpeg input and codec arguments) once into folder; returns their paths."""
     folder.mkdir(parents=True, exist_ok=True)
     paths = {}
-    for name, args in CLIPS.items():
+    for name, args in (clips or CLIPS).items():
         path = folder / name
         if not path.exists():
             subprocess.run(["ffmpeg", "-v", "error", "-y", *args, str(path)], check=True)
