@@ -9,7 +9,9 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSTREVIO_SANITIZE=ON
 cmake --build build-test
 
 cd build-test
-# Each test sets the drivers it needs; one X server serves every test that embeds a window. Each test runs
-# once: a failure is a fault to find, never something to try again.
-exec xvfb-run -a -s "-screen 0 1280x1024x24" \
+# Each test sets the drivers it needs; one X server serves every test that embeds a window. The server must
+# not reset when its last client leaves, for while it resets it refuses the tests that connect; and a run on
+# many cores needs more than its default 256 clients. Each test runs once: a failure is a fault to find,
+# never something to try again.
+exec xvfb-run -a -s "-noreset -maxclients 1024 -screen 0 1280x1024x24" \
     ctest --output-on-failure -j "$(nproc)" --timeout 300

@@ -116,8 +116,9 @@ void TestProcessEnvironment::StartPrivateDisplay() {
         throw std::system_error(errno, std::generic_category(), "pipe");
     }
     const std::string fd = std::to_string(fds[1]);
+    // -noreset: a server that resets when its last client leaves refuses the clients that connect meanwhile.
     const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-                          "-nolisten", "tcp", nullptr};
+                          "-nolisten", "tcp", "-noreset", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
