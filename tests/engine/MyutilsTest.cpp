@@ -123,7 +123,7 @@ TEST(Myutils, MySynchronizeFromAWorkerRunsOnTheMainThread) {
         MySynchronize([&] { ranOn = std::this_thread::get_id(); });
         done = true;
     });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done && std::chrono::steady_clock::now() < deadline) {
         MyProcessMessages();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -19,8 +19,9 @@ namespace playertest {
 // 3 audio 880 Hz, in Matroska.
 std::filesystem::path TwoAudioSubtitleClip();
 
-// Pumps the main thread's pending calls until done() holds or timeoutMs passes; returns done().
-bool WaitUntil(const std::function<bool()>& done, unsigned timeoutMs = 10000);
+// Pumps the main thread's pending calls until done() holds or timeoutMs passes; returns done(). The default
+// only guards against a hang: a loaded machine may take many seconds for what usually takes one.
+bool WaitUntil(const std::function<bool()>& done, unsigned timeoutMs = 60000);
 
 // The threads of this process.
 int ThreadCount();

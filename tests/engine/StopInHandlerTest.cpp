@@ -151,11 +151,11 @@ TEST_P(StopInHandlerTest, ReturnsAndTheFileStillEndsWithPsStop) {
     ASSERT_TRUE(playertest::WaitUntil([&] { return reports.Has("stop returned") || reports.Has("next opened"); },
                                       30000))
         << ::testing::PrintToString(reports.Items());
-    ASSERT_TRUE(playertest::WaitUntil([&] { return reports.Has("stop"); }, 10000));
+    ASSERT_TRUE(playertest::WaitUntil([&] { return reports.Has("stop"); }));
 
     if (c.Do == Action::Stop) {
         // psStop comes once, after the handler's call, and nothing follows it.
-        EXPECT_TRUE(playertest::WaitUntil([&] { return player->VideoState() == nullptr; }, 10000));
+        EXPECT_TRUE(playertest::WaitUntil([&] { return player->VideoState() == nullptr; }));
         playertest::WaitUntil([] { return false; }, 300);
         const std::vector<std::string> items = reports.Items();
         const auto act = std::find(items.begin(), items.end(), "act");
@@ -174,13 +174,13 @@ TEST_P(StopInHandlerTest, ReturnsAndTheFileStillEndsWithPsStop) {
         EXPECT_LT(stop - items.begin(), opened - items.begin()) << ::testing::PrintToString(items);
         EXPECT_EQ(player->FileName(), next);
         EXPECT_NE(player->VideoState(), nullptr);
-        EXPECT_TRUE(playertest::WaitUntil([&] { return reports.Count("play") == 2; }, 10000))
+        EXPECT_TRUE(playertest::WaitUntil([&] { return reports.Count("play") == 2; }))
             << ::testing::PrintToString(reports.Items());
         player->Stop(true);
         EXPECT_EQ(reports.Count("stop"), 2) << ::testing::PrintToString(reports.Items());
         EXPECT_EQ(reports.Items().back(), "stop");
     }
-    EXPECT_TRUE(playertest::WaitUntil([&] { return ThreadCount() <= baseline; }, 10000))
+    EXPECT_TRUE(playertest::WaitUntil([&] { return ThreadCount() <= baseline; }))
         << ThreadCount() << " threads, " << baseline << " before";
 
     // The player goes on working: a later file plays and stops as usual.
@@ -188,7 +188,7 @@ TEST_P(StopInHandlerTest, ReturnsAndTheFileStillEndsWithPsStop) {
     ASSERT_TRUE(player->Open(first)) << player->LastErrMsg();
     player->Stop(true);
     EXPECT_EQ(player->VideoState(), nullptr);
-    EXPECT_TRUE(playertest::WaitUntil([&] { return ThreadCount() <= baseline; }, 10000));
+    EXPECT_TRUE(playertest::WaitUntil([&] { return ThreadCount() <= baseline; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(

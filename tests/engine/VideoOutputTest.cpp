@@ -169,7 +169,7 @@ protected:
     }
 
     // Waits, pumping the window's messages and the main thread's calls.
-    bool Until(const std::function<bool()>& ADone, unsigned ATimeoutMs = 10000) {
+    bool Until(const std::function<bool()>& ADone, unsigned ATimeoutMs = 60000) {
         return playertest::WaitUntil(
             [&] {
                 if (window) {

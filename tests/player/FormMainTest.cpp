@@ -39,7 +39,7 @@ using player::TFormMain;
 using testsupport::Clip;
 using testsupport::MakeClip;
 
-bool WaitFor(const std::function<bool()>& done, unsigned timeoutMs = 15000) {
+bool WaitFor(const std::function<bool()>& done, unsigned timeoutMs = 60000) {
     return platform::WaitPumping(done, timeoutMs);
 }
 

@@ -372,7 +372,7 @@ TEST_F(FullScreenTest, KeysWorkWhileAModalDialogIsOpen) {
     QTimer::singleShot(0, &dialog, [&] {
         dialog.windowHandle() != nullptr ? Press(dialog.windowHandle(), Qt::Key_F11) : void();
         // The message is handled while the dialog still runs.
-        platform::WaitPumping([&] { return form.true_full_screen.load(); }, 5000);
+        platform::WaitPumping([&] { return form.true_full_screen.load(); }, 60000);
         sawFullScreen = form.true_full_screen.load();
         Press(dialog.windowHandle(), Qt::Key_Escape);  // also closes the dialog
     });

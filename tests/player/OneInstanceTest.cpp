@@ -257,12 +257,12 @@ TEST_F(OneInstanceTest, SecondProgramStartHandsItsFileToTheRunningWindowWhichPla
     player::TFormMain form(config, {});
     ASSERT_TRUE(form.one_instance->IsFirstInstance());
     ASSERT_FALSE(form.ShowMainForm().has_value());
-    ASSERT_TRUE(platform::WaitPumping([&] { return form.initialised(); }, 15000));
+    ASSERT_TRUE(platform::WaitPumping([&] { return form.initialised(); }, 60000));
 
     const std::string clip = testsupport::MakeClip(testsupport::Clip::VideoOnly).string();
     Child second({STREVIO_PROGRAM, clip});
     ASSERT_EQ(second.WaitPumping(), 0);
-    ASSERT_TRUE(platform::WaitPumping([&] { return form.playing; }, 15000));
+    ASSERT_TRUE(platform::WaitPumping([&] { return form.playing; }, 60000));
     EXPECT_EQ(form.current_video, clip);
     EXPECT_TRUE(form.cmdline_args.isEmpty());
     form.StopPlayback();
