@@ -192,18 +192,15 @@ std::optional<MessageEndpoint> MessageEndpoint::Create(const std::string& classN
         error = std::make_error_code(std::errc::invalid_argument);
         return std::nullopt;
     }
-    auto folder = RuntimeFolder(error);
-    if (!folder) {
+    auto locked = LockRuntimeFolder(error);
+    if (!locked) {
         return std::nullopt;
     }
-    auto lock = RuntimeFolderLock::Take(*folder, error);
-    if (!lock) {
-        return std::nullopt;
-    }
+    const fs::path& folder = locked->path;
     constexpr int kAttempts = 1 << kCounterBits;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         WindowHandle handle = NextHandle();
-        fs::path socketPath = *folder / SocketName(handle);
+        fs::path socketPath = folder / SocketName(handle);
         auto address = AddressOf(socketPath);
         FileDescriptor fd = DatagramSocket(SOCK_NONBLOCK);
         if (!address || !fd.Valid()) {
@@ -218,16 +215,16 @@ std::optional<MessageEndpoint> MessageEndpoint::Create(const std::string& classN
             }
             // Left by a dead process whose id came back: take the name over. A live one is ours.
             if (!IsAlive(socketPath)) {
-                RemoveEndpointFiles(*folder, handle);
+                RemoveEndpointFiles(folder, handle);
             }
             continue;
         }
-        if (!WriteClassFile(*folder, handle, className)) {
+        if (!WriteClassFile(folder, handle, className)) {
             error = std::make_error_code(std::errc::io_error);
-            RemoveEndpointFiles(*folder, handle);
+            RemoveEndpointFiles(folder, handle);
             return std::nullopt;
         }
-        return MessageEndpoint(std::move(fd), handle, className, *folder);
+        return MessageEndpoint(std::move(fd), handle, className, folder);
     }
     error = std::make_error_code(std::errc::address_in_use);
     return std::nullopt;
@@ -253,21 +250,18 @@ std::vector<WindowMessage> MessageEndpoint::ReadPending() {
 
 std::optional<WindowHandle> FindWindow(const std::string& className) {
     std::error_code error;
-    auto folder = RuntimeFolder(error);
-    if (!folder) {
+    auto locked = LockRuntimeFolder(error);
+    if (!locked) {
         return std::nullopt;
     }
-    auto lock = RuntimeFolderLock::Take(*folder, error);
-    if (!lock) {
-        return std::nullopt;
-    }
+    const fs::path& folder = locked->path;
     std::optional<WindowHandle> found;
-    for (WindowHandle handle : ListedHandles(*folder)) {
-        if (!IsAlive(*folder / SocketName(handle))) {
-            RemoveEndpointFiles(*folder, handle);
+    for (WindowHandle handle : ListedHandles(folder)) {
+        if (!IsAlive(folder / SocketName(handle))) {
+            RemoveEndpointFiles(folder, handle);
             continue;
         }
-        std::ifstream in(*folder / ClassFileName(handle), std::ios::binary);
+        std::ifstream in(folder / ClassFileName(handle), std::ios::binary);
         std::string recorded((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (!found && EqualsIgnoringAsciiCase(recorded, className)) {
             found = handle;

@@ -155,6 +155,18 @@ std::optional<fs::path> RuntimeFolder(std::error_code& error) {
     return folder;
 }
 
+std::optional<LockedRuntimeFolder> LockRuntimeFolder(std::error_code& error) {
+    auto folder = RuntimeFolder(error);
+    if (!folder) {
+        return std::nullopt;
+    }
+    auto lock = RuntimeFolderLock::Take(*folder, error);
+    if (!lock) {
+        return std::nullopt;
+    }
+    return LockedRuntimeFolder{std::move(*folder), std::move(*lock)};
+}
+
 NamedObjectHold::NamedObjectHold(FileDescriptor fd, fs::path folder, fs::path file, bool existed)
     : fd_(std::move(fd)), folder_(std::move(folder)), file_(std::move(file)), existed_(existed) {}
 
@@ -198,15 +210,12 @@ std::optional<NamedObjectHold> NamedObjectHold::Acquire(Kind kind, const std::st
             std::make_error_code(name.empty() ? std::errc::invalid_argument : std::errc::filename_too_long);
         return std::nullopt;
     }
-    auto folder = RuntimeFolder(error);
-    if (!folder) {
+    auto locked = LockRuntimeFolder(error);
+    if (!locked) {
         return std::nullopt;
     }
-    auto lock = RuntimeFolderLock::Take(*folder, error);
-    if (!lock) {
-        return std::nullopt;
-    }
-    fs::path file = *folder / fileName;
+    const fs::path& folder = locked->path;
+    fs::path file = folder / fileName;
     int flags = O_RDWR | O_CLOEXEC | O_NOFOLLOW | (mustExist ? 0 : O_CREAT);
     FileDescriptor fd(open(file.c_str(), flags, 0600));
     if (!fd.Valid()) {
@@ -235,13 +244,13 @@ std::optional<NamedObjectHold> NamedObjectHold::Acquire(Kind kind, const std::st
             unlink(file.c_str());
             return std::nullopt;
         }
-        return NamedObjectHold(std::move(fd), *folder, file, false);
+        return NamedObjectHold(std::move(fd), folder, file, false);
     }
     if (errno != EWOULDBLOCK || flock(fd.Get(), LOCK_SH | LOCK_NB) != 0) {
         error = LastError();
         return std::nullopt;
     }
-    return NamedObjectHold(std::move(fd), *folder, file, true);
+    return NamedObjectHold(std::move(fd), folder, file, true);
 }
 
 namespace {

@@ -66,6 +66,14 @@ private:
     FileDescriptor fd_;  // closing it drops the lock
 };
 
+// The runtime folder with its lock held: where every making, opening and removing of objects and endpoints
+// begins. Dropping it lets the lock go.
+struct LockedRuntimeFolder {
+    std::filesystem::path path;
+    RuntimeFolderLock lock;
+};
+std::optional<LockedRuntimeFolder> LockRuntimeFolder(std::error_code& error);
+
 // One holder's share of a named object's file. Moving keeps the hold; destruction lets go and removes the
 // file when this was the last holder.
 class NamedObjectHold {
