@@ -11,6 +11,7 @@
 
 #include "platform/Processes.h"
 #include "player/Configuration.h"
+#include "player/IgnoredFailure.h"
 #include "winutils/Winutils_debug.h"
 
 namespace player {
@@ -24,10 +25,7 @@ constexpr int kImageWidth = 165;
 constexpr int kImageHeight = 68;
 
 void OpenPage(const std::string& type) {
-    try {
-        platform::ShellOpen(DonationPage(type));
-    } catch (const std::exception&) {
-    }
+    RunIgnoringFailure("OpenPage", [&] { platform::ShellOpen(DonationPage(type)); });
 }
 
 // A picture for one way of donating, drawn here: a framed panel with the way's name.

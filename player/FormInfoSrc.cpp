@@ -6,8 +6,8 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QShowEvent>
-#include <exception>
 
+#include "player/IgnoredFailure.h"
 #include "winutils/Winutils_screen.h"
 #include "winutils/Winutils_string.h"
 
@@ -80,10 +80,7 @@ bool TFormInfo::ShowInfo(int id, const std::string& P1, const std::string& P2) {
         const int left = Image1->x() + Image1->width() + 16;
         LabelInfo->setGeometry(left, LabelInfo->y(), ButtonOK->x() - left - 16, LabelInfo->height());
         LabelInfo->setText(QString::fromStdString(text));
-        try {
-            exec();
-        } catch (const std::exception&) {
-        }
+        RunIgnoringFailure("TFormInfo::ShowInfo", [&] { exec(); });
     } else {
         cancelled_ = true;
     }

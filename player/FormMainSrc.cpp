@@ -34,6 +34,7 @@
 #include "platform/qt/MessageBox.h"
 #include "player/Configuration.h"
 #include "player/FullScreen.h"
+#include "player/IgnoredFailure.h"
 #include "player/Myoneinstance.h"
 #include "player/Skin.h"
 #include "player/VideoPanel.h"
@@ -583,10 +584,7 @@ void TFormMain::FFPlayerFileOpen(TObject* /*Sender*/, const int64_t& ADuration, 
     SetProgressFromCode(0);
     TrackBarProgress->setEnabled(true);
     if (player_ok) {
-        try {
-            MyPlayer_->UpdateScreenPosition();
-        } catch (const std::exception&) {
-        }
+        RunIgnoringFailure("TFormMain::FFPlayerFileOpen", [&] { MyPlayer_->UpdateScreenPosition(); });
     }
 }
 
@@ -764,24 +762,22 @@ void TFormMain::ButtonSoundClick() {
 
 void TFormMain::ButtonAboutClick() {
     const bool pausedHere = PauseIfPlaying();
-    try {
+    RunIgnoringFailure("TFormMain::ButtonAboutClick", [&] {
         if (ShowAboutDialog) {
             ShowAboutDialog();
         }
-    } catch (const std::exception&) {
-    }
+    });
     ResumeIfPausedHere(pausedHere);
     FocusVideoPanel();
 }
 
 void TFormMain::ButtonSetupClick() {
     const bool pausedHere = PauseIfPlaying();
-    try {
+    RunIgnoringFailure("TFormMain::ButtonSetupClick", [&] {
         if (ShowSettingsDialog) {
             ShowSettingsDialog();
         }
-    } catch (const std::exception&) {
-    }
+    });
     ResumeIfPausedHere(pausedHere);
     if (!playing) {
         UpdateMonitorLimits();
@@ -809,11 +805,10 @@ void TFormMain::TrackBarProgressChange() {
     if (maximum <= 0 || !MyPlayer_) {
         return;
     }
-    try {
+    RunIgnoringFailure("TFormMain::TrackBarProgressChange", [&] {
         const int64_t target = duration * TrackBarProgress->value() / maximum;
         MyPlayer_->Seek(target, TSeekFlags{}, false);
-    } catch (const std::exception&) {
-    }
+    });
 }
 
 void TFormMain::TrackBarProgressMouseDown() {
@@ -885,10 +880,7 @@ void TFormMain::closeEvent(QCloseEvent* event) {
         config_.SavePersonalConfigFile();
         // A file still playing is ended here, so its threads are joined before the program exits.
         if (MyPlayer_) {
-            try {
-                MyPlayer_->Stop(true);
-            } catch (const std::exception&) {
-            }
+            RunIgnoringFailure("TFormMain::closeEvent", [&] { MyPlayer_->Stop(true); });
         }
     }
     event->accept();
@@ -910,10 +902,7 @@ void TFormMain::SetPanelPlaying(bool playingLook) {
 }
 
 void TFormMain::FocusVideoPanel() {
-    try {
-        Panel1->setFocus(Qt::OtherFocusReason);
-    } catch (const std::exception&) {
-    }
+    RunIgnoringFailure("TFormMain::FocusVideoPanel", [&] { Panel1->setFocus(Qt::OtherFocusReason); });
 }
 
 void TFormMain::SetFullScreen(bool on) {
@@ -965,12 +954,11 @@ bool TFormMain::IsMaximisedOrFullScreen() const {
 }
 
 void TFormMain::InvalidateScreen() {
-    try {
+    RunIgnoringFailure("TFormMain::InvalidateScreen", [&] {
         if (MyPlayer_ && MyPlayer_->ScreenHandle() != nullptr) {
             Panel1->repaint();
         }
-    } catch (const std::exception&) {
-    }
+    });
 }
 
 void TFormMain::FormResize() {
@@ -995,7 +983,7 @@ void TFormMain::FormResize() {
             FullscreenTimer->start(2000);
             full_screen_entered = false;
         }
-        try {
+        RunIgnoringFailure("TFormMain::FormResize", [&] {
             const QRect frame = frameGeometry();
             if (IsNormalState() && keep_inside_primary) {
                 const QPoint inside = KeepInsidePrimary(frame.topLeft(), frame.size(), PrimaryRect());
@@ -1009,8 +997,7 @@ void TFormMain::FormResize() {
                 last_width = frame.width();
                 last_height = frame.height();
             }
-        } catch (const std::exception&) {
-        }
+        });
     }
     ArrangeControls();
 }
@@ -1083,10 +1070,7 @@ void TFormMain::WindowMoved() {
     if (player_ok && (frame.top() != last_top || frame.left() != last_left)) {
         last_top = frame.top();
         last_left = frame.left();
-        try {
-            MyPlayer_->UpdateScreenPosition();
-        } catch (const std::exception&) {
-        }
+        RunIgnoringFailure("TFormMain::WindowMoved", [&] { MyPlayer_->UpdateScreenPosition(); });
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/MessageEndpoint.h"
 #include "platform/qt/QtMessageEndpoint.h"
+#include "player/IgnoredFailure.h"
 #include "winutils/Winutils_debug.h"
 #include "winutils/Winutils_foreground.h"
 
@@ -188,12 +189,11 @@ void MyOneInstance::MessageWindowProc(unsigned message) {
 }
 
 void MyOneInstance::NotifyInstanceStarted(const QStringList& list) {
-    try {
+    RunIgnoringFailure("MyOneInstance::NotifyInstanceStarted", [&] {
         if (main_window) {
             winutils::ForceForegroundWindow(main_window);
         }
-    } catch (const std::exception&) {
-    }
+    });
     if (OnInstanceStarted) {
         OnInstanceStarted(list);
     }
