@@ -1,8 +1,6 @@
 // The player program run as a user or an installer runs it: its exit codes, and what it leaves in the
 // registry store and the personal data file.
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,8 +24,6 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -43,21 +39,7 @@ public:
                      const std::string& errorFile = "") {
         std::vector<std::string> argv = {program};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::vector<char*> raw;
-        for (std::string& a : argv) {
-            raw.push_back(a.data());
-        }
-        raw.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (!errorFile.empty()) {
-            posix_spawn_file_actions_addopen(&actions, 2, errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                             0644);
-        }
-        if (posix_spawn(&pid_, raw[0], &actions, nullptr, raw.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
+        pid_ = testsupport::StartProgram(argv, STDERR_FILENO, errorFile);
     }
     ~Program() {
         if (pid_ > 0 && !status_) {

@@ -2,8 +2,6 @@
 // system defaults, applications installed by the test, and the desktop's own tools run against it.
 #pragma once
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,9 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Fixtures.h"
 #include "tests/support/TestEnv.h"
-
-extern char** environ;
 
 namespace playertest {
 
@@ -46,20 +43,10 @@ public:
     }
 
     // Runs a program (found on PATH) and returns what it wrote to its standard output.
-    std::string Output(std::vector<std::string> argv) const {
+    std::string Output(const std::vector<std::string>& argv) const {
         const std::filesystem::path out = home_.root() / "output.txt";
-        std::vector<char*> raw;
-        for (std::string& a : argv) {
-            raw.push_back(a.data());
-        }
-        raw.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        pid_t pid = -1;
-        const int started = posix_spawnp(&pid, raw[0], &actions, nullptr, raw.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (started != 0) {
+        const pid_t pid = testsupport::StartProgram(argv, STDOUT_FILENO, out);
+        if (pid < 0) {
             return "";
         }
         int status = 0;

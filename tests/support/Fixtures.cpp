@@ -1,5 +1,6 @@
 #include "tests/support/Fixtures.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,14 +21,27 @@ fs::path FixtureDir() {
     return dir;
 }
 
-int RunProgram(const std::vector<std::string>& argv) {
+pid_t StartProgram(const std::vector<std::string>& argv, int outputFd, const fs::path& outputFile) {
     std::vector<char*> args;
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
     }
     args.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outputFd >= 0 && !outputFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, outputFd, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+    }
+    pid_t pid = -1;
+    const int started = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return started == 0 ? pid : -1;
+}
+
+int RunProgram(const std::vector<std::string>& argv) {
+    const pid_t pid = StartProgram(argv);
+    if (pid < 0) {
         return -1;
     }
     int status = 0;

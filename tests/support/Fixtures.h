@@ -1,6 +1,8 @@
 // Media clips made at test time with the ffmpeg tool, kept in the build folder and reused by later runs.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -28,6 +30,12 @@ std::filesystem::path MakeFixture(const std::string& name, const std::vector<std
 
 // The folder where fixtures are kept.
 std::filesystem::path FixtureDir();
+
+// Starts a program with an argument vector (no shell; a name without "/" is looked up on PATH). With an
+// output file, the standard stream outputFd (1 or 2) is written to it, from the start. Returns the process
+// id for the caller to wait for, or -1 when the program could not be started.
+pid_t StartProgram(const std::vector<std::string>& argv, int outputFd = -1,
+                   const std::filesystem::path& outputFile = {});
 
 // Runs a program with an argument vector (no shell) and returns its exit status, or -1 when it
 // could not be started.
