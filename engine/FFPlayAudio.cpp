@@ -12,6 +12,7 @@
 #include "engine/FFLog.h"
 #include "engine/FFOptions.h"
 #include "engine/FFPlay.h"
+#include "engine/FFPlayVideo.h"
 #include "engine/PlayEvent.h"
 #include "engine/STAPI.h"
 
@@ -91,33 +92,10 @@ bool TempoChanges(TVideoState* is) {
 
 int LinkAudioFilters(TVideoState* is, AVFilterGraph* graph, const std::string& afilters, AVFilterContext* src,
                      AVFilterContext* sink) {
-    int ret = 0;
-    if (afilters.empty()) {
-        ret = ff::avfilter_link(src, 0, sink, 0);
-    } else {
+    if (!afilters.empty()) {
         Log(is, llInfo, Format("Parse afilters: %s", afilters.c_str()));
-        AVFilterInOut* outputs = ff::avfilter_inout_alloc();
-        AVFilterInOut* inputs = ff::avfilter_inout_alloc();
-        if (!outputs || !inputs) {
-            ret = AVERROR(ENOMEM);
-        } else {
-            outputs->name = ff::av_strdup("in");
-            outputs->filter_ctx = src;
-            outputs->pad_idx = 0;
-            outputs->next = nullptr;
-            inputs->name = ff::av_strdup("out");
-            inputs->filter_ctx = sink;
-            inputs->pad_idx = 0;
-            inputs->next = nullptr;
-            ret = ff::avfilter_graph_parse_ptr(graph, afilters.c_str(), &inputs, &outputs, nullptr);
-        }
-        ff::avfilter_inout_free(&outputs);
-        ff::avfilter_inout_free(&inputs);
     }
-    if (ret < 0) {
-        return ret;
-    }
-    return ff::avfilter_graph_config(graph, nullptr);
+    return attach_filter_chain(graph, afilters.empty() ? nullptr : afilters.c_str(), src, sink);
 }
 
 int SetSinkFormat(TVideoState* is, AVFilterContext* sink, bool AForceOutputFormat) {

@@ -277,6 +277,27 @@ TEST_F(FFPlayAudioTest, HookGetsEveryDecodedBlockWithTheDeviceFormat) {
     EXPECT_NEAR(sound.frequency, kSineHz, 1.0);
 }
 
+TEST_F(FFPlayAudioTest, FilterTextShapesTheSoundAndItsFiltersAreConfiguredFirst) {
+    player->AudioFilters = "volume=0.5";
+    ASSERT_TRUE(player->Open(SineClip().string())) << player->LastErrMsg();
+    ASSERT_TRUE(WaitForAudioEnd());
+    TVideoState* is = player->VideoState();
+    ASSERT_NE(is, nullptr);
+    {
+        std::lock_guard graphLock(is->filter_command_lock);
+        const AVFilterGraph* graph = is->agraph.load();
+        ASSERT_NE(graph, nullptr);
+        ASSERT_GT(graph->nb_filters, 0u);
+        // Built as the video graph is: the text's filters go ahead of the source and the sink.
+        EXPECT_STREQ(graph->filters[0]->filter->name, "volume");
+    }
+    player->Stop(true);
+    const TSound sound = Analyse(Hooked());
+    ASSERT_TRUE(sound.any);
+    EXPECT_NEAR(sound.frequency, kSineHz, 1.0);
+    EXPECT_NEAR(sound.peak, 4096 / std::sqrt(2.0) / 2, 32);
+}
+
 TEST_F(FFPlayAudioTest, DoubleSpeedWithTheTempoProcessorKeepsThePitchInHalfTheTime) {
     ASSERT_TRUE(FFLoader().Loaded(libSoundTouch));
     player->SetSyncType(stExternal);
