@@ -31,10 +31,6 @@ void SleepMs(int AMilliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(AMilliseconds));
 }
 
-bool StartsWith(const std::string& AText, const char* APrefix) {
-    return AText.rfind(APrefix, 0) == 0;
-}
-
 bool FormatIs(const AVFormatContext* ic, const char* AName) {
     return ic->iformat && ic->iformat->name && std::strcmp(ic->iformat->name, AName) == 0;
 }
@@ -97,7 +93,7 @@ int TCustomPlayer::input_is_realtime(AVFormatContext* s) {
         return 1;
     }
     const std::string url = s->url ? s->url : "";
-    return (s->pb && (StartsWith(url, "rtp:") || StartsWith(url, "udp:"))) ? 1 : 0;
+    return (s->pb && (url.starts_with("rtp:") || url.starts_with("udp:"))) ? 1 : 0;
 }
 
 bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFormat* AFormat, bool APaused,
@@ -446,7 +442,7 @@ int TCustomPlayer::read_loop_pass(TVideoState* is, AVPacket* pkt) {
             ff::av_read_play(ic);
         }
     }
-    if (is->paused && (FormatIs(ic, "rtsp") || (ic->pb && StartsWith(Finput_filename, "mmsh:")))) {
+    if (is->paused && (FormatIs(ic, "rtsp") || (ic->pb && Finput_filename.starts_with("mmsh:")))) {
         SleepMs(kReadWaitMs);
         return 0;
     }

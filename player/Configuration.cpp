@@ -34,6 +34,7 @@ namespace {
 namespace fs = std::filesystem;
 using winutils::DEBUG_GENERAL;
 using winutils::DebugLog;
+using winutils::UpperCase;
 
 constexpr unsigned kLocalApplicationDataCode = 7;
 constexpr const char* kProductWord = "Strevio";
@@ -150,15 +151,6 @@ constexpr ExtensionRow kKnownExtensionRows[] = {
     {".YOP", "Psygnosis Game Video File"},
 };
 
-std::string UpperCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
-
 bool LessIgnoringCase(const std::string& a, const std::string& b) {
     return ::strcasecmp(a.c_str(), b.c_str()) < 0;
 }
@@ -210,10 +202,6 @@ std::string ValueText(const std::string& rest) {
     return semicolon == std::string::npos ? rest : rest.substr(0, semicolon);
 }
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
 std::string RenderDataFile(int32_t showDonate, int32_t codeX, const std::array<int32_t, kNoticeCount>& info) {
     std::string out;
     char line[64];
@@ -237,30 +225,8 @@ std::string RenderDataFile(int32_t showDonate, int32_t codeX, const std::array<i
 // Writes the file next to its final place, flushes it to disk and moves it over the old one, so a crash
 // leaves either the old or the new file.
 bool ReplaceFileAtomically(const fs::path& target, const std::string& bytes) {
-    std::string pattern = target.string() + ".XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        done += ok ? static_cast<size_t>(n) : 0;
-    }
-    ok = ok && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && std::rename(pattern.c_str(), target.c_str()) != 0) {
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(pattern.c_str());
-    }
-    return ok;
+    std::string ignored;
+    return winutils::WriteAndReplaceFile(target, target.string() + ".XXXXXX", bytes, 0644, ignored);
 }
 
 }  // namespace
@@ -486,9 +452,9 @@ void Configuration::LoadPersonalConfigFile() {
         if (line.size() < 2 || line[0] == ';' || line[0] == '#' || line[0] == ' ') {
             continue;
         }
-        if (StartsWith(line, "show_donate=")) {
+        if (line.starts_with("show_donate=")) {
             show_donate = ReadDecimal(ValueText(line.substr(12)).c_str());
-        } else if (StartsWith(line, "show_info_")) {
+        } else if (line.starts_with("show_info_")) {
             const std::string rest = ValueText(line.substr(10));
             if (rest.size() < 3) {
                 continue;
@@ -499,7 +465,7 @@ void Configuration::LoadPersonalConfigFile() {
             if (index >= 0 && index < kNoticeCount) {
                 show_info[static_cast<size_t>(index)] = value;
             }
-        } else if (StartsWith(line, "code_x=")) {
+        } else if (line.starts_with("code_x=")) {
             code_x = ReadDecimal(ValueText(line.substr(7)).c_str());
         }
     }

@@ -27,6 +27,8 @@ namespace {
 namespace fs = std::filesystem;
 using winutils::DEBUG_GENERAL;
 using winutils::DebugLog;
+using winutils::Trim;
+using winutils::UpperCase;
 
 constexpr int64_t kSecondsPerDay = 86400;
 constexpr int kRoundMs = 250;
@@ -36,28 +38,9 @@ constexpr int kRoundsPerMinute = 240;
 std::optional<platform::NamedMutex> uniqueMutex;
 std::optional<platform::MessageEndpoint> uniqueWindow;
 
-std::string Trim(const std::string& text) {
-    size_t first = 0;
-    size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') {
-        ++first;
-    }
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') {
-        --last;
-    }
-    return text.substr(first, last - first);
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 // A flag of the answer: missing or empty means yes, else exactly "Y" (trimmed, any case).
 bool AnswerFlag(const std::string& value) {
-    return value.empty() || Upper(Trim(value)) == "Y";
+    return value.empty() || UpperCase(Trim(value)) == "Y";
 }
 
 int64_t Now() {
@@ -117,15 +100,15 @@ void ApplyScheduleValues(const Answer& values, Configuration& cfg) {
 bool Decide(const Answer& values, DisplayData& data, Configuration& cfg, int64_t now) {
     bool show = false;
     std::string ad = values.at("ad");
-    const std::string offered = Upper(data.offeredVersion);
-    if (!offered.empty() && offered != Upper(cfg.version)) {
+    const std::string offered = UpperCase(data.offeredVersion);
+    if (!offered.empty() && offered != UpperCase(cfg.version)) {
         ad = "N";
-        if (offered != Upper(cfg.ignore_version)) {
+        if (offered != UpperCase(cfg.ignore_version)) {
             show = cfg.last_version_shown_time == 0 ||
                    now > cfg.days_between_displays * kSecondsPerDay + cfg.last_version_shown_time;
         }
     }
-    if (Upper(ad) == "Y") {
+    if (UpperCase(ad) == "Y") {
         data.adShown = true;
         show = !cfg.no_ads;
     } else if (show) {
@@ -349,7 +332,7 @@ bool CheckForUpdates(const fs::path& programFolder, DisplayData& data, int maxWi
     bool show = false;
     if (const auto body = RequestAnswer(url)) {
         DebugHexDump(DEBUG_GENERAL, body->data(), body->size());
-        if (Upper(Trim(getTaggedValue(*body, "data"))) == "Y") {
+        if (UpperCase(Trim(getTaggedValue(*body, "data"))) == "Y") {
             const Answer values = ReadAnswer(*body);
             data.offeredVersion = values.at("ver");
             data.saveAsFileName = SaveAsName(values.at("san"), cfg);

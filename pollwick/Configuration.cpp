@@ -28,6 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using winutils::DebugLog;
+using winutils::Trim;
 
 constexpr unsigned kApplicationDataCode = 6;
 
@@ -82,19 +83,6 @@ private:
 
     std::vector<std::string> lines_;
 };
-
-// Removes blanks and control characters at both ends.
-std::string Trim(const std::string& text) {
-    size_t first = 0;
-    size_t last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') {
-        ++first;
-    }
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') {
-        --last;
-    }
-    return text.substr(first, last - first);
-}
 
 // A decimal number, blanks around it allowed; nullopt when the text is not one or does not fit.
 template <typename T>

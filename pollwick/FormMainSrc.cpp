@@ -8,7 +8,6 @@
 #include <QThread>
 #include <QUrl>
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,6 +17,7 @@
 #include "pollwick/Configuration.h"
 #include "winutils/Winutils_debug.h"
 #include "winutils/Winutils_screen.h"
+#include "winutils/Winutils_string.h"
 
 namespace pollwick {
 
@@ -36,13 +36,6 @@ constexpr int kItemHeight = 16;
 
 QString Q(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
 }
 
 void SleepMs(int ms) {
@@ -284,7 +277,7 @@ void TFormMain::applyDisplayData() {
 }
 
 bool TFormMain::isValidLink(const std::string& text) {
-    const std::string lower = Lower(text);
+    const std::string lower = winutils::LowerCase(text);
     return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0 || lower.rfind("www.", 0) == 0;
 }
 

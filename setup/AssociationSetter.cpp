@@ -1,7 +1,6 @@
 #include "setup/AssociationSetter.h"
 
 #include <algorithm>
-#include <cctype>
 #include <set>
 #include <system_error>
 
@@ -12,6 +11,7 @@
 #include "setup/MimeDatabase.h"
 #include "setup/XdgDirs.h"
 #include "winutils/Winutils_debug.h"
+#include "winutils/Winutils_string.h"
 
 namespace setup {
 
@@ -20,15 +20,10 @@ namespace {
 namespace fs = std::filesystem;
 using winutils::DEBUG_GENERAL;
 using winutils::DebugLog;
+using winutils::LowerCase;
 
 constexpr const char* kOwnTypePrefix = "application/x-strevio-";
 constexpr const char* kMimePackageName = "strevio.xml";
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 std::string Bare(const std::string& ext) {
     return !ext.empty() && ext[0] == '.' ? ext.substr(1) : ext;
@@ -68,8 +63,8 @@ std::string MimePackageText(const std::vector<std::string>& extensions) {
         "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n";
     for (const std::string& ext : extensions) {
         text += "  <mime-type type=\"" + OwnTypeOf(ext) + "\">\n";
-        text += "    <comment>" + Lower(Bare(ext)) + " media file</comment>\n";
-        text += "    <glob pattern=\"*." + Lower(Bare(ext)) + "\"/>\n";
+        text += "    <comment>" + LowerCase(Bare(ext)) + " media file</comment>\n";
+        text += "    <glob pattern=\"*." + LowerCase(Bare(ext)) + "\"/>\n";
         text += "  </mime-type>\n";
     }
     return text + "</mime-info>\n";
@@ -167,7 +162,7 @@ void UpdateDesktopEntry(const SetterInput& input, const std::set<std::string>& w
 }  // namespace
 
 std::string OwnTypeOf(const std::string& ext) {
-    return kOwnTypePrefix + Lower(Bare(ext));
+    return kOwnTypePrefix + LowerCase(Bare(ext));
 }
 
 void ApplyWishes(const SetterInput& input) {
@@ -193,7 +188,7 @@ std::vector<std::string> AssociatedNow(const SetterInput& input) {
     std::vector<std::string> candidates = input.associable;
     for (const std::string& wish : input.wishes) {
         if (std::none_of(candidates.begin(), candidates.end(),
-                         [&](const std::string& c) { return Lower(c) == Lower(wish); })) {
+                         [&](const std::string& c) { return LowerCase(c) == LowerCase(wish); })) {
             candidates.push_back(wish);
         }
     }

@@ -14,20 +14,15 @@
 #include <system_error>
 
 #include "setup/TextSplit.h"
+#include "winutils/Winutils_filesfolders.h"
+#include "winutils/Winutils_string.h"
 
 namespace setup {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Trim(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return "";
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
+using winutils::Trim;
 
 bool IsSection(const std::string& line) {
     const std::string trimmed = Trim(line);
@@ -210,32 +205,9 @@ bool ReplaceFileAtomically(const fs::path& file, const std::string& text, std::s
         mode = info.st_mode & 07777;
     }
     fs::create_directories(target.parent_path(), ec);
-    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-        error = std::string("cannot create a temporary file: ") + std::strerror(errno);
-        return false;
-    }
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        done += ok ? static_cast<size_t>(n) : 0;
-    }
-    ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && std::rename(pattern.c_str(), target.c_str()) != 0) {
-        ok = false;
-    }
-    if (!ok) {
-        error = std::string("cannot write: ") + std::strerror(errno);
-        ::unlink(pattern.c_str());
-    }
-    return ok;
+    const std::string pattern =
+        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    return winutils::WriteAndReplaceFile(target, pattern, text, mode, error);
 }
 
 }  // namespace setup

@@ -1,24 +1,16 @@
 #include "setup/MimeDatabase.h"
 
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <sstream>
 
 #include "setup/TextSplit.h"
 #include "setup/XdgDirs.h"
+#include "winutils/Winutils_string.h"
 
 namespace setup {
 
-namespace {
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-}  // namespace
+using winutils::LowerCase;
 
 MimeDatabase MimeDatabase::Load() {
     MimeDatabase database;
@@ -50,7 +42,7 @@ void MimeDatabase::AddGlobs(const std::string& text) {
         glob.weight = std::atoi(fields[0].c_str());
         glob.type = fields[1];
         glob.caseSensitive = fields.size() > 3 && fields[3].find("cs") != std::string::npos;
-        glob.suffix = glob.caseSensitive ? fields[2].substr(2) : Lower(fields[2].substr(2));
+        glob.suffix = glob.caseSensitive ? fields[2].substr(2) : LowerCase(fields[2].substr(2));
         globs_.push_back(std::move(glob));
     }
 }
@@ -61,7 +53,7 @@ std::vector<std::string> MimeDatabase::TypesOfExtension(const std::string& ext) 
         return {};
     }
     // Files carry extensions in either case; a case-sensitive rule applies to the lower-case spelling.
-    const std::string lower = Lower(bare);
+    const std::string lower = LowerCase(bare);
     int heaviest = -1;
     std::vector<std::string> types;
     for (const Glob& glob : globs_) {

@@ -1,6 +1,13 @@
 #include "winutils/Winutils_filesfolders.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/Processes.h"
 #include "platform/SpecialFolders.h"
@@ -111,6 +118,35 @@ bool ShellExecuteAndWait(std::uintptr_t /*owner*/, const std::string& file, cons
     options.stopWaiting = [] { return ApplicationTerminated(); };
     int exitCode = 0;
     return platform::RunAndWait(argv, exitCode, options);
+}
+
+bool WriteAndReplaceFile(const std::filesystem::path& target, std::string temporaryPattern,
+                         const std::string& bytes, mode_t mode, std::string& error) {
+    const int fd = ::mkstemp(temporaryPattern.data());
+    if (fd < 0) {
+        error = std::string("cannot create a temporary file: ") + std::strerror(errno);
+        return false;
+    }
+    bool ok = true;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = n > 0;
+        done += ok ? static_cast<size_t>(n) : 0;
+    }
+    ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && std::rename(temporaryPattern.c_str(), target.c_str()) != 0) {
+        ok = false;
+    }
+    if (!ok) {
+        error = std::string("cannot write: ") + std::strerror(errno);
+        ::unlink(temporaryPattern.c_str());
+    }
+    return ok;
 }
 
 }  // namespace winutils

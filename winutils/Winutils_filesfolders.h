@@ -1,7 +1,10 @@
 // Files and folders: the user's special folders, and running a program until it ends.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,5 +26,11 @@ bool ShellExecuteAndWait(std::uintptr_t owner, const std::string& file, const st
 
 // The parameter text split into arguments as ShellExecuteAndWait does it.
 std::vector<std::string> SplitParameters(const std::string& parameters);
+
+// Writes bytes to a new file named after temporaryPattern (a mkstemp pattern in target's folder), gives it
+// mode, flushes it to disk and renames it over target, so that a crash leaves either the old file or the
+// new one. False when a step failed, with error saying which and why; the temporary file is then removed.
+bool WriteAndReplaceFile(const std::filesystem::path& target, std::string temporaryPattern,
+                         const std::string& bytes, mode_t mode, std::string& error);
 
 }  // namespace winutils

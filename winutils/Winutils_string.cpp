@@ -40,6 +40,36 @@ std::string ReplaceAll(const std::string& text, const std::string& search, const
     return ReplaceUntilNoneLeft(text, search, replacement);
 }
 
+std::string Trim(const std::string& text) {
+    size_t first = 0;
+    size_t last = text.size();
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') {
+        ++first;
+    }
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') {
+        --last;
+    }
+    return text.substr(first, last - first);
+}
+
+std::string UpperCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+std::string LowerCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
 void AddTrailingBackslash(std::string& path) {
     if (path.empty() || path.back() != '/') {
         path += '/';

@@ -68,6 +68,9 @@ TEST(MimeAppsListTest, AddingAndRemovingThePlayerRestoresTheText) {
          "[Default Applications]\nVIDEO/X-MATROSKA = strevio.desktop;a.desktop;b.desktop;\n"},
         {"no final line end", "[Default Applications]\ntext/plain=gedit.desktop",
          "[Default Applications]\ntext/plain=gedit.desktop\nvideo/x-matroska=strevio.desktop;"},
+        // The line ends' carriage returns are no part of a section name or an id.
+        {"Windows line ends", "[Default Applications]\r\ntext/plain=gedit.desktop;\r\n",
+         "[Default Applications]\r\ntext/plain=gedit.desktop;\r\nvideo/x-matroska=strevio.desktop;\n"},
     };
     for (const Case& c : cases) {
         MimeAppsList list(c.before);
@@ -85,6 +88,8 @@ TEST(MimeAppsListTest, AddingAndRemovingThePlayerRestoresTheText) {
     EXPECT_EQ(list.Defaults("audio/mpeg"), (std::vector<std::string>{"strevio.desktop", "a.desktop"}));
     EXPECT_TRUE(list.RemoveDefault("audio/mpeg", "strevio.desktop"));
     EXPECT_EQ(list.Text(), "[Default Applications]\naudio/mpeg=a.desktop;\n");
+    EXPECT_EQ(MimeAppsList("[Default Applications]\r\ntext/plain=gedit.desktop;\r\n").Defaults("text/plain"),
+              (std::vector<std::string>{"gedit.desktop"}));
 }
 
 class DesktopDefaultsTest : public ::testing::Test {

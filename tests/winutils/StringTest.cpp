@@ -1,6 +1,9 @@
 #include "winutils/Winutils_string.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+
 #include "tests/winutils/Flavour.h"
 
 namespace {
@@ -61,6 +64,43 @@ TEST(FLAVOURED(AddTrailingBackslashTest), Cases) {
         std::string path = c.path;
         winutils::AddTrailingBackslash(path);
         EXPECT_EQ(path, c.expected) << c.path;
+    }
+}
+
+TEST(FLAVOURED(TrimTest), Cases) {
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"  y ", "y"},
+        {"\t 12\r\n", "12"},
+        {std::string("\0\x1f a b \x7f", 8), "a b \x7f"},  // control bytes go; DEL is no blank
+        {"   ", ""},
+        {"", ""},
+        {"\xc3\xa9 ", "\xc3\xa9"},  // UTF-8 bytes are above the blank
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(winutils::Trim(c.text), c.expected) << c.text;
+    }
+}
+
+TEST(FLAVOURED(CaseTest), OnlyAsciiLettersChange) {
+    struct Case {
+        const char* text;
+        const char* upper;
+        const char* lower;
+    };
+    const Case cases[] = {
+        {".mp4", ".MP4", ".mp4"},
+        {"HttP://X.y", "HTTP://X.Y", "http://x.y"},
+        {"1.2.3b-rc", "1.2.3B-RC", "1.2.3b-rc"},
+        {"\xc3\xa9t\xc3\xa9", "\xc3\xa9T\xc3\xa9", "\xc3\xa9t\xc3\xa9"},  // accented letters keep their bytes
+        {"", "", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(winutils::UpperCase(c.text), c.upper) << c.text;
+        EXPECT_EQ(winutils::LowerCase(c.text), c.lower) << c.text;
     }
 }
 
