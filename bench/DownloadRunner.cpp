@@ -1,13 +1,14 @@
 // Pollwick's downloader alone, for download.py: fetches one URL the way the installer download does
-// (probe, five part threads, merge) into a folder, and prints where the file went.
+// (probe, five part threads, merge) on a worker thread, into a folder, and prints where the file went. It
+// links the downloader only (no Qt, no settings files): the default settings stand and the download goes to
+// the folder.
 //
 //     pollwick_download_runner URL SAVE_AS_NAME FOLDER
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <string>
+#include <thread>
 
-#include "pollwick/Configuration.h"
 #include "pollwick/Downloader.h"
 
 int main(int argc, char** argv) {
@@ -18,19 +19,19 @@ int main(int argc, char** argv) {
     namespace fs = std::filesystem;
     const fs::path folder = fs::absolute(argv[3]);
     fs::create_directories(folder);
-    // No program folder: no "updates.cfg" is read, the defaults stand and the download goes to folder.
-    auto settings = std::make_unique<pollwick::Configuration>(std::nullopt);
-    settings->UseProxy = false;
-    settings->Preferences.PersonalFolder = folder.string() + "/";
-    pollwick::config = settings.get();
+    pollwick::DownloadSettings settings;
+    settings.personalFolder = folder.string() + "/";
 
     std::string savedPath;
     std::string error;
     bool tempRedirect = false;
     std::string redirectedTo;
-    pollwick::Downloader downloader(0, true, nullptr, nullptr);
-    const bool ok = downloader.get(argv[1], argv[2], savedPath, error, tempRedirect, redirectedTo, "", "", -1, -1);
-    pollwick::config = nullptr;
+    bool ok = false;
+    std::jthread worker([&] {
+        pollwick::Downloader downloader(0, true, nullptr, nullptr, settings);
+        ok = downloader.get(argv[1], argv[2], savedPath, error, tempRedirect, redirectedTo, "", "", -1, -1);
+    });
+    worker.join();
     if (!ok) {
         std::fprintf(stderr, "download failed: %s\n", error.c_str());
         return 1;

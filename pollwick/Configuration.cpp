@@ -441,4 +441,20 @@ bool Configuration::savePersistentState() {
     return ReplaceFileAtomically(getDatabaseFile(name), text);
 }
 
+DownloadSettings Configuration::downloadSettings() const {
+    DownloadSettings settings;
+    settings.personalFolder = Preferences.PersonalFolder;
+    settings.timeoutSeconds = Preferences.TimeoutSeconds;
+    settings.userAgent = Preferences.UserAgent;
+    settings.referer = Preferences.Referer;
+    settings.attempts = Preferences.Attempts;
+    settings.useProxy = UseProxy;
+    settings.httpProxyHost = HttpProxyHost;
+    settings.httpProxyPort = HttpProxyPort;
+    settings.httpsProxyHost = HttpsProxyHost;
+    settings.httpsProxyPort = HttpsProxyPort;
+    settings.supportEmail = support_email;
+    return settings;
+}
+
 }  // namespace pollwick

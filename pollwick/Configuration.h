@@ -5,34 +5,22 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 
+#include "pollwick/DownloadSettings.h"
 #include "winutils/ConfigurationBase.h"
 
 namespace pollwick {
 
 // The preferences record: the shared head, then the download settings.
 struct Preferences : winutils::PreferencesHead {
-    int32_t TimeoutSeconds = 10;
-    std::string UserAgent = "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1; Trident/4.0)";
+    int32_t TimeoutSeconds = kDefaultTimeoutSeconds;
+    std::string UserAgent = kDefaultUserAgent;
     std::string Referer;
-    int32_t Attempts = 3;
+    int32_t Attempts = kDefaultAttempts;
     std::string TempFolder;  // with a trailing "/"
     int32_t ThreadCount = 4;
     bool Overwrite = true;
-};
-
-// The general failure of the download code.
-class GWException : public std::runtime_error {
-public:
-    explicit GWException(const std::string& message) : std::runtime_error(message) {}
-};
-
-// A page or file could not be downloaded. Deliberately not a GWException: callers tell the two apart.
-class GWSiteCheckException : public std::runtime_error {
-public:
-    explicit GWSiteCheckException(const std::string& message) : std::runtime_error(message) {}
 };
 
 class Configuration : public winutils::ConfigurationBase {
@@ -50,6 +38,8 @@ public:
     bool savePersistentState();
     // The state file's path, creating its folder when missing.
     std::string getDatabaseFile(const std::string& name);
+    // What a download reads of the settings, as they stand now.
+    DownloadSettings downloadSettings() const;
 
     // TimeoutSeconds, UserAgent, Referer, Attempts and the proxy members are constant after construction
     // and read without the lock; ThreadCount, TempFolder and Overwrite are read under Prefs_Lock.

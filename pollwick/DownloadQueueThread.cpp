@@ -346,7 +346,7 @@ bool DownloadQueueThread::InnerCheckSite(std::string& filePath, const std::strin
     std::unique_ptr<Downloader> downloader;
     try {
         try {
-            downloader = std::make_unique<Downloader>(info_.threadNum, true, &info_, nullptr);
+            downloader = std::make_unique<Downloader>(info_.threadNum, true, &info_, nullptr, config->downloadSettings());
         } catch (const std::bad_alloc&) {
             info_.locked_setStatusMsg("Could not initialize Downloader object - OUT OF MEMORY.");
             throw GWException("Out of memory allocating downloader");

@@ -6,14 +6,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "pollwick/Winutils_pollwick.h"
+#include "winutils/ConfigurationBase.h"
 #include "winutils/Winutils_debug.h"
 
 namespace pollwick {
@@ -139,6 +142,63 @@ int64_t FileSize(FILE* f) {
     fflush(f);
     struct stat st {};
     return fstat(fileno(f), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+// An open file descriptor, closed with its owner.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { close(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    explicit operator bool() const { return fd_ >= 0; }
+    int get() const { return fd_; }
+    // False when closing reported an error (a write that did not reach the file).
+    bool close() {
+        const int fd = std::exchange(fd_, -1);
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Appends what `from` holds from its start to `to`; the bytes appended, or -1 on a failure. The kernel
+// copies between the files itself where it can; otherwise the bytes pass through kMergeBlock at a time.
+int64_t AppendFile(int from, int to) {
+    int64_t total = 0;
+    for (;;) {
+        const ssize_t n = copy_file_range(from, nullptr, to, nullptr, size_t{1} << 30, 0);
+        if (n > 0) {
+            total += n;
+        } else if (n == 0) {
+            return total;
+        } else if (errno != EINTR) {
+            const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP;
+            if (total > 0 || !unsupported) {
+                return -1;
+            }
+            break;
+        }
+    }
+    std::vector<char> buffer(kMergeBlock);
+    for (;;) {
+        const ssize_t got = read(from, buffer.data(), buffer.size());
+        if (got == 0) {
+            return total;
+        }
+        if (got < 0 && errno != EINTR) {
+            return -1;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = write(to, buffer.data() + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno != EINTR) {
+                return -1;
+            }
+            done += std::max<ssize_t>(put, 0);
+        }
+        total += std::max<ssize_t>(got, 0);
+    }
 }
 
 std::string SocketErrorText(long code, const std::string& message) {
@@ -333,7 +393,8 @@ bool DownloaderSubThread::InnerDownloadFilePart(const std::string& url, int id, 
     bool ok = false;
     try {
         if (!partDownloader_) {
-            partDownloader_ = std::make_unique<Downloader>(threadInfo.threadNum, false, nullptr, &threadInfo);
+            partDownloader_ = std::make_unique<Downloader>(threadInfo.threadNum, false, nullptr, &threadInfo,
+                                                           threadInfo.owner_downloader->settings());
         }
         Downloader& part = *partDownloader_;
         std::string fixedUrl = url;
@@ -345,12 +406,12 @@ bool DownloaderSubThread::InnerDownloadFilePart(const std::string& url, int id, 
         rangeRefused = part.rangeRefused();
         if (!ok) {
             if (part.statusCode == 401) {
-                error = Configuration::GetText("DOWNLOADQUEUE_25",
+                error = winutils::ConfigurationBase::GetText("DOWNLOADQUEUE_25",
                                                "Authentication required. Please edit the site and enter a "
                                                "username and password on the Login tab.");
             }
             throw GWSiteCheckException(
-                Configuration::GetText("DOWNLOADQUEUE_27", "Could not download page:") + " " + error);
+                winutils::ConfigurationBase::GetText("DOWNLOADQUEUE_27", "Could not download page:") + " " + error);
         }
     } catch (const std::exception& e) {
         winutils::DebugLog(winutils::DEBUG_WORKERS, "DownloaderSubThread::InnerDownloadFilePart[%p]: %s",
@@ -364,8 +425,13 @@ bool DownloaderSubThread::InnerDownloadFilePart(const std::string& url, int id, 
 // Construction and settings.
 
 Downloader::Downloader(int threadNum, bool useThreads, DownloadProgressSink* ownerInfo,
-                       DownloaderSubThreadInfo* parentSubInfo)
-    : useThreads(useThreads), threadNum(threadNum), ownerInfo(ownerInfo), parentSubInfo(parentSubInfo) {
+                       DownloaderSubThreadInfo* parentSubInfo, DownloadSettings settings)
+    : useThreads(useThreads),
+      threadNum(threadNum),
+      ownerInfo(ownerInfo),
+      parentSubInfo(parentSubInfo),
+      settings_(parentSubInfo && parentSubInfo->owner_downloader ? parentSubInfo->owner_downloader->settings()
+                                                                 : std::move(settings)) {
     GlobalInitOnce();
     if (parentSubInfo && parentSubInfo->owner_downloader) {
         // A part stops with the download it belongs to.
@@ -385,16 +451,11 @@ void Downloader::SetExtraCAFile(const std::string& path) {
     gExtraCaFile = path;
 }
 
-fs::path Downloader::TargetFolder(int threadNum) {
-    std::string personal = config ? config->Preferences.PersonalFolder : std::string();
-    return fs::path(personal) / "temp" / std::to_string(threadNum);
-}
-
 fs::path Downloader::targetFolder() const {
     if (parentSubInfo && parentSubInfo->owner_downloader) {
         return parentSubInfo->owner_downloader->runFolder();
     }
-    return TargetFolder(threadNum);
+    return settings_.TargetFolder(threadNum);
 }
 
 void Downloader::init(const std::string& url, const std::string& siteUserName,
@@ -405,6 +466,10 @@ void Downloader::init(const std::string& url, const std::string& siteUserName,
         if (HTTP) {
             // Cookies are kept in memory for the handle's life (set once: the list does not grow).
             curl_easy_setopt(HTTP.get(), CURLOPT_COOKIEFILE, "");
+            curl_easy_setopt(HTTP.get(), CURLOPT_SOCKOPTFUNCTION, &Downloader::OnSocketOpened);
+            curl_easy_setopt(HTTP.get(), CURLOPT_SOCKOPTDATA, this);
+            curl_easy_setopt(HTTP.get(), CURLOPT_CLOSESOCKETFUNCTION, &Downloader::OnSocketClosed);
+            curl_easy_setopt(HTTP.get(), CURLOPT_CLOSESOCKETDATA, this);
         } else {
             DLOG("could not create the HTTP client");
         }
@@ -414,22 +479,21 @@ void Downloader::init(const std::string& url, const std::string& siteUserName,
         CURL* h = HTTP.get();
         http10_ = false;
         acceptEncoding_ = "gzip,deflate";
-        std::string userAgent = config ? config->Preferences.UserAgent : Preferences().UserAgent;
-        int timeout = config ? config->Preferences.TimeoutSeconds : Preferences().TimeoutSeconds;
-        timeout = std::max(timeout, 1);
-        curl_easy_setopt(h, CURLOPT_USERAGENT, userAgent.c_str());
+        const long timeout = std::max(settings_.timeoutSeconds, 1);
+        curl_easy_setopt(h, CURLOPT_USERAGENT, settings_.userAgent.c_str());
         curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, 8192L);
+        // Files are streamed to disk as they arrive, in reads as large as a receive batch.
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, ReceiveBatch::kReceiveBuffer);
         curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
         curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         // Connections are kept alive between the requests of one client (a part thread's parts).
         curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 0L);
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout) * 1000L);
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeout * 1000L);
         // The time-out is one of silence, not of the whole transfer: a large file on a slow link is fine.
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeout));
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, timeout);
         const bool login = !siteUserName.empty();
         curl_easy_setopt(h, CURLOPT_USERNAME, login ? siteUserName.c_str() : nullptr);
         curl_easy_setopt(h, CURLOPT_PASSWORD, login ? sitePassword.c_str() : nullptr);
@@ -458,10 +522,10 @@ void Downloader::applyProxy(const std::string& url) {
     CURL* h = HTTP.get();
     std::string host;
     int port = 0;
-    if (config && config->UseProxy) {
+    if (settings_.useProxy) {
         bool https = StartsWith(url, "https://");
-        host = https ? config->HttpsProxyHost : config->HttpProxyHost;
-        port = https ? config->HttpsProxyPort : config->HttpProxyPort;
+        host = https ? settings_.httpsProxyHost : settings_.httpProxyHost;
+        port = https ? settings_.httpsProxyPort : settings_.httpProxyPort;
     }
     // An empty text keeps the client from taking a proxy from the environment on its own: the settings
     // decide alone.
@@ -510,9 +574,8 @@ void Downloader::applyHeaders(const std::string& acceptEncoding, const std::stri
     add("Accept:");
     add("Cache-Control: no-cache");
     add("Connection: Keep-Alive");
-    std::string referer = config ? config->Preferences.Referer : std::string();
-    if (!referer.empty()) {
-        add("Referer: " + referer);
+    if (!settings_.referer.empty()) {
+        add("Referer: " + settings_.referer);
     }
     if (acceptEncoding == "identity") {
         add("Accept-Encoding: identity");
@@ -684,6 +747,9 @@ size_t Downloader::OnBody(char* data, size_t size, size_t count, void* self) {
         }
         size_t written = fwrite(data, 1, wanted, a.file);
         a.written += static_cast<int64_t>(written);
+        if (a.answeredLength >= 0) {
+            d->batch_.received(static_cast<int64_t>(written));
+        }
         return written < n ? 0 : written;
     }
     if (a.body.size() + n > kAnswerLimit) {
@@ -705,11 +771,24 @@ int Downloader::OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, cur
     // An error page is no progress of the download; the probe reports none.
     // A part counts the bytes it kept: those past a part's moved end are not its own.
     const Attempt* a = d->attempt_;
+    // The client waits for data next.
+    const bool batched = a && a->file && !a->bodyIsError && a->answeredLength >= 0;
+    d->batch_.beforeWait(batched ? a->answeredLength - a->written : -1);
     const int64_t received = a && a->file && d->parentSubInfo ? a->written : dlnow;
     if (a && !a->bodyIsError && d->target_ != Target::Probe && received != d->receivedThisAttempt) {
         d->HTTPReceiveProcess(dltotal, received);
     }
     return 0;
+}
+
+int Downloader::OnSocketOpened(void* self, curl_socket_t socket, curlsocktype) {
+    static_cast<Downloader*>(self)->batch_.opened(socket);
+    return CURL_SOCKOPT_OK;
+}
+
+int Downloader::OnSocketClosed(void* self, curl_socket_t socket) {
+    static_cast<Downloader*>(self)->batch_.closed(socket);
+    return close(socket);
 }
 
 int Downloader::OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
@@ -811,9 +890,9 @@ std::string Downloader::serverPartOf(const std::string& url) {
     return work;
 }
 
-std::string Downloader::statusErrorText(int status, long errorCode, const std::string& message) {
+std::string Downloader::statusErrorText(int status, long errorCode, const std::string& message) const {
     // Without a configured address there is no one to report to: the sentence is left out.
-    const std::string address = config ? config->support_email : std::string();
+    const std::string& address = settings_.supportEmail;
     const std::string hint = address.empty() ? std::string() : kHint + address;
     switch (status) {
         case 400:
@@ -901,7 +980,7 @@ std::string Downloader::statusErrorText(int status, long errorCode, const std::s
         default:
             break;
     }
-    std::string text = Configuration::GetText("DOWNLOADER_4", "Error downloading page. Error code:") +
+    std::string text = winutils::ConfigurationBase::GetText("DOWNLOADER_4", "Error downloading page. Error code:") +
                        " Socket error #" + std::to_string(errorCode) + ". ";
     if (status != 0) {
         text += "HTTP status: " + std::to_string(status) + ". " + message;
@@ -972,7 +1051,9 @@ CURLcode Downloader::perform(const std::string& url, FILE* file) {
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);  // also for the probe: the callback checks for a stop
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Downloader::OnProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+    batch_.startAnswer();
     CURLcode code = curl_easy_perform(h);
+    batch_.finishAnswer();
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     attempt_->status = status;
@@ -993,7 +1074,7 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
     if (!HTTP) {
         statusCode = 599;
         error =
-            Configuration::GetText("DOWNLOADER_1",
+            winutils::ConfigurationBase::GetText("DOWNLOADER_1",
                                    "Internal Gorsewind error: OUT OF MEMORY! Free some resources and restart "
                                    "Gorsewind! Could not allocate HTTP client");
         return false;
@@ -1073,6 +1154,11 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
                 break;  // the part was cut short and every byte of it is here
             }
             file.reset(fopen(savedPath.c_str(), attempts == 0 ? "w+b" : "r+b"));
+            if (file) {
+                // The client hands the body over in small pieces: they go to disk a batch at a time.
+                fileBuffer_.resize(ReceiveBatch::kMaxBatch);
+                setvbuf(file.get(), fileBuffer_.data(), _IOFBF, fileBuffer_.size());
+            }
             if (!file || fseek(file.get(), 0, SEEK_END) != 0) {
                 result = false;
                 lastErrorAllowsRetry = false;
@@ -1216,9 +1302,9 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
                     result = false;
                     error =
                         a.status == -1
-                            ? Configuration::GetText("DOWNLOADER_3",
+                            ? winutils::ConfigurationBase::GetText("DOWNLOADER_3",
                                                      "Error downloading page - domain lookup failed")
-                            : Configuration::GetText("DOWNLOADER_4", "Error downloading page. Error code:") +
+                            : winutils::ConfigurationBase::GetText("DOWNLOADER_4", "Error downloading page. Error code:") +
                                   " " + std::to_string(a.status);
                 }
                 if (result && !fallbackNoGzip && target_ == Target::Memory &&
@@ -1418,7 +1504,7 @@ bool Downloader::get(const std::string& url, const std::string& saveToFilename, 
                      const std::string& sitePassword, const std::string& siteUserName, int64_t rangeEnd,
                      int64_t rangeStart) {
     DLOG("BEGIN [%s] [%s]", url.c_str(), saveToFilename.c_str());
-    int attemptsLeft = config ? config->Preferences.Attempts : Preferences().Attempts;
+    int attemptsLeft = settings_.attempts;
     if (&downloadRoot() == this) {
         requestsWithoutProgress_ = 0;  // a new download starts with the whole allowance
     }
@@ -1496,7 +1582,7 @@ bool Downloader::get(const std::string& url, const std::string& saveToFilename, 
 bool Downloader::segmentedDownload(const std::string& url, const std::string& base, const std::string& ext,
                                    int64_t totalSize, std::string& savedPath, bool& rangeRefused,
                                    std::string& error) {
-    const fs::path folder = TargetFolder(threadNum);
+    const fs::path folder = settings_.TargetFolder(threadNum);
     std::error_code ec;
     fs::create_directories(folder, ec);
     std::string pattern = (folder / ".parts-XXXXXX").string();
@@ -1597,38 +1683,28 @@ bool Downloader::fetchParts(const std::string& url) {
 }
 
 bool Downloader::mergeParts(const fs::path& merged, int64_t totalSize) {
-    std::ofstream out(merged, std::ios::binary | std::ios::trunc);
+    FileDescriptor out(open(merged.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (!out) {
         DLOG("could not create [%s]", merged.c_str());
         return false;
     }
-    std::vector<char> buffer(kMergeBlock);
     int64_t total = 0;
     for (const auto& part : partList) {
         const int64_t expected = std::min(part->rangeEnd, totalSize - 1) - part->rangeStart + 1;
-        std::ifstream in(part->fileName, std::ios::binary);
+        FileDescriptor in(open(part->fileName.c_str(), O_RDONLY | O_CLOEXEC));
         if (!in) {
             DLOG("could not open part [%s]", part->fileName.c_str());
             return false;
         }
-        int64_t partBytes = 0;
-        while (in) {
-            in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-            std::streamsize got = in.gcount();
-            if (got <= 0) {
-                break;
-            }
-            out.write(buffer.data(), got);
-            if (!out) {
-                DLOG("Error handling part [%s]. Read %d bytes but could only write %d",
-                     part->fileName.c_str(), static_cast<int>(got), 0);
-                return false;
-            }
-            partBytes += got;
-        }
+        const int64_t partBytes = AppendFile(in.get(), out.get());
         in.close();
         std::error_code ignored;
         fs::remove(part->fileName, ignored);
+        if (partBytes < 0) {
+            DLOG("Error handling part [%s]. Read %d bytes but could only write %d", part->fileName.c_str(),
+                 static_cast<int>(expected), 0);
+            return false;
+        }
         if (partBytes != expected) {
             DLOG("part [%s] holds %lld bytes, %lld expected", part->fileName.c_str(),
                  static_cast<long long>(partBytes), static_cast<long long>(expected));
@@ -1636,18 +1712,16 @@ bool Downloader::mergeParts(const fs::path& merged, int64_t totalSize) {
         }
         total += partBytes;
     }
-    out.flush();
-    if (!out || total != totalSize) {
+    if (total != totalSize) {
         DLOG("merged %lld bytes, %lld expected", static_cast<long long>(total),
              static_cast<long long>(totalSize));
         return false;
     }
-    out.close();
-    return !out.fail();
+    return out.close();
 }
 
 fs::path Downloader::freeResultName(const std::string& base, const std::string& ext) const {
-    const fs::path folder = TargetFolder(threadNum);
+    const fs::path folder = settings_.TargetFolder(threadNum);
     fs::path candidate = folder / (base + ext);
     std::error_code ec;
     for (int n = 0; fs::exists(candidate, ec); ++n) {

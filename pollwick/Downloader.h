@@ -13,14 +13,28 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <stop_token>
 #include <string>
 #include <vector>
 
 #include "platform/Thread.h"
-#include "pollwick/Configuration.h"
+#include "pollwick/DownloadSettings.h"
+#include "pollwick/ReceiveBatch.h"
 
 namespace pollwick {
+
+// The general failure of the download code.
+class GWException : public std::runtime_error {
+public:
+    explicit GWException(const std::string& message) : std::runtime_error(message) {}
+};
+
+// A page or file could not be downloaded. Deliberately not a GWException: callers tell the two apart.
+class GWSiteCheckException : public std::runtime_error {
+public:
+    explicit GWSiteCheckException(const std::string& message) : std::runtime_error(message) {}
+};
 
 // Receives a download's progress; the download worker's status record implements it. Called from the
 // downloader's own threads, so an implementation takes its own lock.
@@ -119,8 +133,9 @@ public:
     static constexpr int kFirstBackOffMs = 100;
     static constexpr int kLastBackOffMs = 5000;
 
+    // A part downloader (parentSubInfo with an owner) takes its owner's settings instead of settings.
     Downloader(int threadNum, bool useThreads, DownloadProgressSink* ownerInfo,
-               DownloaderSubThreadInfo* parentSubInfo);
+               DownloaderSubThreadInfo* parentSubInfo, DownloadSettings settings);
     ~Downloader();
     Downloader(const Downloader&) = delete;
     Downloader& operator=(const Downloader&) = delete;
@@ -144,15 +159,13 @@ public:
     // Scheme, host and the "/" after the host; a URL without a path comes back whole.
     static std::string serverPartOf(const std::string& url);
     // The user-readable text of an HTTP error status; other statuses get the generic socket-error text.
-    static std::string statusErrorText(int status, long errorCode, const std::string& message);
+    std::string statusErrorText(int status, long errorCode, const std::string& message) const;
     // A file name that a server (or the update answer) gave, reduced to its base name; nothing when the
     // result is empty, "." or "..", hidden, holds control characters or has an extension that is not 1 to
     // 8 letters or digits.
     static std::optional<std::string> SafeServerFileName(const std::string& name);
     // The byte ranges (first byte, end as sent) that a file of totalSize bytes is fetched in.
     static std::vector<std::pair<int64_t, int64_t>> Layout(int64_t totalSize);
-    // The folder that file targets of downloader threadNum are written to: PersonalFolder + "temp/<n>/".
-    static std::filesystem::path TargetFolder(int threadNum);
     // A CA file trusted besides the system's CAs (empty: none). For tests and private servers.
     static void SetExtraCAFile(const std::string& path);
 
@@ -160,6 +173,7 @@ public:
     // further request, part or pause starts, whatever was written is removed, and get() fails with the
     // error "Cancelled". Set it before get(); part downloaders take their parent's token.
     void setStopToken(std::stop_token token) { stop_ = std::move(token); }
+    const DownloadSettings& settings() const { return settings_; }
     bool stopRequested() const { return stop_.stop_requested(); }
 
     bool addSubDownload(MyDownload* part);
@@ -209,6 +223,8 @@ private:
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static int OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t);
     static int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self);
+    static int OnSocketOpened(void* self, curl_socket_t socket, curlsocktype purpose);
+    static int OnSocketClosed(void* self, curl_socket_t socket);
     bool headersComplete();
     std::string requestEncoding() const;
     void HTTPReceiveResponse(const std::vector<std::string>& lines);
@@ -244,8 +260,12 @@ private:
     const int threadNum;
     DownloadProgressSink* const ownerInfo;
     DownloaderSubThreadInfo* const parentSubInfo;
+    const DownloadSettings settings_;
     std::stop_token stop_;  // never stops unless the owner set one
 
+    // Declared before the handle, which reports its sockets' close to batch_ when it goes.
+    ReceiveBatch batch_;            // of the handle's connection
+    std::vector<char> fileBuffer_;  // of the file being written; outlives it
     std::unique_ptr<CURL, CurlDeleter> HTTP;
     std::unique_ptr<curl_slist, SlistDeleter> headerList_;
     std::string caBlob_;

@@ -65,7 +65,7 @@ protected:
     // Neither the temporary folder nor the worker's download folder holds anything.
     void expectNothingLeft(int slot) {
         std::error_code ec;
-        for (const fs::path& folder : {downloads_, Downloader::TargetFolder(slot)}) {
+        for (const fs::path& folder : {downloads_, config->downloadSettings().TargetFolder(slot)}) {
             for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
                 ADD_FAILURE() << "left behind: " << it->path();
             }

@@ -65,7 +65,7 @@ TEST_P(StopRunningDownload, EndsPromptlyAsAFailureAndLeavesNoFiles) {
     auto server = StartServer(std::string(R"({"/setup.bin": )") + GetParam().route + "}");
 
     RecordingProgress progress;
-    Downloader downloader(3, GetParam().segmented, &progress, nullptr);
+    Downloader downloader(3, GetParam().segmented, &progress, nullptr, settings());
     std::stop_source stop;
     downloader.setStopToken(stop.get_token());
     std::future<CallResult> running = std::async(
@@ -90,14 +90,18 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"single_slow", false, R"({"rate": 4000})", 1},
         StopCase{"single_stalled", false, R"({"stall_after": 30000, "stall_seconds": 200})", 30000},
         StopCase{"segmented_slow", true, R"({"rate": 4000})", 1},
-        StopCase{"segmented_stalled", true, R"({"stall_after": 30000, "stall_seconds": 200})", 30000}),
+        StopCase{"segmented_stalled", true, R"({"stall_after": 30000, "stall_seconds": 200})", 30000},
+        // Each of the five parts comes fast, then pauses: every byte sent before the pauses arrives while
+        // the server pauses (none waits for a batch that the server does not send).
+        StopCase{"segmented_paused_after_a_fast_start", true, R"({"stall_after": 90000, "stall_seconds": 200})",
+                 5 * 90000}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DownloaderFixture, StopBeforeTheStartRequestsNothing) {
     Serve("setup.bin", testing::RandomBytes(300000, 5));
     auto server = StartServer("{}");
     for (bool segmented : {false, true}) {
-        Downloader downloader(2, segmented, nullptr, nullptr);
+        Downloader downloader(2, segmented, nullptr, nullptr, settings());
         std::stop_source stop;
         downloader.setStopToken(stop.get_token());
         stop.request_stop();
@@ -112,7 +116,7 @@ TEST_F(DownloaderFixture, StopBetweenAttemptsEndsTheRetries) {
     // Five attempts with a second between them: a stop during the pauses ends the whole download.
     cfg_->Preferences.Attempts = 5;
     auto server = StartServer(R"({"/setup.bin": {"statuses": [500]}})");
-    Downloader downloader(1, false, nullptr, nullptr);
+    Downloader downloader(1, false, nullptr, nullptr, settings());
     std::stop_source stop;
     downloader.setStopToken(stop.get_token());
     std::future<CallResult> running = std::async(

@@ -17,7 +17,7 @@ TEST_F(DownloaderTest, MemoryRequestSendsTheClientHeadersAndKeepsTheTextAsLines)
     cfg_->Preferences.UserAgent = "TestAgent/1.0";
     cfg_->Preferences.Referer = "http://referer.example/";
     auto server = StartServer(R"({"/check": {"body": "first\nsecond\r\nthird"}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/check"), "", 0, 0);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.statusCode, 200);
@@ -39,7 +39,7 @@ TEST_F(DownloaderTest, MemoryRequestSendsTheClientHeadersAndKeepsTheTextAsLines)
 TEST_F(DownloaderTest, MemoryRequestUnpacksAGzipAnswer) {
     Serve("page.txt", "compressed text");
     auto server = StartServer(R"({"/page.txt": {"gzip": true}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/page.txt"), "", 0, 0);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.content, "compressed text\r\n");
@@ -66,7 +66,7 @@ TEST_P(FallbackTable, RequestsAndResult) {
     const FallbackCase& c = GetParam();
     auto server = StartServer(std::string(R"({"/x": {"statuses": [)") + std::to_string(c.status) +
                               R"(], "error_body": ")" + c.errorBody + R"("}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = InnerGet(d, server->url("/x"), "");
     EXPECT_EQ(r.ok, c.ok);
     EXPECT_EQ(r.retry, c.retry);
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DownloaderTest, ErrorPageOfA503BecomesTheContent) {
     auto server = StartServer(R"({"/x": {"statuses": [503], "error_body": "back soon"}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = InnerGet(d, server->url("/x"), "");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(d.statusCode, 503);
@@ -143,7 +143,7 @@ TEST_F(DownloaderTest, ErrorPageOfA503BecomesTheContent) {
 TEST_F(DownloaderTest, GetRepeatsARetryableFailureAndStopsAtOnceOnA404) {
     cfg_->Preferences.Attempts = 2;
     auto server = StartServer(R"({"/busy": {"statuses": [500]}, "/gone": {"statuses": [404]}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     EXPECT_FALSE(Get(d, server->url("/busy"), "", 0, 0).ok);
     EXPECT_EQ(server->requestsFor("/busy").size(), 6u);  // two attempts of three requests each
     CallResult gone = Get(d, server->url("/gone"), "", 0, 0);
@@ -154,7 +154,7 @@ TEST_F(DownloaderTest, GetRepeatsARetryableFailureAndStopsAtOnceOnA404) {
 
 TEST_F(DownloaderTest, RetryableFailureThatRecoversSucceeds) {
     auto server = StartServer(R"({"/flaky": {"statuses": [500, 200], "body": "fine"}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = InnerGet(d, server->url("/flaky"), "");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.content, "fine\r\n");
@@ -164,12 +164,12 @@ TEST_F(DownloaderTest, RetryableFailureThatRecoversSucceeds) {
 
 TEST_F(DownloaderTest, NoContentIsAcceptedOnlyWithoutThreads) {
     auto server = StartServer(R"({"/empty": {"statuses": [204]}})");
-    Downloader plain(0, false, nullptr, nullptr);
+    Downloader plain(0, false, nullptr, nullptr, settings());
     CallResult r = InnerGet(plain, server->url("/empty"), "");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(plain.statusCode, 204);
 
-    Downloader threaded(0, true, nullptr, nullptr);
+    Downloader threaded(0, true, nullptr, nullptr, settings());
     CallResult t = InnerGet(threaded, server->url("/empty"), "");
     EXPECT_FALSE(t.ok);
     EXPECT_EQ(t.error, "Error downloading page. Error code: 204");
@@ -178,7 +178,7 @@ TEST_F(DownloaderTest, NoContentIsAcceptedOnlyWithoutThreads) {
 TEST_F(DownloaderTest, ProbeReadsTheWholeLengthWhateverTheHeaderOrder) {
     Serve("big.bin", RandomBytes(300000, 1));
     auto server = StartServer("{}");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = InnerGet(d, server->url("/big.bin"), Downloader::kProbeName);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.statusCode, 206);
@@ -191,7 +191,7 @@ TEST_F(DownloaderTest, ProbeReadsTheWholeLengthWhateverTheHeaderOrder) {
 
 TEST_F(DownloaderTest, LengthsOverFourGigabytesAreKept) {
     auto server = StartServer(R"({"/huge": {"body": "ab", "announce_total": 5000000000}})");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = InnerGet(d, server->url("/huge"), Downloader::kProbeName);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.expectedContentLength, 5000000000LL);
@@ -201,12 +201,12 @@ TEST_F(DownloaderTest, BodyShorterThanItsAnnouncedLengthFails) {
     auto server = StartServer(
         R"({"/short": {"body": "only a few bytes", "announce_length": 5000000000},
             "/short.bin": {"body": "only a few bytes", "announce_length": 100}})");
-    Downloader memory(0, false, nullptr, nullptr);
+    Downloader memory(0, false, nullptr, nullptr, settings());
     CallResult m = InnerGet(memory, server->url("/short"), "");
     EXPECT_FALSE(m.ok);
     EXPECT_THAT(m.error, StartsWith("Error downloading page. Socket error #"));
 
-    Downloader file(0, false, nullptr, nullptr);
+    Downloader file(0, false, nullptr, nullptr, settings());
     CallResult f = Get(file, server->url("/short.bin"), "short.bin");
     EXPECT_FALSE(f.ok);
     EXPECT_FALSE(std::filesystem::exists(f.savedPath));
@@ -220,7 +220,7 @@ TEST_F(DownloaderTest, MalformedAnswersFailWithoutHarm) {
         "/odd": {"body": "payload", "extra_headers": ["X-Empty:", "Content-Disposition: filename=",
                                                       "Content-Range: bytes garbage/zz"]}
     })");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     for (const char* path : {"/garbage", "/badlength", "/nocolon"}) {
         CallResult r = Get(d, server->url(path), "g.bin");
         EXPECT_FALSE(r.ok) << path;
@@ -254,7 +254,7 @@ TEST_P(DispositionTable, ExtensionTakenOnlyFromASafeName) {
         escaped += c;
     }
     auto server = StartServer(R"({"/f.bin": {"content_disposition": ")" + escaped + R"("}})");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = InnerGet(d, server->url("/f.bin"), Downloader::kProbeName);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.headerFileExt, GetParam().ext) << header;
@@ -320,16 +320,16 @@ TEST(DownloaderNames, RetryIsRefusedForTheFinalStatuses) {
 TEST_F(DownloaderTest, ReportHintNamesTheConfiguredAddressOrIsLeftOut) {
     const std::string hint = "Please report this error including the link you are trying to monitor to ";
     cfg_->support_email = "help@example.org";
-    for (int status : {400, 405, 406, 411, 412, 413, 415, 417, 505}) {
-        EXPECT_THAT(Downloader::statusErrorText(status, status, ""), ::testing::EndsWith(hint + "help@example.org"))
-            << status;
-    }
+    Downloader withAddress(0, false, nullptr, nullptr, settings());
     cfg_->support_email.clear();
+    Downloader withoutAddress(0, false, nullptr, nullptr, settings());
     for (int status : {400, 405, 406, 411, 412, 413, 415, 417, 505}) {
-        EXPECT_THAT(Downloader::statusErrorText(status, status, ""), ::testing::Not(HasSubstr("report")))
+        EXPECT_THAT(withAddress.statusErrorText(status, status, ""), ::testing::EndsWith(hint + "help@example.org"))
+            << status;
+        EXPECT_THAT(withoutAddress.statusErrorText(status, status, ""), ::testing::Not(HasSubstr("report")))
             << status;
     }
-    EXPECT_EQ(Downloader::statusErrorText(400, 400, ""),
+    EXPECT_EQ(withoutAddress.statusErrorText(400, 400, ""),
               "Error 400, Bad Request. The request was not understood by the server. ");
 }
 
@@ -339,7 +339,7 @@ TEST_F(DownloaderTest, AnswerInMemoryStopsAtTheLimit) {
     auto server = StartServer(std::string(R"({"/huge": {"stream_length": 1073741824},)") +
                               R"("/bigerror": {"statuses": [503], "error_body": ")" +
                               std::string(2 * Downloader::kAnswerLimit, 'x') + R"("}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult huge = InnerGet(d, server->url("/huge"), "");
     EXPECT_FALSE(huge.ok);
     EXPECT_FALSE(huge.retry);
@@ -357,7 +357,7 @@ TEST_F(DownloaderTest, FileTargetIsWrittenUnderThePersonalFolderAsIdentity) {
     std::string data = RandomBytes(200000, 2);
     Serve("setup.exe", data);
     auto server = StartServer(R"({"/setup.exe": {"gzip": true}})");
-    Downloader d(3, false, nullptr, nullptr);
+    Downloader d(3, false, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/setup.exe"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(std::filesystem::path(r.savedPath), TargetFolder(3) / "setup");
@@ -368,7 +368,7 @@ TEST_F(DownloaderTest, FileTargetIsWrittenUnderThePersonalFolderAsIdentity) {
 TEST_F(DownloaderTest, FileSentEncodedAgainstTheRequestIsRefused) {
     Serve("setup.exe", RandomBytes(5000, 3));
     auto server = StartServer(R"({"/setup.exe": {"gzip": "always"}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/setup.exe"), "setup.exe");
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(std::filesystem::exists(r.savedPath));
@@ -377,7 +377,7 @@ TEST_F(DownloaderTest, FileSentEncodedAgainstTheRequestIsRefused) {
 TEST_F(DownloaderTest, UnsafeSaveAsNamesAreReducedOrRefused) {
     Serve("f.bin", "data");
     auto server = StartServer("{}");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult reduced = Get(d, server->url("/f.bin"), "../../outside.exe");
     ASSERT_TRUE(reduced.ok) << reduced.error;
     EXPECT_EQ(std::filesystem::path(reduced.savedPath), TargetFolder(0) / "outside");
@@ -393,7 +393,7 @@ TEST_F(DownloaderTest, BrokenRangeResumesWhereItStoppedAndIsByteExact) {
     std::string data = RandomBytes(100000, 4);
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"break_after": 7000, "break_times": 2}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "7", 60000, 10000);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), data.substr(10000, 50001));
@@ -408,7 +408,7 @@ TEST_F(DownloaderTest, BrokenWholeFileContinuesInsteadOfAppendingTwice) {
     std::string data = RandomBytes(80000, 5);
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"break_after": 30000, "break_times": 1}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), data);
@@ -421,7 +421,7 @@ TEST_F(DownloaderTest, BrokenWholeFileContinuesInsteadOfAppendingTwice) {
 TEST_F(DownloaderTest, RangeThatBringsNothingNewGivesUpAfterTwoPauses) {
     Serve("f.bin", RandomBytes(50000, 6));
     auto server = StartServer(R"({"/f.bin": {"break_after": 0}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = InnerGet(d, server->url("/f.bin"), "0", 20000, 0);
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.retry);
@@ -441,7 +441,7 @@ class BadRangeTable : public DownloaderFixture, public ::testing::WithParamInter
 TEST_P(BadRangeTable, PartIsRefusedAndNoFileRemains) {
     Serve("f.bin", RandomBytes(50000, 7));
     auto server = StartServer(std::string(R"({"/f.bin": )") + GetParam().route + "}");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "1", 30000, 10000);
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(d.rangeRefused());
@@ -466,7 +466,7 @@ TEST_F(DownloaderTest, RedirectsAreFollowedAndReported) {
         bool temp;
     };
     for (Case c : {Case{"/temp", true}, Case{"/perm", false}, Case{"/rel", true}}) {
-        Downloader d(0, false, nullptr, nullptr);
+        Downloader d(0, false, nullptr, nullptr, settings());
         CallResult r = InnerGet(d, server->url(c.path), "");
         ASSERT_TRUE(r.ok) << c.path << ": " << r.error;
         EXPECT_EQ(d.content, "target\r\n") << c.path;
@@ -487,7 +487,7 @@ TEST_F(DownloaderTest, RedirectsToOtherSchemesOrDownToHttpAreRefused) {
                               true);
     Downloader::SetExtraCAFile(server->caFile().string());
     for (std::string url : {server->url("/ftp"), server->url("/local"), server->tlsUrl("/down")}) {
-        Downloader d(0, false, nullptr, nullptr);
+        Downloader d(0, false, nullptr, nullptr, settings());
         CallResult r = InnerGet(d, url, "");
         EXPECT_FALSE(r.ok) << url;
         EXPECT_FALSE(r.retry) << url;
@@ -495,7 +495,7 @@ TEST_F(DownloaderTest, RedirectsToOtherSchemesOrDownToHttpAreRefused) {
     }
     EXPECT_TRUE(server->requestsFor("/f.txt").empty());
 
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult up = InnerGet(d, server->url("/up"), "");
     ASSERT_TRUE(up.ok) << up.error;
     EXPECT_EQ(d.content, "target\r\n");
@@ -506,14 +506,14 @@ TEST_F(DownloaderTest, HttpsWorksWithTheTrustedCaAndFailsClearlyWithout) {
     Serve("f.bin", data);
     auto server = StartServer("{}", true);
 
-    Downloader untrusted(0, false, nullptr, nullptr);
+    Downloader untrusted(0, false, nullptr, nullptr, settings());
     CallResult bad = Get(untrusted, server->tlsUrl("/f.bin"), "f.bin");
     EXPECT_FALSE(bad.ok);
     EXPECT_THAT(bad.error, HasSubstr("certificate"));
     EXPECT_FALSE(std::filesystem::exists(bad.savedPath));
 
     Downloader::SetExtraCAFile(server->caFile().string());
-    Downloader trusted(0, false, nullptr, nullptr);
+    Downloader trusted(0, false, nullptr, nullptr, settings());
     CallResult good = Get(trusted, server->tlsUrl("/f.bin"), "f.bin");
     ASSERT_TRUE(good.ok) << good.error;
     EXPECT_EQ(testsupport::ReadFile(good.savedPath), data);
@@ -522,7 +522,7 @@ TEST_F(DownloaderTest, HttpsWorksWithTheTrustedCaAndFailsClearlyWithout) {
 TEST_F(DownloaderTest, SilentServerTimesOut) {
     cfg_->Preferences.TimeoutSeconds = 1;
     auto server = StartServer(R"({"/slow": {"body": "0123456789", "stall_after": 2, "stall_seconds": 30}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = InnerGet(d, server->url("/slow"), "");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));
@@ -533,7 +533,7 @@ TEST_F(DownloaderTest, ProgressReachesTheOwnerRecord) {
     Serve("f.bin", data);
     auto server = StartServer("{}");
     RecordingProgress progress;
-    Downloader d(0, false, &progress, nullptr);
+    Downloader d(0, false, &progress, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(progress.total(), 300000);
@@ -548,7 +548,7 @@ TEST_F(DownloaderTest, ConfiguredProxyCarriesPlainHttpRequests) {
     cfg_->HttpProxyPort = server->port();
     cfg_->HttpsProxyHost = "192.0.2.1";  // must not be used for a plain http address
     cfg_->HttpsProxyPort = 9;
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = InnerGet(d, "http://download.example.invalid/f.txt", "");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.content, "through the proxy\r\n");
@@ -560,7 +560,7 @@ TEST_F(DownloaderTest, ConfiguredProxyCarriesPlainHttpRequests) {
 TEST_F(DownloaderTest, PageThatAlwaysBreaksEndsAfterAFewRequests) {
     Serve("page.txt", RandomBytes(20000, 19));
     auto server = StartServer(R"({"/page.txt": {"break_after": 100}})");
-    Downloader d(0, false, nullptr, nullptr);
+    Downloader d(0, false, nullptr, nullptr, settings());
     CallResult r = InnerGet(d, server->url("/page.txt"), "");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));

@@ -98,7 +98,9 @@ protected:
         testsupport::WriteFile(home_->root() / "www" / name, data);
     }
 
-    std::filesystem::path TargetFolder(int threadNum) const { return Downloader::TargetFolder(threadNum); }
+    // The settings a download started now takes from the test's Configuration.
+    DownloadSettings settings() const { return cfg_->downloadSettings(); }
+    std::filesystem::path TargetFolder(int threadNum) const { return settings().TargetFolder(threadNum); }
 
     std::unique_ptr<testsupport::IsolatedHome> home_;
     std::vector<std::unique_ptr<testsupport::ScopedEnv>> proxyEnv_;

@@ -64,7 +64,7 @@ TEST_F(SegmentedDownloadTest, FiveMegabytesArriveThroughFiveParallelPartsByteExa
     // A per-connection rate makes the parts overlap, as on a real link.
     auto server = StartServer(R"({"/setup.exe": {"rate": 4000000}})");
     RecordingProgress progress;
-    Downloader d(1, true, &progress, nullptr);
+    Downloader d(1, true, &progress, nullptr, settings());
     CallResult r = Get(d, server->url("/setup.exe"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(fs::path(r.savedPath), TargetFolder(1) / "setup.exe");
@@ -104,7 +104,7 @@ TEST_F(SegmentedDownloadTest, BrokenPartsResumeAndTheResultIsByteExact) {
     const std::string data = RandomBytes(600000, 11);
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"break_after": 45000, "break_times": 4}})");
-    Downloader d(2, true, nullptr, nullptr);
+    Downloader d(2, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
@@ -125,7 +125,7 @@ TEST_F(SegmentedDownloadTest, ServerExtensionReplacesTheSaveAsExtension) {
     Serve("dl", RandomBytes(150000, 12));
     auto server =
         StartServer(R"({"/dl": {"content_disposition": "attachment; filename=\"Installer.MSI\""}})");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/dl"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(fs::path(r.savedPath).filename(), "setup.msi");
@@ -135,7 +135,7 @@ TEST_F(SegmentedDownloadTest, UndeletableResultNameGetsTheNextFreeNumber) {
     Serve("f.bin", RandomBytes(150000, 13));
     auto server = StartServer("{}");
     fs::create_directories(TargetFolder(0) / "setup.exe" / "blocker");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(fs::path(r.savedPath), TargetFolder(0) / "setup_0.exe");
@@ -156,7 +156,7 @@ TEST_P(WholeRequestFallback, RightFileThroughOneWholeRequest) {
     const std::string data = RandomBytes(400000, 14);
     Serve("f.bin", data);
     auto server = StartServer(std::string(R"({"/f.bin": )") + GetParam().route + "}");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
@@ -177,7 +177,7 @@ TEST_F(SegmentedDownloadTest, FileShorterThanTheProbeSaidIsNeverASuccess) {
     const std::string data = RandomBytes(300000, 15);
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"announce_total": 310000}})");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "f.bin");
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(FolderEntries(0).empty());
@@ -186,7 +186,7 @@ TEST_F(SegmentedDownloadTest, FileShorterThanTheProbeSaidIsNeverASuccess) {
 TEST_F(SegmentedDownloadTest, OneFailingPartFailsTheDownloadAfterTheOthersAreFetched) {
     Serve("f.bin", RandomBytes(500000, 16));
     auto server = StartServer(R"({"/f.bin": {"range_status_from": {"start": 300000, "status": 404}}})");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "f.bin");
     EXPECT_FALSE(r.ok);
     std::set<std::string> asked;
@@ -202,7 +202,7 @@ TEST_F(SegmentedDownloadTest, OneFailingPartFailsTheDownloadAfterTheOthersAreFet
 TEST_F(SegmentedDownloadTest, ForbiddenProbeIsReportedForTheQueueToRetry) {
     Serve("f.bin", RandomBytes(1000, 17));
     auto server = StartServer(R"({"/f.bin": {"statuses": [403]}})");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin?id=1#anchor"), "f.bin");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, HasSubstr("Error 403"));
@@ -217,7 +217,7 @@ TEST_F(SegmentedDownloadTest, HttpsDownloadWithTheTestCa) {
     Serve("f.bin", data);
     auto server = StartServer("{}", true);
     Downloader::SetExtraCAFile(server->caFile().string());
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->tlsUrl("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
@@ -226,7 +226,7 @@ TEST_F(SegmentedDownloadTest, HttpsDownloadWithTheTestCa) {
 TEST_F(SegmentedDownloadTest, ProbeWithoutLengthFallsBackToOneRequest) {
     auto server =
         StartServer(R"({"/nolen": {"raw": "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nstreamed body"}})");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/nolen"), "f.txt");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), "streamed body");
@@ -237,11 +237,11 @@ TEST_F(SegmentedDownloadTest, ProbeWithoutLengthFallsBackToOneRequest) {
 TEST_F(SegmentedDownloadTest, WholeFileKeepsTheExtensionOfThePartedOne) {
     Serve("f.bin", RandomBytes(300000, 20));
     auto parted = StartServer("{}");
-    Downloader d1(0, true, nullptr, nullptr);
+    Downloader d1(0, true, nullptr, nullptr, settings());
     CallResult inParts = Get(d1, parted->url("/f.bin"), "ProbeSetup.sh");
     ASSERT_TRUE(inParts.ok) << inParts.error;
     auto whole = StartServer(R"({"/f.bin": {"ignore_range": true}})");
-    Downloader d2(1, true, nullptr, nullptr);
+    Downloader d2(1, true, nullptr, nullptr, settings());
     CallResult inOne = Get(d2, whole->url("/f.bin"), "ProbeSetup.sh");
     ASSERT_TRUE(inOne.ok) << inOne.error;
     EXPECT_EQ(fs::path(inParts.savedPath).filename(), "ProbeSetup.sh");
@@ -254,7 +254,7 @@ TEST_F(SegmentedDownloadTest, IdleThreadsTakeOverTheTailOfTheLastPartsByteExact)
     const std::string data = RandomBytes(4510000, 21);
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"rate": 1000000}})");
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
@@ -270,7 +270,7 @@ TEST_F(SegmentedDownloadTest, ServerBreakingOffAfterEveryByteFailsAfterFewReques
     Serve("f.bin", RandomBytes(5 * 1024 * 1024, 22));
     auto server = StartServer(R"({"/f.bin": {"break_after": 1, "break_min_body": 2}})");
     cfg_->Preferences.Attempts = 3;
-    Downloader d(0, true, nullptr, nullptr);
+    Downloader d(0, true, nullptr, nullptr, settings());
     CallResult r = Get(d, server->url("/f.bin"), "f.bin");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, HasSubstr("times without sending enough data"));
