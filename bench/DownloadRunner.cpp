@@ -22,20 +22,19 @@ int main(int argc, char** argv) {
     pollwick::DownloadSettings settings;
     settings.personalFolder = folder.string() + "/";
 
-    std::string savedPath;
-    std::string error;
-    bool tempRedirect = false;
-    std::string redirectedTo;
-    bool ok = false;
+    pollwick::DownloadRequest request;
+    request.url = argv[1];
+    request.saveToFilename = argv[2];
+    pollwick::DownloadResult result;
     std::jthread worker([&] {
         pollwick::Downloader downloader(0, true, nullptr, nullptr, settings);
-        ok = downloader.get(argv[1], argv[2], savedPath, error, tempRedirect, redirectedTo, "", "", -1, -1);
+        result = downloader.get(request);
     });
     worker.join();
-    if (!ok) {
-        std::fprintf(stderr, "download failed: %s\n", error.c_str());
+    if (!result.ok) {
+        std::fprintf(stderr, "download failed: %s\n", result.error.c_str());
         return 1;
     }
-    std::printf("%s\n", savedPath.c_str());
+    std::printf("%s\n", result.savedPath.c_str());
     return 0;
 }

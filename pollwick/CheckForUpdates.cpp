@@ -195,14 +195,14 @@ void WaitStartupDelay(const fs::path& programFolder, int32_t minutes) {
 // Asks the endpoint; the answer's body when the request gave a 200 with content.
 std::optional<std::string> RequestAnswer(const std::string& url) {
     Downloader downloader(0, false, nullptr, nullptr, config->downloadSettings());
-    std::string savedPath;
-    std::string error;
-    bool tempRedirect = false;
-    std::string redirectedTo;
-    const bool ok = downloader.get(url, "", savedPath, error, tempRedirect, redirectedTo, "", "", 0, 0);
-    if (!ok || downloader.statusCode != 200 || downloader.content.empty()) {
+    DownloadRequest request;
+    request.url = url;
+    request.rangeEnd = 0;
+    request.rangeStart = 0;
+    const DownloadResult result = downloader.get(request);
+    if (!result.ok || downloader.statusCode != 200 || downloader.content.empty()) {
         DebugLog(DEBUG_GENERAL, "CheckForUpdates: Request failed (status %d) %s", downloader.statusCode,
-                 error.c_str());
+                 result.error.c_str());
         return std::nullopt;
     }
     return std::move(downloader.content);

@@ -346,7 +346,8 @@ bool DownloadQueueThread::InnerCheckSite(std::string& filePath, const std::strin
     std::unique_ptr<Downloader> downloader;
     try {
         try {
-            downloader = std::make_unique<Downloader>(info_.threadNum, true, &info_, nullptr, config->downloadSettings());
+            downloader = std::make_unique<Downloader>(info_.threadNum, true, &info_, nullptr,
+                                                      config->downloadSettings());
         } catch (const std::bad_alloc&) {
             info_.locked_setStatusMsg("Could not initialize Downloader object - OUT OF MEMORY.");
             throw GWException("Out of memory allocating downloader");
@@ -368,12 +369,13 @@ bool DownloadQueueThread::InnerCheckSite(std::string& filePath, const std::strin
         info_.locked_setCurrAction("Downloading installer " + url);
         info_.locked_setStatusMsg("Downloading installer");
         Post(kMsgStatusChanged);
-        bool tempRedirect = false;
-        std::string redirectedTo;
-        std::string savedPath;
-        const bool ok =
-            downloader->get(url, saveAsName, savedPath, error, tempRedirect, redirectedTo, "", "", -1, -1);
-        filePath = savedPath;
+        DownloadRequest request;
+        request.url = url;
+        request.saveToFilename = saveAsName;
+        const DownloadResult download = downloader->get(request);
+        const bool ok = download.ok;
+        error = download.error;
+        filePath = download.savedPath;
         if (!ok && downloader->stopRequested()) {
             // Cancelled while downloading: ends as a cancel before the download does.
             info_.locked_setStatusMsg("Cancelled");

@@ -10,7 +10,8 @@
 namespace pollwick {
 
 inline constexpr int32_t kDefaultTimeoutSeconds = 10;
-inline constexpr const char* kDefaultUserAgent = "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1; Trident/4.0)";
+inline constexpr const char* kDefaultUserAgent =
+    "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1; Trident/4.0)";
 inline constexpr int32_t kDefaultAttempts = 3;
 
 struct DownloadSettings {

@@ -30,7 +30,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kErrorBodyLimit = Downloader::kAnswerLimit;
-constexpr size_t kMergeBlock = 64000;
 constexpr unsigned kJoinLogIntervalMs = 10000;
 
 const char* const kHint = "Please report this error including the link you are trying to monitor to ";
@@ -144,63 +143,6 @@ int64_t FileSize(FILE* f) {
     return fstat(fileno(f), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
-// An open file descriptor, closed with its owner.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { close(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    explicit operator bool() const { return fd_ >= 0; }
-    int get() const { return fd_; }
-    // False when closing reported an error (a write that did not reach the file).
-    bool close() {
-        const int fd = std::exchange(fd_, -1);
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-// Appends what `from` holds from its start to `to`; the bytes appended, or -1 on a failure. The kernel
-// copies between the files itself where it can; otherwise the bytes pass through kMergeBlock at a time.
-int64_t AppendFile(int from, int to) {
-    int64_t total = 0;
-    for (;;) {
-        const ssize_t n = copy_file_range(from, nullptr, to, nullptr, size_t{1} << 30, 0);
-        if (n > 0) {
-            total += n;
-        } else if (n == 0) {
-            return total;
-        } else if (errno != EINTR) {
-            const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP;
-            if (total > 0 || !unsupported) {
-                return -1;
-            }
-            break;
-        }
-    }
-    std::vector<char> buffer(kMergeBlock);
-    for (;;) {
-        const ssize_t got = read(from, buffer.data(), buffer.size());
-        if (got == 0) {
-            return total;
-        }
-        if (got < 0 && errno != EINTR) {
-            return -1;
-        }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = write(to, buffer.data() + done, static_cast<size_t>(got - done));
-            if (put < 0 && errno != EINTR) {
-                return -1;
-            }
-            done += std::max<ssize_t>(put, 0);
-        }
-        total += std::max<ssize_t>(got, 0);
-    }
-}
-
 std::string SocketErrorText(long code, const std::string& message) {
     return "Error downloading page. Socket error #" + std::to_string(code) + ". " + message;
 }
@@ -234,192 +176,6 @@ struct Downloader::Attempt {
     int64_t rangeTotal = -1;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 };
-
-// ---------------------------------------------------------------------------------------------------------
-// Part thread records.
-
-void DownloaderSubThreadInfo::lock() {
-    winutils::DebugLog(winutils::DEBUG_STATUS_LOCKS, "DownloaderSubThreadInfo::lock[%p]",
-                       static_cast<void*>(this));
-    lock_.lock();
-}
-
-void DownloaderSubThreadInfo::unlock() {
-    lock_.unlock();
-    winutils::DebugLog(winutils::DEBUG_STATUS_LOCKS, "DownloaderSubThreadInfo::unlock[%p]",
-                       static_cast<void*>(this));
-}
-
-void DownloaderSubThreadInfo::init() {
-    lock();
-    current_ = nullptr;
-    unlock();
-}
-
-void DownloaderSubThreadInfo::locked_setDownload(MyDownload* part) {
-    lock();
-    current_ = part;
-    position_ = part ? part->rangeStart : 0;
-    endLimit_ = part ? part->rangeEnd : 0;
-    unlock();
-}
-
-void DownloaderSubThreadInfo::locked_setPosition(int64_t position) {
-    lock();
-    position_ = position;
-    unlock();
-}
-
-int64_t DownloaderSubThreadInfo::locked_claim(int64_t from, int64_t n) {
-    lock();
-    int64_t allowed = std::clamp<int64_t>(endLimit_ - from + 1, 0, n);
-    position_ = from + allowed;
-    unlock();
-    return allowed;
-}
-
-int64_t DownloaderSubThreadInfo::locked_getEndLimit() {
-    lock();
-    int64_t end = endLimit_;
-    unlock();
-    return end;
-}
-
-int64_t DownloaderSubThreadInfo::locked_getRemaining(int64_t totalSize) {
-    lock();
-    const int64_t rest = current_ && !current_->done ? std::min(endLimit_, totalSize - 1) - position_ + 1 : 0;
-    unlock();
-    return rest;
-}
-
-std::optional<std::pair<int64_t, int64_t>> DownloaderSubThreadInfo::locked_splitRemainder(int64_t minPiece,
-                                                                                        int64_t totalSize) {
-    std::optional<std::pair<int64_t, int64_t>> piece;
-    lock();
-    if (current_ && !current_->done) {
-        // The last part asks up to the length itself; only bytes that exist count.
-        const int64_t remaining = std::min(endLimit_, totalSize - 1) - position_ + 1;
-        if (remaining >= 2 * minPiece) {
-            const int64_t mid = position_ + remaining / 2;
-            piece.emplace(mid, endLimit_);
-            endLimit_ = mid - 1;
-            current_->rangeEnd = endLimit_;
-        }
-    }
-    unlock();
-    return piece;
-}
-
-bool DownloaderSubThreadInfo::locked_getDownload(std::string& url, int& id, int64_t& rangeStart,
-                                                 int64_t& rangeEnd) {
-    lock();
-    bool has = current_ != nullptr;
-    if (has) {
-        url = current_->url;
-        id = current_->id;
-        rangeStart = current_->rangeStart;
-        rangeEnd = current_->rangeEnd;
-    }
-    unlock();
-    winutils::DebugLog(winutils::DEBUG_WORKERS, "DownloaderSubThreadInfo::locked_getDownload[%p]: %s",
-                       static_cast<void*>(this), has ? url.c_str() : "<none>");
-    return has;
-}
-
-void DownloaderSubThreadInfo::locked_updateVideoInfo(bool ok, const std::string& fileName,
-                                                     bool rangeRefused, const std::string& error) {
-    lock();
-    if (current_) {
-        current_->ok = ok;
-        current_->done = true;
-        current_->fileName = fileName;
-        current_->rangeRefused = rangeRefused;
-        current_->error = error;
-    }
-    unlock();
-    winutils::DebugLog(winutils::DEBUG_WORKERS,
-                       "DownloaderSubThreadInfo::locked_updateVideoInfo[%p]: ok=%d %s",
-                       static_cast<void*>(this), ok ? 1 : 0, fileName.c_str());
-}
-
-DownloaderSubThread::DownloaderSubThread(DownloaderSubThreadInfo& info)
-    : platform::TThread("part" + std::to_string(info.threadNum)), threadInfo(info) {}
-
-DownloaderSubThread::~DownloaderSubThread() {
-    TerminateAndWait();
-    winutils::DebugLog(winutils::DEBUG_GENERAL, "DownloaderSubThread::~DownloaderSubThread[%p]",
-                       static_cast<void*>(this));
-}
-
-void DownloaderSubThread::Execute() {
-    while (!Terminated()) {
-        MyDownload* part = threadInfo.owner_downloader->getMoreWorkForSubThread();
-        if (!part) {
-            break;
-        }
-        winutils::DebugLog(winutils::DEBUG_GENERAL, "DownloaderSubThread::Execute[%p]: part %d",
-                           static_cast<void*>(this), part->id);
-        try {
-            threadInfo.init();
-            threadInfo.locked_setDownload(part);
-            CheckSite();
-        } catch (const std::exception& e) {
-            winutils::DebugLog(winutils::DEBUG_GENERAL, "DownloaderSubThread::Execute[%p]: exception %s",
-                               static_cast<void*>(this), e.what());
-        }
-    }
-}
-
-void DownloaderSubThread::CheckSite() {
-    std::string url;
-    int id = -1;
-    int64_t rangeStart = -1;
-    int64_t rangeEnd = -1;
-    if (!threadInfo.locked_getDownload(url, id, rangeStart, rangeEnd)) {
-        winutils::DebugLog(winutils::DEBUG_WORKERS, "DownloaderSubThread::CheckSite[%p]: no part",
-                           static_cast<void*>(this));
-        return;
-    }
-    std::string path;
-    bool rangeRefused = false;
-    std::string error;
-    bool ok = InnerDownloadFilePart(url, id, rangeEnd, rangeStart, path, rangeRefused, error);
-    threadInfo.locked_updateVideoInfo(ok, path, rangeRefused, error);
-}
-
-bool DownloaderSubThread::InnerDownloadFilePart(const std::string& url, int id, int64_t rangeEnd,
-                                                int64_t rangeStart, std::string& path, bool& rangeRefused,
-                                                std::string& error) {
-    bool ok = false;
-    try {
-        if (!partDownloader_) {
-            partDownloader_ = std::make_unique<Downloader>(threadInfo.threadNum, false, nullptr, &threadInfo,
-                                                           threadInfo.owner_downloader->settings());
-        }
-        Downloader& part = *partDownloader_;
-        std::string fixedUrl = url;
-        FixURLParameters(fixedUrl);
-        bool tempRedirect = false;
-        std::string redirectedTo;
-        ok = part.get(fixedUrl, std::to_string(id), path, error, tempRedirect, redirectedTo, "", "", rangeEnd,
-                      rangeStart);
-        rangeRefused = part.rangeRefused();
-        if (!ok) {
-            if (part.statusCode == 401) {
-                error = winutils::ConfigurationBase::GetText("DOWNLOADQUEUE_25",
-                                               "Authentication required. Please edit the site and enter a "
-                                               "username and password on the Login tab.");
-            }
-            throw GWSiteCheckException(
-                winutils::ConfigurationBase::GetText("DOWNLOADQUEUE_27", "Could not download page:") + " " + error);
-        }
-    } catch (const std::exception& e) {
-        winutils::DebugLog(winutils::DEBUG_WORKERS, "DownloaderSubThread::InnerDownloadFilePart[%p]: %s",
-                           static_cast<void*>(this), e.what());
-        ok = false;
-    }
-    return ok;
-}
 
 // ---------------------------------------------------------------------------------------------------------
 // Construction and settings.
@@ -739,8 +495,8 @@ size_t Downloader::OnBody(char* data, size_t size, size_t count, void* self) {
     if (a.file) {
         size_t wanted = n;
         if (d->parentSubInfo && a.askedStart >= 0 && a.askedEnd >= 0) {
-            wanted = static_cast<size_t>(d->parentSubInfo->locked_claim(a.askedStart + a.written,
-                                                                       static_cast<int64_t>(n)));
+            wanted = static_cast<size_t>(
+                d->parentSubInfo->locked_claim(a.askedStart + a.written, static_cast<int64_t>(n)));
             if (wanted < n) {
                 a.abort = Abort::RangeShrunk;  // another thread fetches the rest
             }
@@ -980,8 +736,9 @@ std::string Downloader::statusErrorText(int status, long errorCode, const std::s
         default:
             break;
     }
-    std::string text = winutils::ConfigurationBase::GetText("DOWNLOADER_4", "Error downloading page. Error code:") +
-                       " Socket error #" + std::to_string(errorCode) + ". ";
+    std::string text =
+        winutils::ConfigurationBase::GetText("DOWNLOADER_4", "Error downloading page. Error code:") +
+        " Socket error #" + std::to_string(errorCode) + ". ";
     if (status != 0) {
         text += "HTTP status: " + std::to_string(status) + ". " + message;
     }
@@ -1060,260 +817,64 @@ CURLcode Downloader::perform(const std::string& url, FILE* file) {
     return code;
 }
 
-bool Downloader::innerGet(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
-                          std::string& error, bool& lastErrorAllowsRetry, bool& tempRedirect,
-                          std::string& redirectedTo, const std::string& sitePassword,
-                          const std::string& siteUserName, int64_t rangeEnd, int64_t rangeStart) {
-    DLOG("BEGIN [%s] [%s] %lld-%lld", url.c_str(), saveToFilename.c_str(), static_cast<long long>(rangeStart),
-         static_cast<long long>(rangeEnd));
-    redirectedTo.clear();
-    tempRedirect = false;
-    lastErrorAllowsRetry = true;
-    bool result = true;
-    init(url, siteUserName, sitePassword);
-    if (!HTTP) {
-        statusCode = 599;
-        error =
-            winutils::ConfigurationBase::GetText("DOWNLOADER_1",
-                                   "Internal Gorsewind error: OUT OF MEMORY! Free some resources and restart "
-                                   "Gorsewind! Could not allocate HTTP client");
-        return false;
-    }
-    target_ = saveToFilename.empty()         ? Target::Memory
-              : saveToFilename == kProbeName ? Target::Probe
-                                             : Target::File;
-    if (target_ == Target::File) {
-        auto safe = SafeServerFileName(saveToFilename);
-        if (!safe) {
-            statusCode = 599;
-            lastErrorAllowsRetry = false;
-            error = "Error downloading page. Refused the file name \"" + saveToFilename + "\".";
-            DLOG("%s", error.c_str());
-            return false;
-        }
-        fs::path folder = targetFolder();
-        std::error_code ec;
-        fs::create_directories(folder, ec);
-        std::string name = *safe;
-        while (fs::exists(folder / name, ec)) {
-            if (!fs::remove(folder / name, ec) || ec) {
-                name = "_" + name;
-            }
-        }
-        savedPath = (folder / name).string();
-    }
-
-    const bool range = rangeStart >= 0 && rangeEnd > 0;
-    receivedBefore = 0;
-    rangeRefused_ = false;
-    probeRangeHonoured_ = false;
+// The state of one innerGet across its attempts.
+struct Downloader::RequestRun {
+    const DownloadRequest& request;
+    DownloadResult& result;
+    const bool range;  // a byte range is asked for
     int attempts = 0;
     bool fallbackHttp10 = false;
     bool fallbackNoGzip = false;
-    int stalled = 0;
+    int stalled = 0;  // breaks in a row that brought nothing new
     int64_t lastExceptionProgress = 0;
     int64_t rangeLength = -1;  // bytes the range holds, once a server has told
+    int brokenRequests = 0;    // in a row, for the back-off
     bool goOn = true;
 
-    int brokenRequests = 0;  // in a row, for the back-off
-    while (goOn && lastErrorAllowsRetry) {
-        if (stopRequested()) {
-            result = false;
-            lastErrorAllowsRetry = false;
-            error = kCancelledText;
-            break;
-        }
-        if (downloadRoot().noProgressLimitReached()) {
-            result = false;
-            lastErrorAllowsRetry = false;
-            error = NoProgressText();
-            break;
-        }
-        redirected = false;
-        lastReportedProgress = 0;
-        if (receivedBefore == 0 && !range) {
-            if (fallbackHttp10) {
-                init(url, siteUserName, sitePassword);
-                http10_ = true;
-            }
-            if (fallbackNoGzip) {
-                init(url, siteUserName, sitePassword);
-                acceptEncoding_ = "gzip;q=0";
-            }
-        }
-        receivedThisAttempt = 0;
+    // Ends the request as failed, without a further attempt.
+    void fail(std::string error, bool retryAllowed = false) {
+        result.ok = false;
+        result.lastErrorAllowsRetry = retryAllowed;
+        result.error = std::move(error);
+        goOn = false;
+    }
+};
+
+DownloadResult Downloader::innerGet(const DownloadRequest& request) {
+    DLOG("BEGIN [%s] [%s] %lld-%lld", request.url.c_str(), request.saveToFilename.c_str(),
+         static_cast<long long>(request.rangeStart), static_cast<long long>(request.rangeEnd));
+    DownloadResult result;
+    result.ok = true;
+    init(request.url, request.siteUserName, request.sitePassword);
+    if (!HTTP) {
+        statusCode = 599;
+        result.ok = false;
+        result.error = winutils::ConfigurationBase::GetText(
+            "DOWNLOADER_1",
+            "Internal Gorsewind error: OUT OF MEMORY! Free some resources and restart Gorsewind! Could not "
+            "allocate HTTP client");
+        return result;
+    }
+    target_ = request.saveToFilename.empty()         ? Target::Memory
+              : request.saveToFilename == kProbeName ? Target::Probe
+                                                     : Target::File;
+    if (target_ == Target::File && !prepareFileTarget(request.saveToFilename, result)) {
+        return result;
+    }
+    receivedBefore = 0;
+    rangeRefused_ = false;
+    probeRangeHonoured_ = false;
+
+    RequestRun run{request, result, request.rangeStart >= 0 && request.rangeEnd > 0};
+    while (run.goOn && result.lastErrorAllowsRetry) {
         Attempt a;
         attempt_ = &a;
         FilePtr file;
-        std::string rangeHeader;
-        if (target_ == Target::File) {
-            if (range && rangeLength >= 0 && receivedBefore >= rangeLength) {
-                break;  // every byte of the range is here; only the close went wrong
-            }
-            if (range && rangeStart + receivedBefore > rangeLimit(rangeEnd)) {
-                break;  // the part was cut short and every byte of it is here
-            }
-            file.reset(fopen(savedPath.c_str(), attempts == 0 ? "w+b" : "r+b"));
-            if (file) {
-                // The client hands the body over in small pieces: they go to disk a batch at a time.
-                fileBuffer_.resize(ReceiveBatch::kMaxBatch);
-                setvbuf(file.get(), fileBuffer_.data(), _IOFBF, fileBuffer_.size());
-            }
-            if (!file || fseek(file.get(), 0, SEEK_END) != 0) {
-                result = false;
-                lastErrorAllowsRetry = false;
-                statusCode = 599;
-                error = "Error downloading page. Could not write the file \"" + savedPath + "\".";
-                break;
-            }
-            if (range) {
-                a.askedStart = rangeStart + receivedBefore;
-                a.askedEnd = rangeLimit(rangeEnd);
-                rangeHeader = std::to_string(a.askedStart) + "-" + std::to_string(a.askedEnd);
-                if (parentSubInfo) {
-                    parentSubInfo->locked_setPosition(a.askedStart);
-                }
-            } else if (receivedBefore > 0) {
-                // Continue the whole file after what is already written, never append it twice.
-                a.askedStart = receivedBefore;
-                a.resumeWhole = true;
-                rangeHeader = std::to_string(receivedBefore) + "-";
-            }
-        } else if (target_ == Target::Probe) {
-            a.askedStart = 0;
-            a.askedEnd = 1;
-            rangeHeader = "0-1";
+        if (!prepareAttempt(run, a, file)) {
+            break;
         }
-        applyHeaders(requestEncoding(), rangeHeader);
-        DLOG("attempt %d http10=%d encoding [%s] range [%s]", attempts, http10_ ? 1 : 0,
-             requestEncoding().c_str(), rangeHeader.c_str());
-        CURLcode code = perform(url, file.get());
-        if (parentSubInfo && file && !a.bodyIsError && a.written != receivedThisAttempt) {
-            HTTPReceiveProcess(0, a.written);  // a transfer cut at the part's end reports its last bytes here
-        }
-        statusCode = static_cast<int>(a.status);
-        content = target_ == Target::File ? std::string() : StringListText(a.body);
-        if (a.answeredLength >= 0 && range) {
-            rangeLength = a.answeredLength + (a.askedStart - rangeStart);
-        }
-        std::string message = a.errorBuffer[0] ? a.errorBuffer : curl_easy_strerror(code);
-
-        if (stopRequested()) {
-            // Whatever the transfer got so far: a stopped request has no result.
-            result = false;
-            lastErrorAllowsRetry = false;
-            error = kCancelledText;
-            goOn = false;
-        } else if (a.abort == Abort::RangeShrunk) {
-            goOn = false;  // the part now ends here and is complete; another thread fetches the rest
-        } else if (a.abort == Abort::TooLarge) {
-            content.clear();
-            result = false;
-            lastErrorAllowsRetry = false;
-            error = "Error downloading page. The answer is longer than " + std::to_string(kAnswerLimit) +
-                    " bytes.";
-            goOn = false;
-        } else if (a.abort == Abort::BadRedirect) {
-            result = false;
-            lastErrorAllowsRetry = false;
-            error = "Error downloading page. Refused to follow the redirect to \"" + a.abortDetail + "\".";
-            goOn = false;
-        } else if (a.abort == Abort::RangeRefused && target_ == Target::Probe) {
-            // The answer still tells the length; the caller downloads the file whole.
-            goOn = false;
-        } else if (a.abort == Abort::RangeRefused) {
-            result = false;
-            lastErrorAllowsRetry = false;
-            rangeRefused_ = true;
-            error = "Error downloading page. The server did not send the byte range that was asked for.";
-            goOn = false;
-        } else if (a.abort == Abort::Encoded) {
-            result = false;
-            lastErrorAllowsRetry = false;
-            error = "Error downloading page. The server sent the file encoded (" + a.abortDetail +
-                    ") although it was asked not to.";
-            goOn = false;
-        } else if ((code == CURLE_OK || a.errorBodyCut) && a.status >= 400) {
-            lastErrorAllowsRetry = errorAllowsRetry(static_cast<int>(a.status));
-            if (!fallbackHttp10 && lastErrorAllowsRetry) {
-                fallbackHttp10 = true;
-            } else if (!fallbackNoGzip && lastErrorAllowsRetry) {
-                fallbackNoGzip = true;
-            } else {
-                goOn = false;
-                if (!a.errorBody.empty() && a.status >= 500 && target_ == Target::Memory) {
-                    content = StringListText(a.errorBody);
-                } else {
-                    result = false;
-                    error = statusErrorText(static_cast<int>(a.status), a.status, a.reason);
-                }
-            }
-        } else {
-            bool shortRange = code == CURLE_OK && a.answeredLength >= 0 && a.written < a.answeredLength;
-            if (code != CURLE_OK || shortRange) {
-                if (shortRange) {
-                    code = CURLE_PARTIAL_FILE;
-                    message = "The server sent fewer bytes than it announced.";
-                }
-                // Connection trouble: resume what can be resumed, else the two fallbacks.
-                if (file) {
-                    receivedBefore = FileSize(file.get());
-                }
-                if (receivedBefore != 0 || range) {
-                    bool moved = target_ == Target::File && receivedBefore != lastExceptionProgress;
-                    const bool gainedLittle = !moved || receivedBefore - lastExceptionProgress < kProgressBytes;
-                    if (gainedLittle && !downloadRoot().noteRequestWithoutProgress()) {
-                        goOn = false;
-                        result = false;
-                        lastErrorAllowsRetry = false;
-                        error = NoProgressText();
-                    } else if (!moved) {
-                        if (stalled < 2) {
-                            ++stalled;
-                            pause(100 * stalled);
-                        } else {
-                            goOn = false;
-                            result = false;
-                            lastErrorAllowsRetry = false;
-                            error = SocketErrorText(code, message);
-                        }
-                    } else {
-                        lastExceptionProgress = receivedBefore;
-                        stalled = 0;
-                        // A server that keeps breaking off after a few bytes is not asked again at once.
-                        brokenRequests = gainedLittle ? brokenRequests + 1 : 0;
-                        if (brokenRequests > 0) {
-                            pause(backOffMs(brokenRequests));
-                        }
-                    }
-                } else if (code != CURLE_OK && a.status != 404 && !fallbackHttp10) {
-                    fallbackHttp10 = true;
-                } else if (!fallbackNoGzip && a.status != 404) {
-                    fallbackNoGzip = true;
-                } else {
-                    goOn = false;
-                    result = false;
-                    error = SocketErrorText(code, message);
-                }
-            } else {
-                goOn = false;
-                bool strict = useThreads || target_ != Target::Memory;
-                if (strict && a.status != 200 && a.status != 206) {
-                    result = false;
-                    error =
-                        a.status == -1
-                            ? winutils::ConfigurationBase::GetText("DOWNLOADER_3",
-                                                     "Error downloading page - domain lookup failed")
-                            : winutils::ConfigurationBase::GetText("DOWNLOADER_4", "Error downloading page. Error code:") +
-                                  " " + std::to_string(a.status);
-                }
-                if (result && !fallbackNoGzip && target_ == Target::Memory &&
-                    static_cast<int64_t>(content.size()) < expectedContentLength) {
-                    fallbackNoGzip = true;
-                    goOn = true;
-                }
-            }
-        }
+        const CURLcode code = transfer(run, a, file.get());
+        classify(run, a, code, file.get());
         if (file) {
             DLOG("file size now %lld", static_cast<long long>(FileSize(file.get())));
             file.reset();
@@ -1321,33 +882,264 @@ bool Downloader::innerGet(const std::string& url, const std::string& saveToFilen
             receivedBefore += receivedThisAttempt;
         }
         attempt_ = nullptr;
-        ++attempts;
+        ++run.attempts;
     }
     attempt_ = nullptr;
 
     if (redirected) {
-        char* effective = nullptr;
-        curl_easy_getinfo(HTTP.get(), CURLINFO_EFFECTIVE_URL, &effective);
-        redirectUrl = effective ? effective : "";
-        tempRedirect = redirectCode == 302 || redirectCode == 307;
-        redirectedTo = redirectUrl;
-        std::string lower = Lower(redirectedTo);
-        if (!StartsWith(lower, "http://") && !StartsWith(lower, "https://")) {
-            std::string server = serverPartOf(url);
-            if (StartsWith(redirectedTo, "/")) {
-                StripTrailingSlashes(server);
-            } else {
-                AddTrailingSlash(server);
-            }
-            redirectedTo = server + redirectedTo;
+        reportRedirect(request.url, result);
+    }
+    if (!result.ok && target_ == Target::File && !result.savedPath.empty()) {
+        std::error_code ignored;
+        fs::remove(result.savedPath, ignored);  // a failed file is never left looking like a result
+    }
+    DLOG("END result=%d status=%d error [%s]", result.ok ? 1 : 0, statusCode, result.error.c_str());
+    return result;
+}
+
+bool Downloader::prepareFileTarget(const std::string& saveToFilename, DownloadResult& result) {
+    auto safe = SafeServerFileName(saveToFilename);
+    if (!safe) {
+        statusCode = 599;
+        result.ok = false;
+        result.lastErrorAllowsRetry = false;
+        result.error = "Error downloading page. Refused the file name \"" + saveToFilename + "\".";
+        DLOG("%s", result.error.c_str());
+        return false;
+    }
+    fs::path folder = targetFolder();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    std::string name = *safe;
+    while (fs::exists(folder / name, ec)) {
+        if (!fs::remove(folder / name, ec) || ec) {
+            name = "_" + name;
         }
     }
-    if (!result && target_ == Target::File && !savedPath.empty()) {
-        std::error_code ignored;
-        fs::remove(savedPath, ignored);  // a failed file is never left looking like a result
+    result.savedPath = (folder / name).string();
+    return true;
+}
+
+bool Downloader::prepareAttempt(RequestRun& run, Attempt& a, FilePtr& file) {
+    const DownloadRequest& request = run.request;
+    if (stopRequested()) {
+        run.fail(kCancelledText);
+        return false;
     }
-    DLOG("END result=%d status=%d error [%s]", result ? 1 : 0, statusCode, error.c_str());
-    return result;
+    if (downloadRoot().noProgressLimitReached()) {
+        run.fail(NoProgressText());
+        return false;
+    }
+    redirected = false;
+    lastReportedProgress = 0;
+    if (receivedBefore == 0 && !run.range) {
+        if (run.fallbackHttp10) {
+            init(request.url, request.siteUserName, request.sitePassword);
+            http10_ = true;
+        }
+        if (run.fallbackNoGzip) {
+            init(request.url, request.siteUserName, request.sitePassword);
+            acceptEncoding_ = "gzip;q=0";
+        }
+    }
+    receivedThisAttempt = 0;
+    std::string rangeHeader;
+    if (target_ == Target::File) {
+        if (run.range && run.rangeLength >= 0 && receivedBefore >= run.rangeLength) {
+            return false;  // every byte of the range is here; only the close went wrong
+        }
+        if (run.range && request.rangeStart + receivedBefore > rangeLimit(request.rangeEnd)) {
+            return false;  // the part was cut short and every byte of it is here
+        }
+        file.reset(fopen(run.result.savedPath.c_str(), run.attempts == 0 ? "w+b" : "r+b"));
+        if (file) {
+            // The client hands the body over in small pieces: they go to disk a batch at a time.
+            fileBuffer_.resize(ReceiveBatch::kMaxBatch);
+            setvbuf(file.get(), fileBuffer_.data(), _IOFBF, fileBuffer_.size());
+        }
+        if (!file || fseek(file.get(), 0, SEEK_END) != 0) {
+            statusCode = 599;
+            run.fail("Error downloading page. Could not write the file \"" + run.result.savedPath + "\".");
+            return false;
+        }
+        if (run.range) {
+            a.askedStart = request.rangeStart + receivedBefore;
+            a.askedEnd = rangeLimit(request.rangeEnd);
+            rangeHeader = std::to_string(a.askedStart) + "-" + std::to_string(a.askedEnd);
+            if (parentSubInfo) {
+                parentSubInfo->locked_setPosition(a.askedStart);
+            }
+        } else if (receivedBefore > 0) {
+            // Continue the whole file after what is already written, never append it twice.
+            a.askedStart = receivedBefore;
+            a.resumeWhole = true;
+            rangeHeader = std::to_string(receivedBefore) + "-";
+        }
+    } else if (target_ == Target::Probe) {
+        a.askedStart = 0;
+        a.askedEnd = 1;
+        rangeHeader = "0-1";
+    }
+    applyHeaders(requestEncoding(), rangeHeader);
+    DLOG("attempt %d http10=%d encoding [%s] range [%s]", run.attempts, http10_ ? 1 : 0,
+         requestEncoding().c_str(), rangeHeader.c_str());
+    return true;
+}
+
+CURLcode Downloader::transfer(RequestRun& run, Attempt& a, FILE* file) {
+    const CURLcode code = perform(run.request.url, file);
+    if (parentSubInfo && file && !a.bodyIsError && a.written != receivedThisAttempt) {
+        HTTPReceiveProcess(0, a.written);  // a transfer cut at the part's end reports its last bytes here
+    }
+    statusCode = static_cast<int>(a.status);
+    content = target_ == Target::File ? std::string() : StringListText(a.body);
+    if (a.answeredLength >= 0 && run.range) {
+        run.rangeLength = a.answeredLength + (a.askedStart - run.request.rangeStart);
+    }
+    return code;
+}
+
+void Downloader::classify(RequestRun& run, const Attempt& a, CURLcode code, FILE* file) {
+    if (stopRequested()) {
+        // Whatever the transfer got so far: a stopped request has no result.
+        run.fail(kCancelledText);
+    } else if (a.abort != Abort::None) {
+        classifyAbort(run, a);
+    } else if ((code == CURLE_OK || a.errorBodyCut) && a.status >= 400) {
+        classifyErrorStatus(run, a);
+    } else if (code != CURLE_OK || (a.answeredLength >= 0 && a.written < a.answeredLength)) {
+        classifyBrokenTransfer(run, a, code, file);
+    } else {
+        classifyCompleted(run, a);
+    }
+}
+
+void Downloader::classifyAbort(RequestRun& run, const Attempt& a) {
+    switch (a.abort) {
+        case Abort::RangeShrunk:
+            run.goOn = false;  // the part now ends here and is complete; another thread fetches the rest
+            break;
+        case Abort::TooLarge:
+            content.clear();
+            run.fail("Error downloading page. The answer is longer than " + std::to_string(kAnswerLimit) +
+                     " bytes.");
+            break;
+        case Abort::BadRedirect:
+            run.fail("Error downloading page. Refused to follow the redirect to \"" + a.abortDetail + "\".");
+            break;
+        case Abort::RangeRefused:
+            if (target_ == Target::Probe) {
+                run.goOn = false;  // the answer still tells the length; the caller downloads the file whole
+            } else {
+                rangeRefused_ = true;
+                run.fail(
+                    "Error downloading page. The server did not send the byte range that was asked for.");
+            }
+            break;
+        case Abort::Encoded:
+            run.fail("Error downloading page. The server sent the file encoded (" + a.abortDetail +
+                     ") although it was asked not to.");
+            break;
+        case Abort::None:
+            break;
+    }
+}
+
+void Downloader::classifyErrorStatus(RequestRun& run, const Attempt& a) {
+    DownloadResult& result = run.result;
+    result.lastErrorAllowsRetry = errorAllowsRetry(static_cast<int>(a.status));
+    if (!run.fallbackHttp10 && result.lastErrorAllowsRetry) {
+        run.fallbackHttp10 = true;
+    } else if (!run.fallbackNoGzip && result.lastErrorAllowsRetry) {
+        run.fallbackNoGzip = true;
+    } else {
+        run.goOn = false;
+        if (!a.errorBody.empty() && a.status >= 500 && target_ == Target::Memory) {
+            content = StringListText(a.errorBody);
+        } else {
+            result.ok = false;
+            result.error = statusErrorText(static_cast<int>(a.status), a.status, a.reason);
+        }
+    }
+}
+
+void Downloader::classifyBrokenTransfer(RequestRun& run, const Attempt& a, CURLcode code, FILE* file) {
+    std::string message = a.errorBuffer[0] ? a.errorBuffer : curl_easy_strerror(code);
+    if (code == CURLE_OK) {
+        code = CURLE_PARTIAL_FILE;  // a range answer shorter than it announced
+        message = "The server sent fewer bytes than it announced.";
+    }
+    // Connection trouble: resume what can be resumed, else the two fallbacks.
+    if (file) {
+        receivedBefore = FileSize(file);
+    }
+    if (receivedBefore == 0 && !run.range) {
+        if (code != CURLE_OK && a.status != 404 && !run.fallbackHttp10) {
+            run.fallbackHttp10 = true;
+        } else if (!run.fallbackNoGzip && a.status != 404) {
+            run.fallbackNoGzip = true;
+        } else {
+            run.fail(SocketErrorText(code, message), true);
+        }
+        return;
+    }
+    const bool moved = target_ == Target::File && receivedBefore != run.lastExceptionProgress;
+    const bool gainedLittle = !moved || receivedBefore - run.lastExceptionProgress < kProgressBytes;
+    if (gainedLittle && !downloadRoot().noteRequestWithoutProgress()) {
+        run.fail(NoProgressText());
+    } else if (!moved) {
+        if (run.stalled < 2) {
+            ++run.stalled;
+            pause(100 * run.stalled);
+        } else {
+            run.fail(SocketErrorText(code, message));
+        }
+    } else {
+        run.lastExceptionProgress = receivedBefore;
+        run.stalled = 0;
+        // A server that keeps breaking off after a few bytes is not asked again at once.
+        run.brokenRequests = gainedLittle ? run.brokenRequests + 1 : 0;
+        if (run.brokenRequests > 0) {
+            pause(backOffMs(run.brokenRequests));
+        }
+    }
+}
+
+void Downloader::classifyCompleted(RequestRun& run, const Attempt& a) {
+    DownloadResult& result = run.result;
+    run.goOn = false;
+    const bool strict = useThreads || target_ != Target::Memory;
+    if (strict && a.status != 200 && a.status != 206) {
+        result.ok = false;
+        result.error = a.status == -1 ? winutils::ConfigurationBase::GetText(
+                                            "DOWNLOADER_3", "Error downloading page - domain lookup failed")
+                                      : winutils::ConfigurationBase::GetText(
+                                            "DOWNLOADER_4", "Error downloading page. Error code:") +
+                                            " " + std::to_string(a.status);
+    }
+    if (result.ok && !run.fallbackNoGzip && target_ == Target::Memory &&
+        static_cast<int64_t>(content.size()) < expectedContentLength) {
+        run.fallbackNoGzip = true;
+        run.goOn = true;
+    }
+}
+
+void Downloader::reportRedirect(const std::string& url, DownloadResult& result) {
+    char* effective = nullptr;
+    curl_easy_getinfo(HTTP.get(), CURLINFO_EFFECTIVE_URL, &effective);
+    redirectUrl = effective ? effective : "";
+    result.tempRedirect = redirectCode == 302 || redirectCode == 307;
+    result.redirectedTo = redirectUrl;
+    std::string lower = Lower(result.redirectedTo);
+    if (!StartsWith(lower, "http://") && !StartsWith(lower, "https://")) {
+        std::string server = serverPartOf(url);
+        if (StartsWith(result.redirectedTo, "/")) {
+            StripTrailingSlashes(server);
+        } else {
+            AddTrailingSlash(server);
+        }
+        result.redirectedTo = server + result.redirectedTo;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -1454,26 +1246,15 @@ int64_t Downloader::partsReceivedSum() const {
     return partsReceivedSum_;
 }
 
-bool Downloader::singleRequest(const std::string& url, const std::string& name, std::string& savedPath,
-                               std::string& error, bool& tempRedirect, std::string& redirectedTo,
-                               const std::string& password, const std::string& user, int64_t rangeEnd,
-                               int64_t rangeStart, int& attemptsLeft, bool& lastErrorAllowsRetry) {
-    const std::string errorIn = error;
-    const bool tempIn = tempRedirect;
-    const std::string redirectIn = redirectedTo;
-    bool result = false;
-    lastErrorAllowsRetry = true;
+DownloadResult Downloader::singleRequest(const DownloadRequest& request, int& attemptsLeft) {
+    DownloadResult result;
     do {
-        error = errorIn;
-        tempRedirect = tempIn;
-        redirectedTo = redirectIn;
-        result = innerGet(url, name, savedPath, error, lastErrorAllowsRetry, tempRedirect, redirectedTo,
-                          password, user, rangeEnd, rangeStart);
-        if (!result && attemptsLeft > 1 && lastErrorAllowsRetry) {
+        result = innerGet(request);
+        if (!result.ok && attemptsLeft > 1 && result.lastErrorAllowsRetry) {
             pause(1000);
         }
         --attemptsLeft;
-    } while (!result && attemptsLeft > 0 && lastErrorAllowsRetry);
+    } while (!result.ok && attemptsLeft > 0 && result.lastErrorAllowsRetry);
     return result;
 }
 
@@ -1485,57 +1266,64 @@ bool Downloader::pause(int ms) const {
     return !stopRequested();
 }
 
-bool Downloader::failWhenStopped(bool result, std::string& savedPath, std::string& error) {
+DownloadResult Downloader::failWhenStopped(DownloadResult result) {
     if (!stopRequested()) {
         return result;
     }
-    if (result && !savedPath.empty()) {
+    if (result.ok && !result.savedPath.empty()) {
         std::error_code ignored;
-        fs::remove(savedPath, ignored);
+        fs::remove(result.savedPath, ignored);
     }
-    savedPath.clear();
-    error = kCancelledText;
+    result.ok = false;
+    result.savedPath.clear();
+    result.error = kCancelledText;
     DLOG("stopped");
-    return false;
+    return result;
 }
 
-bool Downloader::get(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
-                     std::string& error, bool& tempRedirect, std::string& redirectedTo,
-                     const std::string& sitePassword, const std::string& siteUserName, int64_t rangeEnd,
-                     int64_t rangeStart) {
-    DLOG("BEGIN [%s] [%s]", url.c_str(), saveToFilename.c_str());
+DownloadResult Downloader::get(const DownloadRequest& request) {
+    DLOG("BEGIN [%s] [%s]", request.url.c_str(), request.saveToFilename.c_str());
     int attemptsLeft = settings_.attempts;
     if (&downloadRoot() == this) {
         requestsWithoutProgress_ = 0;  // a new download starts with the whole allowance
     }
-    std::string name = saveToFilename;
+    std::string name = request.saveToFilename;
     if (!name.empty()) {
         // The save-as name may come from the server's answer: only its safe base name is used.
         auto safe = SafeServerFileName(name);
         if (!safe) {
             statusCode = 599;
-            error = "Error downloading page. Refused the file name \"" + saveToFilename + "\".";
-            DLOG("END %s", error.c_str());
-            return false;
+            DownloadResult refused;
+            refused.error =
+                "Error downloading page. Refused the file name \"" + request.saveToFilename + "\".";
+            DLOG("END %s", refused.error.c_str());
+            return refused;
         }
         name = *safe;
     }
     size_t dot = name.rfind('.');
     std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
     std::string base = dot == std::string::npos ? name : name.substr(0, dot);
-    const std::string cleanUrl = url.substr(0, url.find('#'));
-    bool lastErrorAllowsRetry = true;
+    DownloadRequest clean = request;
+    clean.url = request.url.substr(0, request.url.find('#'));
     int64_t probedLength = 0;
     bool segmented = false;
+    DownloadResult probeRedirect;
 
     if (!name.empty() && useThreads) {
-        std::string probePath;
-        if (!singleRequest(cleanUrl, kProbeName, probePath, error, tempRedirect, redirectedTo, sitePassword,
-                           siteUserName, 0, 0, attemptsLeft, lastErrorAllowsRetry) ||
-            stopRequested()) {
-            DLOG("END probe failed [%s]", error.c_str());
-            return failWhenStopped(false, savedPath, error);
+        DownloadRequest probe = clean;
+        probe.saveToFilename = kProbeName;
+        probe.rangeEnd = 0;
+        probe.rangeStart = 0;
+        DownloadResult probed = singleRequest(probe, attemptsLeft);
+        if (!probed.ok || stopRequested()) {
+            DLOG("END probe failed [%s]", probed.error.c_str());
+            probed.ok = false;
+            probed.savedPath.clear();
+            return failWhenStopped(std::move(probed));
         }
+        probeRedirect.tempRedirect = probed.tempRedirect;
+        probeRedirect.redirectedTo = probed.redirectedTo;
         probedLength = expectedContentLength;
         segmented = probedLength > 0 && probeRangeHonoured_;
         if (segmented && ownerInfo) {
@@ -1547,48 +1335,50 @@ bool Downloader::get(const std::string& url, const std::string& saveToFilename, 
     }
 
     if (segmented) {
-        bool partRangeRefused = false;
-        if (segmentedDownload(cleanUrl, base, ext, probedLength, savedPath, partRangeRefused, error)) {
-            DLOG("END segmented [%s]", savedPath.c_str());
-            return failWhenStopped(true, savedPath, error);
+        DownloadResult parts = segmentedDownload(clean.url, base, ext, probedLength);
+        parts.tempRedirect = probeRedirect.tempRedirect;  // the parts report the probe's redirect
+        parts.redirectedTo = probeRedirect.redirectedTo;
+        if (parts.ok) {
+            DLOG("END segmented [%s]", parts.savedPath.c_str());
+            return failWhenStopped(std::move(parts));
         }
-        if (!partRangeRefused || stopRequested()) {
+        if (!rangeRefused_ || stopRequested()) {
             DLOG("END segmented download failed");
-            return failWhenStopped(false, savedPath, error);
+            return failWhenStopped(std::move(parts));
         }
         DLOG("a part's range was refused: one whole request instead");
     }
     attemptsLeft = std::max(attemptsLeft, 1);
     // A file fetched whole gets the name the merged parts would have had (a part downloader's file, a
     // bare part number, has none).
-    const std::string singleName = useThreads && !base.empty() ? base + ext : base;
-    bool result = singleRequest(cleanUrl, singleName, savedPath, error, tempRedirect, redirectedTo, sitePassword,
-                                siteUserName, rangeEnd, rangeStart, attemptsLeft, lastErrorAllowsRetry);
-    if (result && probedLength > 0 && !base.empty()) {
+    DownloadRequest whole = clean;
+    whole.saveToFilename = useThreads && !base.empty() ? base + ext : base;
+    DownloadResult result = singleRequest(whole, attemptsLeft);
+    if (result.ok && probedLength > 0 && !base.empty()) {
         std::error_code ec;
-        auto size = static_cast<int64_t>(fs::file_size(savedPath, ec));
+        auto size = static_cast<int64_t>(fs::file_size(result.savedPath, ec));
         if (ec || size != probedLength) {
-            result = false;
-            error = "Error downloading page. The file has " + std::to_string(ec ? 0 : size) +
-                    " bytes, but the server announced " + std::to_string(probedLength) + ".";
-            fs::remove(savedPath, ec);
+            result.ok = false;
+            result.error = "Error downloading page. The file has " + std::to_string(ec ? 0 : size) +
+                           " bytes, but the server announced " + std::to_string(probedLength) + ".";
+            fs::remove(result.savedPath, ec);
         }
     }
-    result = failWhenStopped(result, savedPath, error);
-    DLOG("END result=%d [%s]", result ? 1 : 0, savedPath.c_str());
+    result = failWhenStopped(std::move(result));
+    DLOG("END result=%d [%s]", result.ok ? 1 : 0, result.savedPath.c_str());
     return result;
 }
 
-bool Downloader::segmentedDownload(const std::string& url, const std::string& base, const std::string& ext,
-                                   int64_t totalSize, std::string& savedPath, bool& rangeRefused,
-                                   std::string& error) {
+DownloadResult Downloader::segmentedDownload(const std::string& url, const std::string& base,
+                                             const std::string& ext, int64_t totalSize) {
+    DownloadResult result;
     const fs::path folder = settings_.TargetFolder(threadNum);
     std::error_code ec;
     fs::create_directories(folder, ec);
     std::string pattern = (folder / ".parts-XXXXXX").string();
     if (!mkdtemp(pattern.data())) {
         DLOG("could not create a part folder in [%s]", folder.c_str());
-        return false;
+        return result;
     }
     runFolder_ = pattern;
 
@@ -1607,25 +1397,26 @@ bool Downloader::segmentedDownload(const std::string& url, const std::string& ba
     }
 
     // Fetch and check.
-    bool result = fetchParts(url);
+    result.ok = fetchParts(url);
+    rangeRefused_ = false;
     for (const auto& part : partList) {
-        rangeRefused = rangeRefused || part->rangeRefused;
-        if (!part->ok && error.empty()) {
-            error = part->error;  // the first failed part tells the user why
+        rangeRefused_ = rangeRefused_ || part->rangeRefused;
+        if (!part->ok && result.error.empty()) {
+            result.error = part->error;  // the first failed part tells the user why
         }
     }
 
     // Merge into the private folder, check, then move into place.
-    if (result) {
+    if (result.ok) {
         fs::path merged = runFolder_ / "merged";
         // A stopped download never puts a file in place.
-        result = !stopRequested() && mergeParts(merged, totalSize);
-        if (result) {
+        result.ok = !stopRequested() && MergeParts(partList, merged, totalSize);
+        if (result.ok) {
             fs::path final = freeResultName(base, ext);
             fs::rename(merged, final, ec);
-            result = !ec;
-            if (result) {
-                savedPath = final.string();
+            result.ok = !ec;
+            if (result.ok) {
+                result.savedPath = final.string();
             }
         }
     }
@@ -1680,44 +1471,6 @@ bool Downloader::fetchParts(const std::string& url) {
     }
     DLOG("END result=%d", result ? 1 : 0);
     return result;
-}
-
-bool Downloader::mergeParts(const fs::path& merged, int64_t totalSize) {
-    FileDescriptor out(open(merged.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!out) {
-        DLOG("could not create [%s]", merged.c_str());
-        return false;
-    }
-    int64_t total = 0;
-    for (const auto& part : partList) {
-        const int64_t expected = std::min(part->rangeEnd, totalSize - 1) - part->rangeStart + 1;
-        FileDescriptor in(open(part->fileName.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!in) {
-            DLOG("could not open part [%s]", part->fileName.c_str());
-            return false;
-        }
-        const int64_t partBytes = AppendFile(in.get(), out.get());
-        in.close();
-        std::error_code ignored;
-        fs::remove(part->fileName, ignored);
-        if (partBytes < 0) {
-            DLOG("Error handling part [%s]. Read %d bytes but could only write %d", part->fileName.c_str(),
-                 static_cast<int>(expected), 0);
-            return false;
-        }
-        if (partBytes != expected) {
-            DLOG("part [%s] holds %lld bytes, %lld expected", part->fileName.c_str(),
-                 static_cast<long long>(partBytes), static_cast<long long>(expected));
-            return false;
-        }
-        total += partBytes;
-    }
-    if (total != totalSize) {
-        DLOG("merged %lld bytes, %lld expected", static_cast<long long>(total),
-             static_cast<long long>(totalSize));
-        return false;
-    }
-    return out.close();
 }
 
 fs::path Downloader::freeResultName(const std::string& base, const std::string& ext) const {

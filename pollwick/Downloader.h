@@ -1,11 +1,11 @@
 // Pollwick's only network client: one URL into memory, a file, a byte range of a file or a two-byte length
 // probe, with the retries and fallbacks of one logical request; and `get`, which fetches a file in parts
-// through five part threads and merges them in order.
+// through five part threads and merges them in order (the part threads and the merge: DownloaderParts.h).
+// A downloader is used by the thread that calls get(), and its part threads.
 #pragma once
 
 #include <curl/curl.h>
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Thread.h"
 #include "pollwick/DownloadSettings.h"
+#include "pollwick/DownloaderParts.h"
 #include "pollwick/ReceiveBatch.h"
 
 namespace pollwick {
@@ -44,79 +44,27 @@ public:
     virtual void locked_setProgress(int64_t total, int64_t done) = 0;
 };
 
-// One part of a segmented download.
-struct MyDownload {
-    int id = -1;  // 0 upwards in range order; also the part file's name
+// What one request asks for.
+struct DownloadRequest {
     std::string url;
-    std::string fileName;     // the part file, set by the part thread
-    int64_t rangeStart = -1;  // first byte
-    int64_t rangeEnd = -1;    // last byte as sent in the Range header (inclusive)
+    // Empty: the answer is read into memory (`content`); Downloader::kProbeName: the first two bytes only,
+    // for the length; anything else: a file of that name.
+    std::string saveToFilename;
+    std::string sitePassword;  // with siteUserName, basic authentication when the user name is not empty
+    std::string siteUserName;
+    // A byte range is asked for when rangeStart >= 0 and rangeEnd > 0 (rangeEnd inclusive, as sent).
+    int64_t rangeEnd = -1;
+    int64_t rangeStart = -1;
+};
+
+// What it gave.
+struct DownloadResult {
     bool ok = false;
-    bool done = false;
-    bool rangeRefused = false;  // the server did not answer the range it was asked for
-    std::string error;          // why the part failed
-};
-
-class Downloader;
-
-// The record of one part thread: the part it works on, guarded by the record's own lock.
-class DownloaderSubThreadInfo {
-public:
-    DownloaderSubThreadInfo(int threadNum, Downloader* owner)
-        : threadNum(threadNum), owner_downloader(owner) {}
-
-    void init();
-    void locked_setDownload(MyDownload* part);
-    // Copies the current part's request values; false when there is none.
-    bool locked_getDownload(std::string& url, int& id, int64_t& rangeStart, int64_t& rangeEnd);
-    void locked_updateVideoInfo(bool ok, const std::string& fileName, bool rangeRefused,
-                                const std::string& error);
-
-    // The tail of the current part may be handed to an idle thread while this one still fetches it:
-    // the part's end then moves down, and the transfer writes no byte past it.
-    // The byte a new request of the current part starts at.
-    void locked_setPosition(int64_t position);
-    // How many of n bytes that start at position `from` still belong to the current part; they count as
-    // written.
-    int64_t locked_claim(int64_t from, int64_t n);
-    // The current part's last byte as it stands now.
-    int64_t locked_getEndLimit();
-    // Bytes of the current part not yet written (0 without a running part).
-    int64_t locked_getRemaining(int64_t totalSize);
-    // Cuts the unfetched second half off the current part when both halves keep at least minPiece
-    // bytes of a file of totalSize bytes; returns that half (first byte, last byte).
-    std::optional<std::pair<int64_t, int64_t>> locked_splitRemainder(int64_t minPiece, int64_t totalSize);
-
-    const int threadNum;
-    Downloader* const owner_downloader;
-
-private:
-    void lock();
-    void unlock();
-
-    std::mutex lock_;  // guards the fields below and the fields of the part current_ points to
-    MyDownload* current_ = nullptr;
-    int64_t position_ = 0;  // next byte of the current part to be written
-    int64_t endLimit_ = 0;  // last byte of the current part (as sent in the Range header)
-};
-
-// A part thread: takes parts from its owner until none is left.
-class DownloaderSubThread : public platform::TThread {
-public:
-    explicit DownloaderSubThread(DownloaderSubThreadInfo& info);
-    ~DownloaderSubThread() override;
-
-protected:
-    void Execute() override;
-
-private:
-    void CheckSite();
-    bool InnerDownloadFilePart(const std::string& url, int id, int64_t rangeEnd, int64_t rangeStart,
-                               std::string& path, bool& rangeRefused, std::string& error);
-
-    DownloaderSubThreadInfo& threadInfo;
-    // One client for all the parts this thread fetches, so its connection is kept alive between them.
-    std::unique_ptr<Downloader> partDownloader_;
+    std::string savedPath;             // the file written
+    std::string error;                 // user-readable, when it failed
+    bool lastErrorAllowsRetry = true;  // false: asking again cannot help
+    bool tempRedirect = false;         // redirected by a 302 or 307
+    std::string redirectedTo;          // where a redirect led, made absolute
 };
 
 class Downloader {
@@ -140,20 +88,13 @@ public:
     Downloader(const Downloader&) = delete;
     Downloader& operator=(const Downloader&) = delete;
 
-    // The entry point of every download: a single request (memory, or a file without threads), or a
-    // probe followed by a segmented download. error, tempRedirect and redirectedTo are restored to the
-    // values passed in before every attempt.
-    bool get(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
-             std::string& error, bool& tempRedirect, std::string& redirectedTo,
-             const std::string& sitePassword, const std::string& siteUserName, int64_t rangeEnd,
-             int64_t rangeStart);
+    // The entry point of every download: a single request (memory, or a file without threads) repeated up
+    // to the Attempts setting, or a probe followed by a segmented download.
+    DownloadResult get(const DownloadRequest& request);
 
-    // One logical request with its attempts and fallbacks. An empty saveToFilename reads into `content`,
-    // kProbeName asks for the first two bytes only, anything else is a file in the target folder.
-    bool innerGet(const std::string& url, const std::string& saveToFilename, std::string& savedPath,
-                  std::string& error, bool& lastErrorAllowsRetry, bool& tempRedirect,
-                  std::string& redirectedTo, const std::string& sitePassword, const std::string& siteUserName,
-                  int64_t rangeEnd, int64_t rangeStart);
+    // One logical request with its attempts and fallbacks, each attempt prepared, transferred and
+    // classified. A file target goes into the target folder.
+    DownloadResult innerGet(const DownloadRequest& request);
 
     static bool errorAllowsRetry(int status);
     // Scheme, host and the "/" after the host; a URL without a path comes back whole.
@@ -200,6 +141,7 @@ private:
     enum class Target { Memory, Probe, File };
     enum class Abort { None, BadRedirect, RangeRefused, Encoded, TooLarge, RangeShrunk };
     struct Attempt;
+    struct RequestRun;
     struct CurlDeleter {
         void operator()(CURL* h) const { curl_easy_cleanup(h); }
     };
@@ -217,7 +159,19 @@ private:
     void applyProxy(const std::string& url);
     void applyTls();
 
-    // One attempt of innerGet.
+    // Steps of innerGet: the target, then per attempt prepare (false: no transfer, the request is over),
+    // transfer and classify (what the outcome means for the request and whether another attempt follows).
+    bool prepareFileTarget(const std::string& saveToFilename, DownloadResult& result);
+    bool prepareAttempt(RequestRun& run, Attempt& a, FilePtr& file);
+    CURLcode transfer(RequestRun& run, Attempt& a, FILE* file);
+    void classify(RequestRun& run, const Attempt& a, CURLcode code, FILE* file);
+    void classifyAbort(RequestRun& run, const Attempt& a);
+    void classifyErrorStatus(RequestRun& run, const Attempt& a);
+    void classifyBrokenTransfer(RequestRun& run, const Attempt& a, CURLcode code, FILE* file);
+    void classifyCompleted(RequestRun& run, const Attempt& a);
+    void reportRedirect(const std::string& url, DownloadResult& result);
+
+    // The client's transfer and its callbacks.
     CURLcode perform(const std::string& url, FILE* file);
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
@@ -234,12 +188,12 @@ private:
 
     // Steps of get.
     std::filesystem::path targetFolder() const;
-    bool singleRequest(const std::string& url, const std::string& name, std::string& savedPath,
-                       std::string& error, bool& tempRedirect, std::string& redirectedTo,
-                       const std::string& password, const std::string& user, int64_t rangeEnd,
-                       int64_t rangeStart, int& attemptsLeft, bool& lastErrorAllowsRetry);
-    bool segmentedDownload(const std::string& url, const std::string& base, const std::string& ext,
-                           int64_t totalSize, std::string& savedPath, bool& rangeRefused, std::string& error);
+    // innerGet repeated while it fails, attempts are left and a retry may help, a second apart.
+    DownloadResult singleRequest(const DownloadRequest& request, int& attemptsLeft);
+    // Layout, fetch, check, merge and release; rangeRefused() tells afterwards whether a part's range was
+    // refused.
+    DownloadResult segmentedDownload(const std::string& url, const std::string& base, const std::string& ext,
+                                     int64_t totalSize);
     bool fetchParts(const std::string& url);
     // Under Mutex_Queue: a new part made of the unfetched half of the running part with most bytes left.
     MyDownload* splitLargestRunningPart();
@@ -249,12 +203,11 @@ private:
     // The last byte a ranged request may write: rangeEnd, or less once an idle thread took the tail.
     int64_t rangeLimit(int64_t rangeEnd) const;
     int backOffMs(int brokenRequests) const;
-    bool mergeParts(const std::filesystem::path& merged, int64_t totalSize);
     std::filesystem::path freeResultName(const std::string& base, const std::string& ext) const;
     // Sleeps ms, cut short by a stop request; false when stopped.
     bool pause(int ms) const;
     // A stopped download is never a success: its file is removed and the error says so.
-    bool failWhenStopped(bool result, std::string& savedPath, std::string& error);
+    DownloadResult failWhenStopped(DownloadResult result);
 
     const bool useThreads;
     const int threadNum;

@@ -39,10 +39,10 @@ private:
     using Clock = std::chrono::steady_clock;
     void apply(int64_t lowWater);
 
-    std::vector<int> sockets_;   // open sockets of the client
+    std::vector<int> sockets_;      // open sockets of the client
     Clock::time_point lastRead_{};  // when the last bytes were counted; empty before the answer's first
-    int64_t readBytes_ = 0;      // counted since then
-    int64_t lowWater_ = 1;       // as set on the one socket
+    int64_t readBytes_ = 0;         // counted since then
+    int64_t lowWater_ = 1;          // as set on the one socket
 };
 
 }  // namespace pollwick

@@ -14,7 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-using testing::CallResult;
 using testing::DownloaderFixture;
 using testing::RecordingProgress;
 
@@ -68,7 +67,7 @@ TEST_P(StopRunningDownload, EndsPromptlyAsAFailureAndLeavesNoFiles) {
     Downloader downloader(3, GetParam().segmented, &progress, nullptr, settings());
     std::stop_source stop;
     downloader.setStopToken(stop.get_token());
-    std::future<CallResult> running = std::async(
+    std::future<DownloadResult> running = std::async(
         std::launch::async, [&] { return testing::Get(downloader, server->url("/setup.bin"), "Setup.bin"); });
 
     const bool started = WaitUntil([&] { return progress.done() >= GetParam().receivedFirst; }, kStartBound);
@@ -76,7 +75,7 @@ TEST_P(StopRunningDownload, EndsPromptlyAsAFailureAndLeavesNoFiles) {
     ASSERT_TRUE(started) << "the transfer never got going";
     ASSERT_EQ(running.wait_for(kStopBound), std::future_status::ready) << "the stop did not end the download";
 
-    const CallResult r = running.get();
+    const DownloadResult r = running.get();
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, "Cancelled");
     EXPECT_TRUE(r.savedPath.empty()) << r.savedPath;
@@ -93,8 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"segmented_stalled", true, R"({"stall_after": 30000, "stall_seconds": 200})", 30000},
         // Each of the five parts comes fast, then pauses: every byte sent before the pauses arrives while
         // the server pauses (none waits for a batch that the server does not send).
-        StopCase{"segmented_paused_after_a_fast_start", true, R"({"stall_after": 90000, "stall_seconds": 200})",
-                 5 * 90000}),
+        StopCase{"segmented_paused_after_a_fast_start", true,
+                 R"({"stall_after": 90000, "stall_seconds": 200})", 5 * 90000}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DownloaderFixture, StopBeforeTheStartRequestsNothing) {
@@ -105,7 +104,7 @@ TEST_F(DownloaderFixture, StopBeforeTheStartRequestsNothing) {
         std::stop_source stop;
         downloader.setStopToken(stop.get_token());
         stop.request_stop();
-        CallResult r = testing::Get(downloader, server->url("/setup.bin"), "Setup.bin");
+        DownloadResult r = testing::Get(downloader, server->url("/setup.bin"), "Setup.bin");
         EXPECT_FALSE(r.ok) << segmented;
         EXPECT_EQ(r.error, "Cancelled") << segmented;
     }
@@ -119,7 +118,7 @@ TEST_F(DownloaderFixture, StopBetweenAttemptsEndsTheRetries) {
     Downloader downloader(1, false, nullptr, nullptr, settings());
     std::stop_source stop;
     downloader.setStopToken(stop.get_token());
-    std::future<CallResult> running = std::async(
+    std::future<DownloadResult> running = std::async(
         std::launch::async, [&] { return testing::Get(downloader, server->url("/setup.bin"), "Setup.bin"); });
     // The first attempt's three requests (as configured, HTTP/1.0, no gzip) precede the first pause.
     const auto end = std::chrono::steady_clock::now() + kStartBound;
@@ -128,7 +127,7 @@ TEST_F(DownloaderFixture, StopBetweenAttemptsEndsTheRetries) {
     }
     stop.request_stop();
     ASSERT_EQ(running.wait_for(kStopBound), std::future_status::ready);
-    const CallResult r = running.get();
+    const DownloadResult r = running.get();
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, "Cancelled");
     EXPECT_LT(server->requestsFor("/setup.bin").size(), 15u);

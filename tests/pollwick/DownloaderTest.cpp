@@ -18,7 +18,7 @@ TEST_F(DownloaderTest, MemoryRequestSendsTheClientHeadersAndKeepsTheTextAsLines)
     cfg_->Preferences.Referer = "http://referer.example/";
     auto server = StartServer(R"({"/check": {"body": "first\nsecond\r\nthird"}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/check"), "", 0, 0);
+    DownloadResult r = Get(d, server->url("/check"), "", 0, 0);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.statusCode, 200);
     EXPECT_EQ(d.content, "first\r\nsecond\r\nthird\r\n");
@@ -40,7 +40,7 @@ TEST_F(DownloaderTest, MemoryRequestUnpacksAGzipAnswer) {
     Serve("page.txt", "compressed text");
     auto server = StartServer(R"({"/page.txt": {"gzip": true}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/page.txt"), "", 0, 0);
+    DownloadResult r = Get(d, server->url("/page.txt"), "", 0, 0);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.content, "compressed text\r\n");
 }
@@ -58,7 +58,9 @@ struct FallbackCase {
     const char* error;  // start of the error text; empty when ok
 };
 
-void PrintTo(const FallbackCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FallbackCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class FallbackTable : public DownloaderFixture, public ::testing::WithParamInterface<FallbackCase> {};
 
@@ -67,9 +69,9 @@ TEST_P(FallbackTable, RequestsAndResult) {
     auto server = StartServer(std::string(R"({"/x": {"statuses": [)") + std::to_string(c.status) +
                               R"(], "error_body": ")" + c.errorBody + R"("}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = InnerGet(d, server->url("/x"), "");
+    DownloadResult r = InnerGet(d, server->url("/x"), "");
     EXPECT_EQ(r.ok, c.ok);
-    EXPECT_EQ(r.retry, c.retry);
+    EXPECT_EQ(r.lastErrorAllowsRetry, c.retry);
     EXPECT_EQ(d.statusCode, c.status);
     if (*c.error) {
         EXPECT_THAT(r.error, StartsWith(c.error));
@@ -134,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DownloaderTest, ErrorPageOfA503BecomesTheContent) {
     auto server = StartServer(R"({"/x": {"statuses": [503], "error_body": "back soon"}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = InnerGet(d, server->url("/x"), "");
+    DownloadResult r = InnerGet(d, server->url("/x"), "");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(d.statusCode, 503);
     EXPECT_EQ(d.content, "back soon\r\n");
@@ -146,7 +148,7 @@ TEST_F(DownloaderTest, GetRepeatsARetryableFailureAndStopsAtOnceOnA404) {
     Downloader d(0, false, nullptr, nullptr, settings());
     EXPECT_FALSE(Get(d, server->url("/busy"), "", 0, 0).ok);
     EXPECT_EQ(server->requestsFor("/busy").size(), 6u);  // two attempts of three requests each
-    CallResult gone = Get(d, server->url("/gone"), "", 0, 0);
+    DownloadResult gone = Get(d, server->url("/gone"), "", 0, 0);
     EXPECT_FALSE(gone.ok);
     EXPECT_EQ(gone.error, "Error 404, Not Found. The page does not exist.");
     EXPECT_EQ(server->requestsFor("/gone").size(), 1u);
@@ -155,7 +157,7 @@ TEST_F(DownloaderTest, GetRepeatsARetryableFailureAndStopsAtOnceOnA404) {
 TEST_F(DownloaderTest, RetryableFailureThatRecoversSucceeds) {
     auto server = StartServer(R"({"/flaky": {"statuses": [500, 200], "body": "fine"}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = InnerGet(d, server->url("/flaky"), "");
+    DownloadResult r = InnerGet(d, server->url("/flaky"), "");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.content, "fine\r\n");
     ASSERT_EQ(server->requestsFor("/flaky").size(), 2u);
@@ -165,12 +167,12 @@ TEST_F(DownloaderTest, RetryableFailureThatRecoversSucceeds) {
 TEST_F(DownloaderTest, NoContentIsAcceptedOnlyWithoutThreads) {
     auto server = StartServer(R"({"/empty": {"statuses": [204]}})");
     Downloader plain(0, false, nullptr, nullptr, settings());
-    CallResult r = InnerGet(plain, server->url("/empty"), "");
+    DownloadResult r = InnerGet(plain, server->url("/empty"), "");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(plain.statusCode, 204);
 
     Downloader threaded(0, true, nullptr, nullptr, settings());
-    CallResult t = InnerGet(threaded, server->url("/empty"), "");
+    DownloadResult t = InnerGet(threaded, server->url("/empty"), "");
     EXPECT_FALSE(t.ok);
     EXPECT_EQ(t.error, "Error downloading page. Error code: 204");
 }
@@ -179,7 +181,7 @@ TEST_F(DownloaderTest, ProbeReadsTheWholeLengthWhateverTheHeaderOrder) {
     Serve("big.bin", RandomBytes(300000, 1));
     auto server = StartServer("{}");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = InnerGet(d, server->url("/big.bin"), Downloader::kProbeName);
+    DownloadResult r = InnerGet(d, server->url("/big.bin"), Downloader::kProbeName);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.statusCode, 206);
     EXPECT_EQ(d.expectedContentLength, 300000);
@@ -192,7 +194,7 @@ TEST_F(DownloaderTest, ProbeReadsTheWholeLengthWhateverTheHeaderOrder) {
 TEST_F(DownloaderTest, LengthsOverFourGigabytesAreKept) {
     auto server = StartServer(R"({"/huge": {"body": "ab", "announce_total": 5000000000}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = InnerGet(d, server->url("/huge"), Downloader::kProbeName);
+    DownloadResult r = InnerGet(d, server->url("/huge"), Downloader::kProbeName);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.expectedContentLength, 5000000000LL);
 }
@@ -202,12 +204,12 @@ TEST_F(DownloaderTest, BodyShorterThanItsAnnouncedLengthFails) {
         R"({"/short": {"body": "only a few bytes", "announce_length": 5000000000},
             "/short.bin": {"body": "only a few bytes", "announce_length": 100}})");
     Downloader memory(0, false, nullptr, nullptr, settings());
-    CallResult m = InnerGet(memory, server->url("/short"), "");
+    DownloadResult m = InnerGet(memory, server->url("/short"), "");
     EXPECT_FALSE(m.ok);
     EXPECT_THAT(m.error, StartsWith("Error downloading page. Socket error #"));
 
     Downloader file(0, false, nullptr, nullptr, settings());
-    CallResult f = Get(file, server->url("/short.bin"), "short.bin");
+    DownloadResult f = Get(file, server->url("/short.bin"), "short.bin");
     EXPECT_FALSE(f.ok);
     EXPECT_FALSE(std::filesystem::exists(f.savedPath));
 }
@@ -222,12 +224,12 @@ TEST_F(DownloaderTest, MalformedAnswersFailWithoutHarm) {
     })");
     Downloader d(0, false, nullptr, nullptr, settings());
     for (const char* path : {"/garbage", "/badlength", "/nocolon"}) {
-        CallResult r = Get(d, server->url(path), "g.bin");
+        DownloadResult r = Get(d, server->url(path), "g.bin");
         EXPECT_FALSE(r.ok) << path;
         EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #")) << path;
         EXPECT_FALSE(std::filesystem::exists(r.savedPath)) << path;
     }
-    CallResult odd = InnerGet(d, server->url("/odd"), "");
+    DownloadResult odd = InnerGet(d, server->url("/odd"), "");
     ASSERT_TRUE(odd.ok) << odd.error;
     EXPECT_EQ(d.content, "payload\r\n");
     EXPECT_EQ(d.headerFileExt, "");
@@ -239,7 +241,9 @@ struct DispositionCase {
     const char* ext;
 };
 
-void PrintTo(const DispositionCase& c, std::ostream* os) { *os << c.header; }
+void PrintTo(const DispositionCase& c, std::ostream* os) {
+    *os << c.header;
+}
 
 class DispositionTable : public DownloaderFixture, public ::testing::WithParamInterface<DispositionCase> {};
 
@@ -255,7 +259,7 @@ TEST_P(DispositionTable, ExtensionTakenOnlyFromASafeName) {
     }
     auto server = StartServer(R"({"/f.bin": {"content_disposition": ")" + escaped + R"("}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = InnerGet(d, server->url("/f.bin"), Downloader::kProbeName);
+    DownloadResult r = InnerGet(d, server->url("/f.bin"), Downloader::kProbeName);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.headerFileExt, GetParam().ext) << header;
 }
@@ -324,7 +328,8 @@ TEST_F(DownloaderTest, ReportHintNamesTheConfiguredAddressOrIsLeftOut) {
     cfg_->support_email.clear();
     Downloader withoutAddress(0, false, nullptr, nullptr, settings());
     for (int status : {400, 405, 406, 411, 412, 413, 415, 417, 505}) {
-        EXPECT_THAT(withAddress.statusErrorText(status, status, ""), ::testing::EndsWith(hint + "help@example.org"))
+        EXPECT_THAT(withAddress.statusErrorText(status, status, ""),
+                    ::testing::EndsWith(hint + "help@example.org"))
             << status;
         EXPECT_THAT(withoutAddress.statusErrorText(status, status, ""), ::testing::Not(HasSubstr("report")))
             << status;
@@ -340,14 +345,14 @@ TEST_F(DownloaderTest, AnswerInMemoryStopsAtTheLimit) {
                               R"("/bigerror": {"statuses": [503], "error_body": ")" +
                               std::string(2 * Downloader::kAnswerLimit, 'x') + R"("}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult huge = InnerGet(d, server->url("/huge"), "");
+    DownloadResult huge = InnerGet(d, server->url("/huge"), "");
     EXPECT_FALSE(huge.ok);
-    EXPECT_FALSE(huge.retry);
+    EXPECT_FALSE(huge.lastErrorAllowsRetry);
     EXPECT_THAT(huge.error, HasSubstr("The answer is longer than 1048576 bytes."));
     EXPECT_TRUE(d.content.empty());
     EXPECT_EQ(server->requestsFor("/huge").size(), 1u);
 
-    CallResult page = InnerGet(d, server->url("/bigerror"), "");
+    DownloadResult page = InnerGet(d, server->url("/bigerror"), "");
     EXPECT_TRUE(page.ok) << page.error;
     EXPECT_EQ(d.statusCode, 503);
     EXPECT_EQ(d.content, std::string(Downloader::kAnswerLimit, 'x') + "\r\n");
@@ -358,7 +363,7 @@ TEST_F(DownloaderTest, FileTargetIsWrittenUnderThePersonalFolderAsIdentity) {
     Serve("setup.exe", data);
     auto server = StartServer(R"({"/setup.exe": {"gzip": true}})");
     Downloader d(3, false, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/setup.exe"), "setup.exe");
+    DownloadResult r = Get(d, server->url("/setup.exe"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(std::filesystem::path(r.savedPath), TargetFolder(3) / "setup");
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), data);
@@ -369,7 +374,7 @@ TEST_F(DownloaderTest, FileSentEncodedAgainstTheRequestIsRefused) {
     Serve("setup.exe", RandomBytes(5000, 3));
     auto server = StartServer(R"({"/setup.exe": {"gzip": "always"}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/setup.exe"), "setup.exe");
+    DownloadResult r = Get(d, server->url("/setup.exe"), "setup.exe");
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(std::filesystem::exists(r.savedPath));
 }
@@ -378,11 +383,11 @@ TEST_F(DownloaderTest, UnsafeSaveAsNamesAreReducedOrRefused) {
     Serve("f.bin", "data");
     auto server = StartServer("{}");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult reduced = Get(d, server->url("/f.bin"), "../../outside.exe");
+    DownloadResult reduced = Get(d, server->url("/f.bin"), "../../outside.exe");
     ASSERT_TRUE(reduced.ok) << reduced.error;
     EXPECT_EQ(std::filesystem::path(reduced.savedPath), TargetFolder(0) / "outside");
     for (const char* name : {".profile", "bad\x01name.exe", "x.exe;rm"}) {
-        CallResult r = Get(d, server->url("/f.bin"), name);
+        DownloadResult r = Get(d, server->url("/f.bin"), name);
         EXPECT_FALSE(r.ok) << name;
         EXPECT_THAT(r.error, HasSubstr("Refused the file name")) << name;
     }
@@ -394,7 +399,7 @@ TEST_F(DownloaderTest, BrokenRangeResumesWhereItStoppedAndIsByteExact) {
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"break_after": 7000, "break_times": 2}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "7", 60000, 10000);
+    DownloadResult r = Get(d, server->url("/f.bin"), "7", 60000, 10000);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), data.substr(10000, 50001));
     auto requests = server->requestsFor("/f.bin");
@@ -409,7 +414,7 @@ TEST_F(DownloaderTest, BrokenWholeFileContinuesInsteadOfAppendingTwice) {
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"break_after": 30000, "break_times": 1}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), data);
     auto requests = server->requestsFor("/f.bin");
@@ -422,9 +427,9 @@ TEST_F(DownloaderTest, RangeThatBringsNothingNewGivesUpAfterTwoPauses) {
     Serve("f.bin", RandomBytes(50000, 6));
     auto server = StartServer(R"({"/f.bin": {"break_after": 0}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = InnerGet(d, server->url("/f.bin"), "0", 20000, 0);
+    DownloadResult r = InnerGet(d, server->url("/f.bin"), "0", 20000, 0);
     EXPECT_FALSE(r.ok);
-    EXPECT_FALSE(r.retry);
+    EXPECT_FALSE(r.lastErrorAllowsRetry);
     EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));
     EXPECT_EQ(server->requestsFor("/f.bin").size(), 3u);
 }
@@ -434,7 +439,9 @@ struct BadRangeCase {
     const char* route;
 };
 
-void PrintTo(const BadRangeCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BadRangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BadRangeTable : public DownloaderFixture, public ::testing::WithParamInterface<BadRangeCase> {};
 
@@ -442,7 +449,7 @@ TEST_P(BadRangeTable, PartIsRefusedAndNoFileRemains) {
     Serve("f.bin", RandomBytes(50000, 7));
     auto server = StartServer(std::string(R"({"/f.bin": )") + GetParam().route + "}");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "1", 30000, 10000);
+    DownloadResult r = Get(d, server->url("/f.bin"), "1", 30000, 10000);
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(d.rangeRefused());
     EXPECT_FALSE(std::filesystem::exists(r.savedPath));
@@ -467,7 +474,7 @@ TEST_F(DownloaderTest, RedirectsAreFollowedAndReported) {
     };
     for (Case c : {Case{"/temp", true}, Case{"/perm", false}, Case{"/rel", true}}) {
         Downloader d(0, false, nullptr, nullptr, settings());
-        CallResult r = InnerGet(d, server->url(c.path), "");
+        DownloadResult r = InnerGet(d, server->url(c.path), "");
         ASSERT_TRUE(r.ok) << c.path << ": " << r.error;
         EXPECT_EQ(d.content, "target\r\n") << c.path;
         EXPECT_EQ(r.tempRedirect, c.temp) << c.path;
@@ -488,15 +495,15 @@ TEST_F(DownloaderTest, RedirectsToOtherSchemesOrDownToHttpAreRefused) {
     Downloader::SetExtraCAFile(server->caFile().string());
     for (std::string url : {server->url("/ftp"), server->url("/local"), server->tlsUrl("/down")}) {
         Downloader d(0, false, nullptr, nullptr, settings());
-        CallResult r = InnerGet(d, url, "");
+        DownloadResult r = InnerGet(d, url, "");
         EXPECT_FALSE(r.ok) << url;
-        EXPECT_FALSE(r.retry) << url;
+        EXPECT_FALSE(r.lastErrorAllowsRetry) << url;
         EXPECT_THAT(r.error, HasSubstr("Refused to follow the redirect")) << url;
     }
     EXPECT_TRUE(server->requestsFor("/f.txt").empty());
 
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult up = InnerGet(d, server->url("/up"), "");
+    DownloadResult up = InnerGet(d, server->url("/up"), "");
     ASSERT_TRUE(up.ok) << up.error;
     EXPECT_EQ(d.content, "target\r\n");
 }
@@ -507,14 +514,14 @@ TEST_F(DownloaderTest, HttpsWorksWithTheTrustedCaAndFailsClearlyWithout) {
     auto server = StartServer("{}", true);
 
     Downloader untrusted(0, false, nullptr, nullptr, settings());
-    CallResult bad = Get(untrusted, server->tlsUrl("/f.bin"), "f.bin");
+    DownloadResult bad = Get(untrusted, server->tlsUrl("/f.bin"), "f.bin");
     EXPECT_FALSE(bad.ok);
     EXPECT_THAT(bad.error, HasSubstr("certificate"));
     EXPECT_FALSE(std::filesystem::exists(bad.savedPath));
 
     Downloader::SetExtraCAFile(server->caFile().string());
     Downloader trusted(0, false, nullptr, nullptr, settings());
-    CallResult good = Get(trusted, server->tlsUrl("/f.bin"), "f.bin");
+    DownloadResult good = Get(trusted, server->tlsUrl("/f.bin"), "f.bin");
     ASSERT_TRUE(good.ok) << good.error;
     EXPECT_EQ(testsupport::ReadFile(good.savedPath), data);
 }
@@ -523,7 +530,7 @@ TEST_F(DownloaderTest, SilentServerTimesOut) {
     cfg_->Preferences.TimeoutSeconds = 1;
     auto server = StartServer(R"({"/slow": {"body": "0123456789", "stall_after": 2, "stall_seconds": 30}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = InnerGet(d, server->url("/slow"), "");
+    DownloadResult r = InnerGet(d, server->url("/slow"), "");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));
 }
@@ -534,7 +541,7 @@ TEST_F(DownloaderTest, ProgressReachesTheOwnerRecord) {
     auto server = StartServer("{}");
     RecordingProgress progress;
     Downloader d(0, false, &progress, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(progress.total(), 300000);
     EXPECT_EQ(progress.done(), 300000);
@@ -549,7 +556,7 @@ TEST_F(DownloaderTest, ConfiguredProxyCarriesPlainHttpRequests) {
     cfg_->HttpsProxyHost = "192.0.2.1";  // must not be used for a plain http address
     cfg_->HttpsProxyPort = 9;
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = InnerGet(d, "http://download.example.invalid/f.txt", "");
+    DownloadResult r = InnerGet(d, "http://download.example.invalid/f.txt", "");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.content, "through the proxy\r\n");
     auto requests = server->requests();
@@ -561,7 +568,7 @@ TEST_F(DownloaderTest, PageThatAlwaysBreaksEndsAfterAFewRequests) {
     Serve("page.txt", RandomBytes(20000, 19));
     auto server = StartServer(R"({"/page.txt": {"break_after": 100}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    CallResult r = InnerGet(d, server->url("/page.txt"), "");
+    DownloadResult r = InnerGet(d, server->url("/page.txt"), "");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));
     // A page in memory starts over with each request, so breaks never count as progress.

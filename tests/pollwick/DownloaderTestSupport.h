@@ -107,30 +107,25 @@ protected:
     std::unique_ptr<Configuration> cfg_;
 };
 
-// The outputs of one call, kept together for the test.
-struct CallResult {
-    bool ok = false;
-    std::string savedPath;
-    std::string error;
-    bool retry = true;
-    bool tempRedirect = false;
-    std::string redirectedTo;
-};
-
-inline CallResult InnerGet(Downloader& d, const std::string& url, const std::string& name,
-                           int64_t rangeEnd = 0, int64_t rangeStart = 0) {
-    CallResult r;
-    r.ok = d.innerGet(url, name, r.savedPath, r.error, r.retry, r.tempRedirect, r.redirectedTo, "", "",
-                      rangeEnd, rangeStart);
-    return r;
+// The request the callers make for a URL, a save-as name and a range.
+inline DownloadRequest Request(const std::string& url, const std::string& name, int64_t rangeEnd,
+                               int64_t rangeStart) {
+    DownloadRequest request;
+    request.url = url;
+    request.saveToFilename = name;
+    request.rangeEnd = rangeEnd;
+    request.rangeStart = rangeStart;
+    return request;
 }
 
-inline CallResult Get(Downloader& d, const std::string& url, const std::string& name, int64_t rangeEnd = -1,
-                      int64_t rangeStart = -1) {
-    CallResult r;
-    r.ok =
-        d.get(url, name, r.savedPath, r.error, r.tempRedirect, r.redirectedTo, "", "", rangeEnd, rangeStart);
-    return r;
+inline DownloadResult InnerGet(Downloader& d, const std::string& url, const std::string& name,
+                               int64_t rangeEnd = 0, int64_t rangeStart = 0) {
+    return d.innerGet(Request(url, name, rangeEnd, rangeStart));
+}
+
+inline DownloadResult Get(Downloader& d, const std::string& url, const std::string& name,
+                          int64_t rangeEnd = -1, int64_t rangeStart = -1) {
+    return d.get(Request(url, name, rangeEnd, rangeStart));
 }
 
 }  // namespace pollwick::testing

@@ -65,7 +65,7 @@ TEST_F(SegmentedDownloadTest, FiveMegabytesArriveThroughFiveParallelPartsByteExa
     auto server = StartServer(R"({"/setup.exe": {"rate": 4000000}})");
     RecordingProgress progress;
     Downloader d(1, true, &progress, nullptr, settings());
-    CallResult r = Get(d, server->url("/setup.exe"), "setup.exe");
+    DownloadResult r = Get(d, server->url("/setup.exe"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(fs::path(r.savedPath), TargetFolder(1) / "setup.exe");
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
@@ -105,7 +105,7 @@ TEST_F(SegmentedDownloadTest, BrokenPartsResumeAndTheResultIsByteExact) {
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"break_after": 45000, "break_times": 4}})");
     Downloader d(2, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
     // Which parts the server breaks depends on the order their requests arrive in; every broken part
@@ -126,7 +126,7 @@ TEST_F(SegmentedDownloadTest, ServerExtensionReplacesTheSaveAsExtension) {
     auto server =
         StartServer(R"({"/dl": {"content_disposition": "attachment; filename=\"Installer.MSI\""}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/dl"), "setup.exe");
+    DownloadResult r = Get(d, server->url("/dl"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(fs::path(r.savedPath).filename(), "setup.msi");
 }
@@ -136,7 +136,7 @@ TEST_F(SegmentedDownloadTest, UndeletableResultNameGetsTheNextFreeNumber) {
     auto server = StartServer("{}");
     fs::create_directories(TargetFolder(0) / "setup.exe" / "blocker");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "setup.exe");
+    DownloadResult r = Get(d, server->url("/f.bin"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(fs::path(r.savedPath), TargetFolder(0) / "setup_0.exe");
 }
@@ -146,7 +146,9 @@ struct FallbackCase {
     const char* route;
 };
 
-void PrintTo(const FallbackCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FallbackCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WholeRequestFallback : public SegmentedDownloadTest,
                              public ::testing::WithParamInterface<FallbackCase> {};
@@ -157,7 +159,7 @@ TEST_P(WholeRequestFallback, RightFileThroughOneWholeRequest) {
     Serve("f.bin", data);
     auto server = StartServer(std::string(R"({"/f.bin": )") + GetParam().route + "}");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
     auto requests = server->requestsFor("/f.bin");
@@ -178,7 +180,7 @@ TEST_F(SegmentedDownloadTest, FileShorterThanTheProbeSaidIsNeverASuccess) {
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"announce_total": 310000}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(FolderEntries(0).empty());
 }
@@ -187,7 +189,7 @@ TEST_F(SegmentedDownloadTest, OneFailingPartFailsTheDownloadAfterTheOthersAreFet
     Serve("f.bin", RandomBytes(500000, 16));
     auto server = StartServer(R"({"/f.bin": {"range_status_from": {"start": 300000, "status": 404}}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
     EXPECT_FALSE(r.ok);
     std::set<std::string> asked;
     for (const auto& req : server->requestsFor("/f.bin")) {
@@ -203,7 +205,7 @@ TEST_F(SegmentedDownloadTest, ForbiddenProbeIsReportedForTheQueueToRetry) {
     Serve("f.bin", RandomBytes(1000, 17));
     auto server = StartServer(R"({"/f.bin": {"statuses": [403]}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin?id=1#anchor"), "f.bin");
+    DownloadResult r = Get(d, server->url("/f.bin?id=1#anchor"), "f.bin");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, HasSubstr("Error 403"));
     EXPECT_EQ(d.statusCode, 403);
@@ -218,7 +220,7 @@ TEST_F(SegmentedDownloadTest, HttpsDownloadWithTheTestCa) {
     auto server = StartServer("{}", true);
     Downloader::SetExtraCAFile(server->caFile().string());
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->tlsUrl("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->tlsUrl("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
 }
@@ -227,7 +229,7 @@ TEST_F(SegmentedDownloadTest, ProbeWithoutLengthFallsBackToOneRequest) {
     auto server =
         StartServer(R"({"/nolen": {"raw": "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nstreamed body"}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/nolen"), "f.txt");
+    DownloadResult r = Get(d, server->url("/nolen"), "f.txt");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), "streamed body");
     EXPECT_EQ(fs::path(r.savedPath).filename(), "f.txt");
@@ -238,11 +240,11 @@ TEST_F(SegmentedDownloadTest, WholeFileKeepsTheExtensionOfThePartedOne) {
     Serve("f.bin", RandomBytes(300000, 20));
     auto parted = StartServer("{}");
     Downloader d1(0, true, nullptr, nullptr, settings());
-    CallResult inParts = Get(d1, parted->url("/f.bin"), "ProbeSetup.sh");
+    DownloadResult inParts = Get(d1, parted->url("/f.bin"), "ProbeSetup.sh");
     ASSERT_TRUE(inParts.ok) << inParts.error;
     auto whole = StartServer(R"({"/f.bin": {"ignore_range": true}})");
     Downloader d2(1, true, nullptr, nullptr, settings());
-    CallResult inOne = Get(d2, whole->url("/f.bin"), "ProbeSetup.sh");
+    DownloadResult inOne = Get(d2, whole->url("/f.bin"), "ProbeSetup.sh");
     ASSERT_TRUE(inOne.ok) << inOne.error;
     EXPECT_EQ(fs::path(inParts.savedPath).filename(), "ProbeSetup.sh");
     EXPECT_EQ(fs::path(inOne.savedPath).filename(), "ProbeSetup.sh");
@@ -255,7 +257,7 @@ TEST_F(SegmentedDownloadTest, IdleThreadsTakeOverTheTailOfTheLastPartsByteExact)
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"rate": 1000000}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
     auto requests = server->requestsFor("/f.bin");
@@ -271,7 +273,7 @@ TEST_F(SegmentedDownloadTest, ServerBreakingOffAfterEveryByteFailsAfterFewReques
     auto server = StartServer(R"({"/f.bin": {"break_after": 1, "break_min_body": 2}})");
     cfg_->Preferences.Attempts = 3;
     Downloader d(0, true, nullptr, nullptr, settings());
-    CallResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, HasSubstr("times without sending enough data"));
     const size_t requests = server->requestsFor("/f.bin").size();
