@@ -121,28 +121,33 @@ def mpv_first(text):
     return re.match(r"^\s*(\(Paused\)\s*)?(AV|A|V):\s*\d", text) is not None
 
 
-def measure_ffplay(clip, video, env):
+def measure_ffplay(clip, video, env, within=None):
+    """The whole playback and the start at 10 s; within(fn) may give each its own display (fn(env))."""
+    within = within or (lambda fn: fn(env))
     base = ["ffplay", "-autoexit", "-loglevel", "info", "-stats"]
     if not video:
         base.append("-nodisp")
-    full = run([*base, str(clip)], ffplay_first, env)
-    seek = run([*base, "-ss", str(SEEK_TO), "-t", "2", str(clip)], ffplay_first, env)
+    full = within(lambda e: run([*base, str(clip)], ffplay_first, e))
+    seek = within(lambda e: run([*base, "-ss", str(SEEK_TO), "-t", "2", str(clip)], ffplay_first, e))
     return full, seek
 
 
-def measure_mpv(clip, video, env):
+def measure_mpv(clip, video, env, within=None):
+    within = within or (lambda fn: fn(env))
     base = ["mpv", "--no-config", "--hwdec=no", "--ao=null", "--vo=x11" if video else "--vo=null"]
-    full = run([*base, str(clip)], mpv_first, env)
-    seek = run([*base, f"--start={SEEK_TO}", "--length=2", str(clip)], mpv_first, env)
+    full = within(lambda e: run([*base, str(clip)], mpv_first, e))
+    seek = within(lambda e: run([*base, f"--start={SEEK_TO}", "--length=2", str(clip)], mpv_first, e))
     return full, seek
 
 
-def measure_engine(runner, clip, video, env):
+def measure_engine(runner, clip, video, env, within=None):
+    within = within or (lambda fn: fn(env))
     # Without video nothing is shown, as with ffplay's -nodisp and mpv's null video output.
     runner = [runner] if video else [runner, "--no-display"]
-    full = run([*runner, str(clip)], lambda line: line.startswith("first_output "), env)
+    full = within(lambda e: run([*runner, str(clip)], lambda line: line.startswith("first_output "), e))
     full.pictures = any(line == "first_output picture" for line in full.lines)
-    seek = run([*runner, str(clip), "--seek", str(SEEK_TO)], lambda line: line == "seek_output", env)
+    seek = within(lambda e: run([*runner, str(clip), "--seek", str(SEEK_TO)], lambda line: line == "seek_output",
+                                e))
     return full, seek
 
 
@@ -179,15 +184,15 @@ def main():
     run_with_display(lambda env: run_all(args, env))
 
 
-def run_with_display(run):
+def run_with_display(run, fresh=False):
     """Calls run(env) with sound to a dummy device and pictures to the X server: a private Xvfb when no
-    DISPLAY is set."""
+    DISPLAY is set, or always when fresh is set (so that no run inherits another's server state)."""
     server = None
     env = dict(os.environ, SDL_AUDIODRIVER="dummy", SDL_VIDEODRIVER="x11")
-    if not env.get("DISPLAY"):
+    if fresh or not env.get("DISPLAY"):
         server, env["DISPLAY"] = start_xvfb()
     try:
-        run(env)
+        return run(env)
     finally:
         if server:
             server.terminate()

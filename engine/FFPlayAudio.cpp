@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/BenchReport.h"
 #include "engine/FFAPI.h"
 #include "engine/FFLoad.h"
 #include "engine/FFLog.h"
@@ -124,6 +125,7 @@ void NoteFirstSound(TVideoState* is, double APTS, int64_t ACallbackTime) {
     if (std::isnan(is->first_sound_time) && !is->start_held && is->audio_clock_serial == is->audioq.serial) {
         is->first_sound_pts = APTS;
         is->first_sound_time = static_cast<double>(ACallbackTime) / 1000000.0;
+        bench_report::Print("first_sound", is->first_sound_time, APTS);
     }
 }
 

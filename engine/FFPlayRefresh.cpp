@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/BenchReport.h"
 #include "engine/FFAPI.h"
 #include "engine/FFLog.h"
 #include "engine/FFPlay.h"
@@ -263,6 +264,7 @@ void TCustomPlayer::note_picture_shown(TVideoState* is, const TVideoPicture* vp)
     if (std::isnan(is->first_picture_time)) {
         is->first_picture_pts = vp->pts;
         is->first_picture_time = GetSystemTime();
+        bench_report::Print("first_picture", is->first_picture_time, vp->pts);
     }
     release_start(is);
 }
@@ -376,6 +378,7 @@ void TCustomPlayer::DoPosition() {
                 FPlayEvent.PushPosition(is->FileDuration);
             }
         }
+        bench_report::Print("file_end", GetSystemTime(), NAN);
         DoState(psEnd);
     }
     ApplyPlayTime(is, step.Position);

@@ -22,12 +22,14 @@
 #include <QWindow>
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 
+#include "engine/BenchReport.h"
 #include "engine/Bitmap.h"
 #include "engine/FFPlay.h"
 #include "platform/SpecialFolders.h"
@@ -547,6 +549,9 @@ void TFormMain::PlayCurrentVideo() {
     }
     playing = true;
     SetButtonImage(ButtonPlayOrPause, kImagePause);
+    if (const double start = bench_report::StartSeconds(); !std::isnan(start)) {
+        MyPlayer_->Seek(static_cast<int64_t>(start * 1e6), TSeekFlags{}, false);
+    }
     DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: END");
 }
 
