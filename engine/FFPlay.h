@@ -328,7 +328,8 @@ private:
     int fill_overlay(TVideoState* is, TVideoPicture* vp, AVFrame* src_frame, double pts);
     // Video refresh and A/V sync.
     void video_refresh(TVideoState* is, double& remaining_time);
-    bool refresh_picture(TVideoState* is, double& remaining_time);
+    // AOnScreen: the due picture is shown (else it only passes, as the window cannot be seen).
+    bool refresh_picture(TVideoState* is, double& remaining_time, bool AOnScreen);
     void expire_subtitles(TVideoState* is);
     double target_delay(TVideoState* is, double delay);
     double picture_duration(TVideoState* is, const TVideoPicture* vp, const TVideoPicture* nextvp);
@@ -355,7 +356,6 @@ private:
     void video_display(TVideoState* is);
     void video_image_display(TVideoState* is);
     void blend_current_subtitle(TVideoState* is, TVideoPicture* vp);
-    void snapshot_samples(TVideoState* is, std::vector<int16_t>& ARing, int& AIndex, int& AWriteBufSize);
     int audio_view_start(TVideoState* is, int channels, int data_used, bool waves);
     void video_audio_display(TVideoState* is);
     void draw_waves(TVideoState* is, int start, int channels);

@@ -678,7 +678,8 @@ void store_display_samples(TVideoState* is, const uint8_t* data, int len) {
     }
 }
 
-void audio_snapshot_samples(TVideoState* is, std::vector<int16_t>& ARing, int& AIndex, int& AWriteBufSize) {
+void audio_snapshot_samples(TVideoState* is, std::vector<int16_t>& ARing, int& AIndex, int& AWriteBufSize,
+                            int AChannels, int AExtraFrames, int AExtraSamples) {
     TAudioState* a = is->audio.get();
     if (!a) {
         ARing.assign(kSampleArraySize, 0);
@@ -686,10 +687,25 @@ void audio_snapshot_samples(TVideoState* is, std::vector<int16_t>& ARing, int& A
         AWriteBufSize = 0;
         return;
     }
+    if (ARing.size() != static_cast<size_t>(kSampleArraySize)) {
+        ARing.assign(kSampleArraySize, 0);
+    }
+    // Only the span a view reads is copied: the whole ring would be a megabyte per frame.
     std::lock_guard lock(a->sample_lock);
-    ARing = a->sample_array;
     AIndex = a->sample_array_index;
     AWriteBufSize = a->audio_write_buf_size;
+    const int64_t channels = std::max(AChannels, 1);
+    const int64_t wanted = (AWriteBufSize / (2 * channels) + std::max(AExtraFrames, 0)) * channels +
+                           std::max(AExtraSamples, 0);
+    int count = static_cast<int>(std::min<int64_t>(wanted, kSampleArraySize));
+    int end = AIndex;
+    while (count > 0) {
+        const int n = std::min(count, end > 0 ? end : kSampleArraySize);
+        const int from = end > 0 ? end - n : kSampleArraySize - n;
+        std::memcpy(ARing.data() + from, a->sample_array.data() + from, static_cast<size_t>(n) * 2);
+        count -= n;
+        end = from;
+    }
 }
 
 void audio_device_callback(void* opaque, Uint8* stream, int len) {

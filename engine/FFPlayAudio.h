@@ -109,9 +109,13 @@ int audio_sync_sample_count(TVideoState* is, int ACount);
 // SDL's audio callback; the user data is the record.
 void audio_device_callback(void* opaque, Uint8* stream, int len);
 void store_display_samples(TVideoState* is, const uint8_t* data, int len);
-// For the audio views: a copy of the sample ring (kSampleArraySize samples), the ring's write position and
-// the bytes of the current block not yet handed to the device. Silence without an open audio stream.
-void audio_snapshot_samples(TVideoState* is, std::vector<int16_t>& ARing, int& AIndex, int& AWriteBufSize);
+// For the audio views: the ring's write position, the bytes of the current block not yet handed to the
+// device, and in ARing (kSampleArraySize samples, each at its place in the ring) a copy of the samples a
+// view can read: those of the device's pending block plus AExtraFrames frames of AChannels samples plus
+// AExtraSamples, counted back from the write position. The rest of ARing keeps older samples. Silence
+// without an open audio stream.
+void audio_snapshot_samples(TVideoState* is, std::vector<int16_t>& ARing, int& AIndex, int& AWriteBufSize,
+                            int AChannels, int AExtraFrames, int AExtraSamples);
 // Opens the device with a fallback over channel counts; the device buffer size in bytes, or -1.
 int audio_open(TVideoState* is, int64_t wanted_channel_layout, int wanted_nb_channels, int wanted_sample_rate,
                TAudioParams& audio_hw_params);

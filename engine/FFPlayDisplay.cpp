@@ -195,20 +195,14 @@ void TCustomPlayer::blend_current_subtitle(TVideoState* is, TVideoPicture* vp) {
 
 // The audio views.
 
-// A copy of the audio pipeline's sample ring, so that the views read it without holding up the audio
-// callback.
-void TCustomPlayer::snapshot_samples(TVideoState* is, std::vector<int16_t>& ARing, int& AIndex,
-                                     int& AWriteBufSize) {
-    audio_snapshot_samples(is, ARing, AIndex, AWriteBufSize);
-    if (ARing.size() != static_cast<size_t>(SAMPLE_ARRAY_SIZE)) {
-        ARing.assign(SAMPLE_ARRAY_SIZE, 0);
-    }
-}
-
 int TCustomPlayer::audio_view_start(TVideoState* is, int channels, int data_used, bool waves) {
     int index = 0;
     int writeBufSize = 0;
-    snapshot_samples(is, FViewSamples, index, writeBufSize);
+    // A copy of the samples the view reads, so that it does not hold up the audio callback: the delay
+    // below reaches back at most the pending block and 2 x data_used frames, the trigger search 1000
+    // samples further, and a trace runs data_used frames (plus 9 for the trigger's look-ahead) forward.
+    audio_snapshot_samples(is, FViewSamples, index, writeBufSize, channels, 2 * data_used,
+                           kWaveTriggerSpan + 10 * channels);
     if (is->paused) {
         return is->last_i_start;
     }

@@ -79,7 +79,9 @@ void TCustomPlayer::video_refresh(TVideoState* is, double& remaining_time) {
     if (!is->paused && master_sync_kind(is) == AV_SYNC_EXTERNAL_CLOCK && is->realtime) {
         adjust_external_clock_speed(is);
     }
-    if (!DisableDisplay && is->show_mode != SHOW_MODE_VIDEO && is->audio_st) {
+    // Nothing is drawn into a window that cannot be seen; a paint when it shows again redraws.
+    const bool onScreen = FSDLHost->HostOnScreen();
+    if (!DisableDisplay && is->show_mode != SHOW_MODE_VIDEO && is->audio_st && onScreen) {
         const double time = GetSystemTime();
         if (is->force_refresh || is->last_vis_time + rdftspeed < time) {
             video_display(is);
@@ -88,7 +90,7 @@ void TCustomPlayer::video_refresh(TVideoState* is, double& remaining_time) {
         remaining_time = std::min(remaining_time, is->last_vis_time + rdftspeed - time);
     }
     check_start_hold(is);
-    if (is->video_st && !refresh_picture(is, remaining_time)) {
+    if (is->video_st && !refresh_picture(is, remaining_time, onScreen)) {
         return;
     }
     DoPosition();
@@ -96,7 +98,7 @@ void TCustomPlayer::video_refresh(TVideoState* is, double& remaining_time) {
 }
 
 // Steps 4 to 7 of a pass: false when the picture is not yet due (the pass ends without a report).
-bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
+bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time, bool AOnScreen) {
     if (!start_ready(is)) {
         remaining_time = std::min(remaining_time, kStartPollSeconds);
         return false;
@@ -194,7 +196,7 @@ bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time) {
     is->seek_paused = 0;
     is->open_paused = 0;
     is->pictq_cindex = is->pictq_rindex.load();
-    if (!DisableDisplay && is->show_mode == SHOW_MODE_VIDEO) {
+    if (!DisableDisplay && is->show_mode == SHOW_MODE_VIDEO && AOnScreen) {
         video_display(is);
     }
     note_picture_shown(is, &is->pictq[is->pictq_cindex]);

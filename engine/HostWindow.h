@@ -47,6 +47,9 @@ public:
     virtual unsigned long NativeWindow() const = 0;
     // The current client size; callable from any thread.
     virtual HostSize ClientSize() const = 0;
+    // Whether the window can be seen now: false while it or its top-level window is hidden or minimised,
+    // when the engine draws nothing into it (a Paint brings the picture back). Callable from any thread.
+    virtual bool OnScreen() const { return true; }
     // Attaches the engine's sink (null detaches it). Callable from any thread: when it returns, no call
     // into the previous sink is running and none will start.
     virtual void SetSink(HostWindowSink* ASink) = 0;

@@ -251,6 +251,11 @@ HostSize TSDLHost::ClientSize() const {
     return FHost && !FWindowLost ? FHost->ClientSize() : HostSize{};
 }
 
+bool TSDLHost::HostOnScreen() const {
+    std::lock_guard lock(FHostLock);
+    return !FHost || FWindowLost || FHost->OnScreen();
+}
+
 HostSize TSDLHost::DesktopSize() const {
     // Before the first video mode is set SDL reports the desktop's own mode here.
     const SDL_VideoInfo* info = FSDLUp && FLoader.SDL_GetVideoInfo ? FLoader.SDL_GetVideoInfo() : nullptr;

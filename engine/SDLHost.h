@@ -36,9 +36,11 @@ struct TSDLStartSettings {
     bool HijackWndProc = true;  // attach the engine's sink to the host window
 };
 
-// SDL's init flags: timer, audio and video; without audio when it is disabled.
-inline constexpr unsigned kSDLInitFlags = 0x31;
-inline constexpr unsigned kSDLInitFlagsNoAudio = 0x21;
+// SDL's init flags: audio and video; without audio when it is disabled. The timer subsystem is left out:
+// the engine sets no SDL timers (SDL_Delay and SDL_GetTicks work without it), and on Linux SDL runs it
+// as a thread that wakes every millisecond for as long as SDL is up.
+inline constexpr unsigned kSDLInitFlags = 0x30;
+inline constexpr unsigned kSDLInitFlagsNoAudio = 0x20;
 // The video mode flags of a resize: hardware surface, asynchronous blit, resizable, hardware acceleration.
 inline constexpr unsigned kSDLVideoModeFlags = 0x115;
 // The widest or tallest video mode asked for.
@@ -65,6 +67,8 @@ public:
     unsigned long WindowId() const { return FWindowId; }
     // The host's client size; 0 x 0 without a host.
     HostSize ClientSize() const;
+    // The host window can be seen (true without a host: SDL's own window is not followed).
+    bool HostOnScreen() const;
     // The desktop's size as SDL reports it once started; 0 x 0 when SDL gives none.
     HostSize DesktopSize() const;
 

@@ -18,6 +18,7 @@
 #include "platform/RegistryFile.h"
 #include "platform/SpecialFolders.h"
 #include "player/Regext.h"
+#include "setup/MimeDatabase.h"
 #include "setup/ExtensionLists.h"
 #include "winutils/Winutils.h"
 #include "winutils/Winutils_debug.h"
@@ -576,8 +577,15 @@ void Configuration::LoadAssociatedFileTypes() {
                     AssociatedFileTypes.Add(known.Extension);
                 }
             }
+            // Loaded once for every extension; a desktop that cannot be asked owns none of them.
+            setup::MimeDatabase database;
+            try {
+                database = setup::MimeDatabase::Load();
+            } catch (const std::exception& e) {
+                DebugLog(DEBUG_GENERAL, "Configuration::LoadAssociatedFileTypes: MIME database: %s", e.what());
+            }
             for (const std::string& ext : AssociatedFileTypes.Items()) {
-                if (CheckAssociationUsedByOther(ext)) {
+                if (CheckAssociationUsedByOther(ext, database)) {
                     NotAssociatedFileTypes.Add(ext);
                 }
             }
@@ -606,6 +614,12 @@ bool Configuration::RemoveAssociated(const std::string& extension) {
 bool Configuration::CheckAssociationUsedByOther(const std::string& extension) {
     TRegExt regExt(extension, std::string(kProductWord) + extension);
     return regExt.CheckExtension() == 2;
+}
+
+bool Configuration::CheckAssociationUsedByOther(const std::string& extension,
+                                                const setup::MimeDatabase& database) {
+    TRegExt regExt(extension, std::string(kProductWord) + extension);
+    return regExt.CheckExtension(database) == 2;
 }
 
 fs::path Configuration::ProgramFolder() const {

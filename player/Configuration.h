@@ -12,6 +12,10 @@
 #include "setup/ExtensionLists.h"
 #include "winutils/ConfigurationBase.h"
 
+namespace setup {
+class MimeDatabase;
+}
+
 namespace player {
 
 // The preferences record: the shared head, then the player's own choices.
@@ -90,6 +94,7 @@ public:
     bool RemoveAssociated(const std::string& extension);
     // True when the extension's file type belongs to another program.
     bool CheckAssociationUsedByOther(const std::string& extension);
+    bool CheckAssociationUsedByOther(const std::string& extension, const setup::MimeDatabase& database);
     // Runs the association setter and waits for it; true only when it ran and the list it left names
     // exactly the wishes held before. The list it left becomes the current list.
     bool SetFileAssociations();

@@ -416,6 +416,10 @@ void TFormMain::InitHandler() {
     }
     DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: DirectX version: %x", directx_version);
     UpdateMonitorLimits();
+    // The player reads the process-wide loader from its start.
+    if (WaitForCodecLibraries) {
+        WaitForCodecLibraries();
+    }
     CreatePlayer();
 
     DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: ParamCount=%d", static_cast<int>(arguments_.size()));
@@ -1093,6 +1097,7 @@ void TFormMain::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // Maximising or restoring without a window manager changes no size, yet the hint must follow.
     if (event->type() == QEvent::WindowStateChange) {
+        Panel1->UpdateOnScreen();
         FormResize();
     }
 }

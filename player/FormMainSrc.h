@@ -107,6 +107,9 @@ public:
     std::function<void()> ShowSettingsDialog;
     std::function<void()> ShowDonateIfDue;
     std::function<bool()> ShowMultiMonitorNotice;
+    // Waits for the codec libraries that the program started loading early (none when unset); called
+    // before the player is made.
+    std::function<void()> WaitForCodecLibraries;
 
     // The folder the codec libraries are loaded from: "3rdparty/ffmpeg" beside the program.
     static std::string CodecFolder();

@@ -28,13 +28,25 @@ int TRegExt::CheckExtension() {
     if (FExt.empty()) {
         return 1;
     }
+    try {
+        return CheckExtension(setup::MimeDatabase::Load());
+    } catch (const std::exception& e) {
+        // A desktop that cannot be asked: not another program's.
+        winutils::DebugLog(winutils::DEBUG_GENERAL, "TRegExt::CheckExtension: EXCEPTION %s", e.what());
+    }
+    return 1;
+}
+
+int TRegExt::CheckExtension(const setup::MimeDatabase& database) {
+    if (FExt.empty()) {
+        return 1;
+    }
     if (FExt.front() != '.') {
         FExt.insert(FExt.begin(), '.');
     }
     const std::string bare = FExt.substr(1);
     const std::string expected = FFileGroup.empty() ? bare + "file" : FFileGroup;
     try {
-        const setup::MimeDatabase database = setup::MimeDatabase::Load();
         switch (setup::OwnerOfExtension(database, FExt, ApplicationOfGroup(expected))) {
             case setup::ExtensionOwner::Application:
                 return 0;

@@ -4,6 +4,10 @@
 
 #include <string>
 
+namespace setup {
+class MimeDatabase;
+}
+
 namespace player {
 
 class TRegExt {
@@ -16,6 +20,8 @@ public:
     // The file group "Product.EXT" (FFileGroup, or the bare extension followed by "file" when that is
     // empty) stands for the application "product.desktop".
     int CheckExtension();
+    // The same against a database already loaded (loading it reads every MIME glob file of the system).
+    int CheckExtension(const setup::MimeDatabase& database);
 
     std::string FExt;
     std::string FFileGroup;

@@ -9,6 +9,7 @@
 
 #include "platform/qt/QtDispatcher.h"
 #include "player/ApplicationSetup.h"
+#include "player/CodecPreload.h"
 #include "player/Configuration.h"
 #include "player/FormAboutSrc.h"
 #include "player/FormDonateSrc.h"
@@ -37,6 +38,8 @@ void PrepareDisplay() {
 }
 
 int RunPlayer(int argc, char** argv) {
+    // Loaded meanwhile the application and its window start; joined before this returns.
+    player::CodecPreload codecPreload(player::TFormMain::CodecFolder());
     player::Configuration configuration;
     player::config = &configuration;
     QApplication app(argc, argv);
@@ -65,6 +68,7 @@ int RunPlayer(int argc, char** argv) {
         // Destroyed before the main window, whose children they are.
         player::TFormDonate donate(&form);
         player::TFormAbout about(donate, &form);
+        form.WaitForCodecLibraries = [&codecPreload] { codecPreload.Wait(); };
         form.ShowAboutDialog = [&about] { about.exec(); };
         player::TFormInfo info(&form);
         form.ShowMultiMonitorNotice = [&info] {

@@ -37,6 +37,22 @@ HostSize VideoPanel::ClientSize() const {
     return HostSize{width_.load(), height_.load()};
 }
 
+bool VideoPanel::OnScreen() const {
+    return onScreen_;
+}
+
+void VideoPanel::UpdateOnScreen() {
+    const bool onScreen = isVisible() && !window()->isMinimized();
+    if (onScreen_.exchange(onScreen) || !onScreen || !engineDrawing_) {
+        return;
+    }
+    // Seen again: the engine drew nothing meanwhile, so its last picture is wanted now.
+    std::lock_guard guard(sinkLock_);
+    if (sink_ != nullptr) {
+        sink_->Paint();
+    }
+}
+
 void VideoPanel::SetSink(HostWindowSink* ASink) {
     std::lock_guard guard(sinkLock_);
     sink_ = ASink;
@@ -112,6 +128,12 @@ bool VideoPanel::event(QEvent* event) {
             event->ignore();
             return true;
         }
+    }
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide) {
+        // Before a Show's paint reaches the engine, so that it draws again.
+        const bool result = QWidget::event(event);
+        UpdateOnScreen();
+        return result;
     }
     if (event->type() == QEvent::WinIdChange) {
         nativeWindow_ = static_cast<unsigned long>(internalWinId());

@@ -21,6 +21,7 @@ public:
     // HostWindow. NativeWindow is 0 until EnsureNativeWindow or showing the panel made the window.
     unsigned long NativeWindow() const override;
     HostSize ClientSize() const override;
+    bool OnScreen() const override;
     void SetSink(HostWindowSink* ASink) override;
     void SetFocus() override;
 
@@ -30,6 +31,10 @@ public:
     // The engine draws here while true; otherwise the panel paints itself (black).
     void SetEngineDrawing(bool drawing);
     bool EngineDrawing() const { return engineDrawing_; }
+
+    // Follows whether the panel can be seen: shown, and its window neither hidden nor minimised. The
+    // panel follows its own show and hide; the owner calls this when its window's state changes.
+    void UpdateOnScreen();
 
     // Forwards the owner's invalidate request to the sink; true when the owner should repaint.
     bool Invalidate();
@@ -46,6 +51,7 @@ private:
     std::atomic<unsigned long> nativeWindow_{0};
     std::atomic<int> width_{0};
     std::atomic<int> height_{0};
+    std::atomic<bool> onScreen_{false};
     // Held while a sink call runs, so SetSink from another thread waits until none is running.
     mutable std::recursive_mutex sinkLock_;
     HostWindowSink* sink_ = nullptr;  // under sinkLock_
