@@ -81,7 +81,10 @@ class ProgramRun:
         with tempfile.TemporaryDirectory(prefix="strevio-bench-home-") as home:
             env = dict(env, HOME=home, XDG_CONFIG_HOME=f"{home}/config", XDG_DATA_HOME=f"{home}/data",
                        XDG_CACHE_HOME=f"{home}/cache", XDG_RUNTIME_DIR=f"{home}/run",
-                       STREVIO_BENCH_REPORT="1")
+                       STREVIO_BENCH_REPORT="1",
+                       # A desktop has a session bus; an empty HOME would make the toolkit start one.
+                       DBUS_SESSION_BUS_ADDRESS=os.environ.get("DBUS_SESSION_BUS_ADDRESS",
+                                                               f"unix:path={home}/no-bus"))
             os.mkdir(env["XDG_RUNTIME_DIR"], 0o700)
             if start is not None:
                 env["STREVIO_BENCH_START"] = str(start)

@@ -644,7 +644,8 @@ void TFormMain::FFPlayerPosition(TObject* /*Sender*/, const int64_t& APTS) {
         if (APTS > 0) {
             LabelCurrDuration->setText(QString::fromStdString(FormatPlayTime(APTS)));
         }
-        if (!progress_held) {
+        // Positions come every 20 ms, the bar moves in tenths of a second: only a move is repainted.
+        if (!progress_held && TrackBarProgress->value() != ProgressUnits(APTS)) {
             SetProgressFromCode(ProgressUnits(APTS));
             TrackBarProgress->repaint();
         }

@@ -263,11 +263,24 @@ TEST_F(FFPlayAudioTest, HookGetsEveryDecodedBlockWithTheDeviceFormat) {
     std::vector<int16_t> ring;
     int index = -1;
     int pending = -1;
-    audio_snapshot_samples(player->VideoState(), ring, index, pending);
+    audio_snapshot_samples(player->VideoState(), ring, index, pending, 2, 0, kSampleArraySize);
     ASSERT_EQ(ring.size(), static_cast<size_t>(kSampleArraySize));
     EXPECT_EQ(index, kClipBytes / 2);
     EXPECT_GE(pending, 0);
     EXPECT_NEAR(Analyse(std::vector<int16_t>(ring.begin(), ring.begin() + index)).frequency, kSineHz, 1.0);
+    // A view's copy brings the span it reads, back from the write position, and nothing older.
+    std::vector<int16_t> span;
+    int spanIndex = -1;
+    int spanPending = -1;
+    constexpr int kFrames = 300;
+    constexpr int kExtra = 50;
+    audio_snapshot_samples(player->VideoState(), span, spanIndex, spanPending, 2, kFrames, kExtra);
+    ASSERT_EQ(span.size(), static_cast<size_t>(kSampleArraySize));
+    ASSERT_EQ(spanIndex, index);
+    const int first = index - (spanPending / 4 + kFrames) * 2 - kExtra;
+    ASSERT_GT(first, 0);
+    EXPECT_TRUE(std::equal(span.begin() + first, span.begin() + index, ring.begin() + first));
+    EXPECT_TRUE(std::all_of(span.begin(), span.begin() + first, [](int16_t s) { return s == 0; }));
     player->Stop(true);
     EXPECT_EQ(hookedBytes.load(), kClipBytes);
     EXPECT_EQ(hookRate, kRate);

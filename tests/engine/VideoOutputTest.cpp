@@ -448,6 +448,22 @@ TEST_F(VideoOutput, AudioFileShowsWavesAndSpectrumWithoutError) {
     EXPECT_FALSE(log.Contains("Error")) << log.All();
 }
 
+TEST_F(VideoOutput, NothingIsDrawnWhileTheWindowCannotBeSeen) {
+    window = std::make_unique<enginetest::XTestHost>(320, 200);
+    window->SetOnScreen(false);
+    player->SetBackColor(kBlue);
+    player->DisableAudio = false;
+    ASSERT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string(), window.get())) << player->LastErrMsg();
+    ASSERT_EQ(player->VideoState()->show_mode, SHOW_MODE_WAVES);
+    // Sound plays on; the waves view has drawn no trace (the channels' dividing line would be white).
+    ASSERT_TRUE(Until([&] { return clock_pts(&player->VideoState()->audclk) > 0.5; }));
+    EXPECT_NE(window->Pixel(5, 100), kWhite);
+    // Seen again (paused, so that the file cannot end meanwhile): the view is back at once.
+    player->Pause();
+    window->SetOnScreen(true);
+    EXPECT_TRUE(PixelBecomes(5, 100, kWhite)) << std::hex << window->Pixel(5, 100);
+}
+
 TEST_F(VideoOutput, ExposeRedrawsWhilePaused) {
     window = std::make_unique<enginetest::XTestHost>(320, 240);
     player->SetBackColor(kBlue);

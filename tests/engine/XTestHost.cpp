@@ -56,6 +56,16 @@ unsigned long XTestHost::NativeWindow() const {
     return FWindow;
 }
 
+void XTestHost::SetOnScreen(bool AOnScreen) {
+    if (FOnScreen.exchange(AOnScreen) || !AOnScreen) {
+        return;
+    }
+    std::lock_guard lock(FSinkLock);
+    if (FSink) {
+        FSink->Paint();
+    }
+}
+
 HostSize XTestHost::ClientSize() const {
     std::lock_guard lock(FSizeLock);
     return FSize;

@@ -3,6 +3,7 @@
 // back.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,7 @@ public:
 
     unsigned long NativeWindow() const override;
     HostSize ClientSize() const override;
+    bool OnScreen() const override { return FOnScreen; }
     void SetSink(HostWindowSink* ASink) override;
     void SetFocus() override;
 
@@ -40,6 +42,9 @@ public:
     // Sends a button press or a close request to the window, as a user or window manager would.
     void SendButtonPress(int AX, int AY);
     void SendClose();
+    // Whether the window counts as seen (as a minimised or hidden one does not). Turning it on tells the
+    // sink to paint, as a host shown again does.
+    void SetOnScreen(bool AOnScreen);
     // Makes the X server expose the whole window again.
     void ExposeAll();
     // Tells the sink the window goes away (unless ANotify is false), then destroys the X window.
@@ -60,6 +65,7 @@ private:
     mutable std::mutex FSizeLock;  // guards FSize
     HostSize FSize;
     bool FEmptyArea = false;
+    std::atomic<bool> FOnScreen{true};
     std::recursive_mutex FSinkLock;  // guards FSink; held for every call into it
     HostWindowSink* FSink = nullptr;
     int FFocusCount = 0;

@@ -244,6 +244,19 @@ TEST_F(FormMainTest, PositionEventsMoveTheBarUnlessItIsHeld) {
     EXPECT_EQ(TFormMain::ImageIndex(form.ButtonPlayOrPause), player::kImagePlay);
 }
 
+TEST_F(FormMainTest, VideoPanelCountsAsSeenOnlyWhileItsWindowIsShownAndNotMinimised) {
+    TFormMain& form = Start();
+    EXPECT_TRUE(form.Panel1->OnScreen());
+    form.showMinimized();
+    EXPECT_TRUE(WaitFor([&] { return !form.Panel1->OnScreen(); }));
+    form.showNormal();
+    EXPECT_TRUE(WaitFor([&] { return form.Panel1->OnScreen(); }));
+    form.hide();
+    EXPECT_FALSE(form.Panel1->OnScreen());
+    form.show();
+    EXPECT_TRUE(form.Panel1->OnScreen());
+}
+
 TEST_F(FormMainTest, NegativeDurationLeavesTheTotalAndSeeksNothing) {
     TFormMain& form = StartPlaying(Clip::VideoAudio);
     ASSERT_TRUE(form.playing);
