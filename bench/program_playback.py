@@ -27,14 +27,13 @@ import os
 import select
 import shutil
 import signal
-import statistics
 import subprocess
 import tempfile
 import time
 from pathlib import Path
 
-from engine_playback import (SEEK_TO, make_clips, measure_engine, measure_ffplay, measure_mpv,
-                             run_with_display)
+from engine_playback import (SEEK_TO, fmt, make_clips, measure_engine, measure_ffplay, measure_mpv, median_row,
+                             run_with_display, summarise)
 
 CLIP_SECONDS = 20.0
 
@@ -134,28 +133,6 @@ def measure_program(program, clip, video, env_for):
     return full, seek
 
 
-def summarise(player, full, seek):
-    return {
-        "player": player,
-        "cpu_per_media_s": full.cpu_s / CLIP_SECONDS,
-        "peak_rss_mb": full.rss_mb,
-        "first_output_ms": full.first_ms,
-        "seek_output_ms": seek.first_ms,
-    }
-
-
-def median_row(rows):
-    out = {"player": rows[0]["player"]}
-    for key in KEYS:
-        values = [r[key] for r in rows if r[key] is not None]
-        out[key] = statistics.median(values) if values else None
-    return out
-
-
-def fmt(value, spec):
-    return "n/a" if value is None else format(value, spec)
-
-
 def ratio(a, b):
     return "n/a" if a is None or not b else f"{a / b:.2f}x"
 
@@ -194,7 +171,7 @@ def main():
         for clip_name, clip in clips.items():
             video = not clip_name.endswith(".mp3")
             for player, measure in players:
-                runs[(clip_name, player)].append(summarise(player, *measure(clip, video)))
+                runs[(clip_name, player)].append(summarise(player, *measure(clip, video), CLIP_SECONDS))
         print(f"run {number + 1} of {args.runs} done", flush=True)
 
     print("\n| clip (20 s) | player | CPU s per media s | peak RSS MB | first output ms | output at 10 s ms |"
