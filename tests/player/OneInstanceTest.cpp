@@ -259,7 +259,9 @@ TEST_F(OneInstanceTest, SecondProgramStartHandsItsFileToTheRunningWindowWhichPla
     ASSERT_FALSE(form.ShowMainForm().has_value());
     ASSERT_TRUE(platform::WaitPumping([&] { return form.initialised(); }, 60000));
 
-    const std::string clip = testsupport::MakeClip(testsupport::Clip::VideoOnly).string();
+    // Long enough to be still playing when the later start has ended: the hand-over is handled while this
+    // process waits for it, and a short clip could already be over.
+    const std::string clip = testsupport::MakeClip(testsupport::Clip::LongVideo).string();
     Child second({STREVIO_PROGRAM, clip});
     ASSERT_EQ(second.WaitPumping(), 0);
     ASSERT_TRUE(platform::WaitPumping([&] { return form.playing; }, 60000));
