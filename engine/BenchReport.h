@@ -1,4 +1,4 @@
-// Lines for the playback benchmark (bench/engine_playback.py), which times the whole program from
+// Lines for the program benchmark (bench/program_playback.py), which times the whole program from
 // outside: written to standard output only when STREVIO_BENCH_REPORT is set in the environment, and
 // nothing at all otherwise.
 //
