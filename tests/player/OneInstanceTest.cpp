@@ -1,7 +1,6 @@
 // The single-instance hand-over between real processes: the shared block's layout, later starts that
 // hand their arguments to this process, and first instances that died or hang.
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,8 +25,6 @@
 #include "tests/support/Fixtures.h"
 #include "tests/support/TestEnv.h"
 
-extern char** environ;
-
 namespace {
 
 using player::MyOneInstance;
@@ -36,16 +33,7 @@ using Block = std::array<std::byte, player::kSharedBlockSize>;
 // A child process started without a shell; killed and reaped if the test leaves it running.
 class Child {
 public:
-    explicit Child(std::vector<std::string> argv) {
-        std::vector<char*> raw;
-        for (std::string& a : argv) {
-            raw.push_back(a.data());
-        }
-        raw.push_back(nullptr);
-        if (posix_spawn(&pid_, raw[0], nullptr, nullptr, raw.data(), environ) != 0) {
-            pid_ = -1;
-        }
-    }
+    explicit Child(const std::vector<std::string>& argv) : pid_(testsupport::StartProgram(argv)) {}
     ~Child() {
         if (pid_ > 0 && !status_) {
             ::kill(pid_, SIGKILL);
