@@ -127,26 +127,37 @@ bool WriteAndReplaceFile(const std::filesystem::path& target, std::string tempor
         error = std::string("cannot create a temporary file: ") + std::strerror(errno);
         return false;
     }
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    // The first step that fails names itself; errno is read before anything else can change it.
+    const char* failed = nullptr;
+    int cause = 0;
+    auto step = [&](bool done, const char* what) {
+        if (!failed && !done) {
+            failed = what;
+            cause = errno;
+        }
+    };
+    size_t written = 0;
+    while (!failed && written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        ok = n > 0;
-        done += ok ? static_cast<size_t>(n) : 0;
+        if (n == 0) {
+            errno = EIO;  // a write that takes nothing and reports no error would repeat for ever
+        }
+        step(n > 0, "cannot write");
+        written += n > 0 ? static_cast<size_t>(n) : 0;
     }
-    ok = ok && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && std::rename(temporaryPattern.c_str(), target.c_str()) != 0) {
-        ok = false;
-    }
-    if (!ok) {
-        error = std::string("cannot write: ") + std::strerror(errno);
+    step(failed || ::fchmod(fd, mode) == 0, "cannot set the mode");
+    step(failed || ::fsync(fd) == 0, "cannot flush to disk");
+    step(::close(fd) == 0, "cannot close");
+    step(failed || std::rename(temporaryPattern.c_str(), target.c_str()) == 0, "cannot replace the file");
+    if (failed) {
+        error = std::string(failed) + ": " + std::strerror(cause);
         ::unlink(temporaryPattern.c_str());
+        return false;
     }
-    return ok;
+    return true;
 }
 
 }  // namespace winutils
