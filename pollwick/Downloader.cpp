@@ -18,10 +18,12 @@
 #include "pollwick/Winutils_pollwick.h"
 #include "winutils/ConfigurationBase.h"
 #include "winutils/Winutils_debug.h"
+#include "winutils/Winutils_string.h"
 
 namespace pollwick {
 
 namespace fs = std::filesystem;
+using winutils::LowerCase;
 
 #define DLOG(fmt, ...)                                                                       \
     winutils::DebugLog(winutils::DEBUG_DOWNLOADER, "Downloader::%s[%p:%4d]: " fmt, __func__, \
@@ -43,12 +45,10 @@ void GlobalInitOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
-}
-
-std::string Trim(const std::string& s) {
+// A header value without the blanks, tabs and line breaks at its ends. Not winutils::Trim, which also takes
+// off control bytes: the client hands those over as the server sent them, and a value (a file name above
+// all) that holds one must stay invalid.
+std::string TrimBlanks(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
     if (b == std::string::npos) {
         return {};
@@ -57,13 +57,9 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
-    return s.rfind(prefix, 0) == 0;
-}
-
 // A whole non-negative decimal number; nothing for anything else.
 std::optional<int64_t> ParseLength(const std::string& text) {
-    std::string t = Trim(text);
+    std::string t = TrimBlanks(text);
     int64_t value = 0;
     auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
     if (t.empty() || ec != std::errc() || end != t.data() + t.size() || value < 0) {
@@ -106,11 +102,11 @@ struct ContentRange {
 };
 
 std::optional<ContentRange> ParseContentRange(const std::string& line) {
-    std::string v = Trim(line.substr(std::strlen("content-range:")));
-    if (!StartsWith(v, "bytes ")) {
+    std::string v = TrimBlanks(line.substr(std::strlen("content-range:")));
+    if (!v.starts_with("bytes ")) {
         return std::nullopt;
     }
-    v = Trim(v.substr(6));
+    v = TrimBlanks(v.substr(6));
     size_t dash = v.find('-');
     size_t slash = v.find('/');
     if (dash == std::string::npos || slash == std::string::npos || slash < dash) {
@@ -130,7 +126,7 @@ std::optional<ContentRange> ParseContentRange(const std::string& line) {
 
 const std::string* FindHeader(const std::vector<std::string>& lines, const std::string& lowerName) {
     for (const auto& line : lines) {
-        if (StartsWith(Lower(line), lowerName)) {
+        if (LowerCase(line).starts_with(lowerName)) {
             return &line;
         }
     }
@@ -279,7 +275,7 @@ void Downloader::applyProxy(const std::string& url) {
     std::string host;
     int port = 0;
     if (settings_.useProxy) {
-        bool https = StartsWith(url, "https://");
+        bool https = url.starts_with("https://");
         host = https ? settings_.httpsProxyHost : settings_.httpProxyHost;
         port = https ? settings_.httpsProxyPort : settings_.httpProxyPort;
     }
@@ -364,7 +360,7 @@ size_t Downloader::OnHeader(char* data, size_t size, size_t count, void* self) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
         line.pop_back();
     }
-    if (StartsWith(line, "HTTP/")) {
+    if (line.starts_with("HTTP/")) {
         a.lines.clear();
         a.status = 0;
         a.reason.clear();
@@ -372,7 +368,7 @@ size_t Downloader::OnHeader(char* data, size_t size, size_t count, void* self) {
         std::string version;
         in >> version >> a.status;
         std::getline(in, a.reason);
-        a.reason = Trim(a.reason);
+        a.reason = TrimBlanks(a.reason);
         return n;
     }
     if (line.empty()) {
@@ -389,7 +385,7 @@ bool Downloader::headersComplete() {
     }
     const std::string* location = FindHeader(a.lines, "location:");
     if (a.status >= 300 && a.status < 400 && location) {
-        std::string target = Trim(location->substr(std::strlen("location:")));
+        std::string target = TrimBlanks(location->substr(std::strlen("location:")));
         if (!redirectAllowed(target)) {
             a.abort = Abort::BadRedirect;
             a.abortDetail = target;
@@ -409,7 +405,7 @@ bool Downloader::headersComplete() {
         return true;
     }
     if (const std::string* enc = FindHeader(a.lines, "content-encoding:")) {
-        std::string value = Lower(Trim(enc->substr(std::strlen("content-encoding:"))));
+        std::string value = LowerCase(TrimBlanks(enc->substr(std::strlen("content-encoding:"))));
         if (!value.empty() && value != "identity") {
             a.abort = Abort::Encoded;
             a.abortDetail = value;
@@ -433,8 +429,8 @@ bool Downloader::checkRangeAnswer(const std::vector<std::string>& lines) {
     }
     std::optional<ContentRange> range;
     for (const auto& line : lines) {
-        std::string lower = Lower(line);
-        if (StartsWith(lower, "content-range:")) {
+        std::string lower = LowerCase(line);
+        if (lower.starts_with("content-range:")) {
             range = ParseContentRange(lower);
         }
     }
@@ -460,7 +456,7 @@ bool Downloader::checkRangeAnswer(const std::vector<std::string>& lines) {
 }
 
 bool Downloader::redirectAllowed(const std::string& location) const {
-    std::string lower = Lower(location);
+    std::string lower = LowerCase(location);
     size_t colon = lower.find(':');
     size_t slash = lower.find('/');
     bool hasScheme = colon != std::string::npos && (slash == std::string::npos || colon < slash) &&
@@ -474,7 +470,7 @@ bool Downloader::redirectAllowed(const std::string& location) const {
     }
     char* current = nullptr;
     curl_easy_getinfo(HTTP.get(), CURLINFO_EFFECTIVE_URL, &current);
-    bool fromHttps = current && StartsWith(Lower(current), "https:");
+    bool fromHttps = current && LowerCase(current).starts_with("https:");
     return !(fromHttps && scheme == "http");
 }
 
@@ -563,28 +559,28 @@ int Downloader::OnDebug(CURL*, curl_infotype type, char* data, size_t size, void
 
 void Downloader::HTTPReceiveResponse(const std::vector<std::string>& lines) {
     for (const auto& raw : lines) {
-        std::string line = Lower(raw);
+        std::string line = LowerCase(raw);
         if (line.find(" 200 ok") != std::string::npos) {
             continue;
         }
-        if (StartsWith(line, "content-length") && expectedContentLength == 0) {
+        if (line.starts_with("content-length") && expectedContentLength == 0) {
             if (auto value = ParseLength(line.size() > 16 ? line.substr(16) : std::string())) {
                 expectedContentLength = *value;
                 if (ownerInfo) {
                     ownerInfo->locked_setProgress(expectedContentLength, 0);
                 }
             }
-        } else if (StartsWith(line, "content-range:")) {
+        } else if (line.starts_with("content-range:")) {
             size_t slash = line.find('/');
             if (slash != std::string::npos) {
                 if (auto value = ParseLength(line.substr(slash + 1))) {
                     expectedContentLength = *value;
                 }
             }
-        } else if (StartsWith(line, "content-disposition:") && line.find("filename=") != std::string::npos) {
+        } else if (line.starts_with("content-disposition:") && line.find("filename=") != std::string::npos) {
             std::string name = line.substr(line.find("filename=") + std::strlen("filename="));
             name.erase(std::remove(name.begin(), name.end(), '"'), name.end());
-            name = Trim(name.substr(0, name.find(';')));
+            name = TrimBlanks(name.substr(0, name.find(';')));
             auto safe = SafeServerFileName(name);
             size_t dot = safe ? safe->rfind('.') : std::string::npos;
             if (dot != std::string::npos) {
@@ -1130,10 +1126,10 @@ void Downloader::reportRedirect(const std::string& url, DownloadResult& result) 
     redirectUrl = effective ? effective : "";
     result.tempRedirect = redirectCode == 302 || redirectCode == 307;
     result.redirectedTo = redirectUrl;
-    std::string lower = Lower(result.redirectedTo);
-    if (!StartsWith(lower, "http://") && !StartsWith(lower, "https://")) {
+    std::string lower = LowerCase(result.redirectedTo);
+    if (!lower.starts_with("http://") && !lower.starts_with("https://")) {
         std::string server = serverPartOf(url);
-        if (StartsWith(result.redirectedTo, "/")) {
+        if (result.redirectedTo.starts_with("/")) {
             StripTrailingSlashes(server);
         } else {
             AddTrailingSlash(server);

@@ -278,7 +278,7 @@ void TFormMain::applyDisplayData() {
 
 bool TFormMain::isValidLink(const std::string& text) {
     const std::string lower = winutils::LowerCase(text);
-    return lower.rfind("http://", 0) == 0 || lower.rfind("https://", 0) == 0 || lower.rfind("www.", 0) == 0;
+    return lower.starts_with("http://") || lower.starts_with("https://") || lower.starts_with("www.");
 }
 
 bool TFormMain::IsWebAddress(const std::string& text) {

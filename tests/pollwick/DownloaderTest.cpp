@@ -1,5 +1,7 @@
 // Single requests of the downloader against a local server: headers, fallbacks and retries, error texts,
 // response headers, redirects, resuming, bad servers and TLS.
+#include <cstdio>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -255,6 +257,12 @@ TEST_P(DispositionTable, ExtensionTakenOnlyFromASafeName) {
         if (c == '"' || c == '\\') {
             escaped += '\\';
         }
+        if (static_cast<unsigned char>(c) < 0x20) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(c));
+            escaped += code;
+            continue;
+        }
         escaped += c;
     }
     auto server = StartServer(R"({"/f.bin": {"content_disposition": ")" + escaped + R"("}})");
@@ -274,6 +282,8 @@ INSTANTIATE_TEST_SUITE_P(
                       DispositionCase{"attachment; filename=\"a.verylongextension\"", ""},
                       DispositionCase{"attachment; filename=\"a.e$e\"", ""},
                       DispositionCase{"attachment; filename=\"a.exe \"; size=10", ".exe"},
+                      // A control byte the server put at the end is part of the name, not a blank.
+                      DispositionCase{"attachment; filename=\"a.exe\x1b\"", ""},
                       DispositionCase{"attachment; filename=\"..\"", ""}));
 
 TEST(DownloaderNames, ServerFileNamesAreReducedOrRefused) {
