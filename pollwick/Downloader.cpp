@@ -182,8 +182,7 @@ Downloader::Downloader(int threadNum, bool useThreads, DownloadProgressSink* own
       threadNum(threadNum),
       ownerInfo(ownerInfo),
       parentSubInfo(parentSubInfo),
-      settings_(parentSubInfo && parentSubInfo->owner_downloader ? parentSubInfo->owner_downloader->settings()
-                                                                 : std::move(settings)) {
+      settings_(std::move(settings)) {
     GlobalInitOnce();
     if (parentSubInfo && parentSubInfo->owner_downloader) {
         // A part stops with the download it belongs to.

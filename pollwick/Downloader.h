@@ -81,7 +81,7 @@ public:
     static constexpr int kFirstBackOffMs = 100;
     static constexpr int kLastBackOffMs = 5000;
 
-    // A part downloader (parentSubInfo with an owner) takes its owner's settings instead of settings.
+    // A part downloader (parentSubInfo with an owner) is given its owner's settings.
     Downloader(int threadNum, bool useThreads, DownloadProgressSink* ownerInfo,
                DownloaderSubThreadInfo* parentSubInfo, DownloadSettings settings);
     ~Downloader();
