@@ -519,12 +519,12 @@ int Downloader::OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, cur
     if (d->stopRequested()) {
         return 1;
     }
-    // An error page is no progress of the download; the probe reports none.
-    // A part counts the bytes it kept: those past a part's moved end are not its own.
     const Attempt* a = d->attempt_;
     // The client waits for data next.
     const bool batched = a && a->file && !a->bodyIsError && a->answeredLength >= 0;
     d->batch_.beforeWait(batched ? a->answeredLength - a->written : -1);
+    // An error page is no progress of the download; the probe reports none.
+    // A part counts the bytes it kept: those past a part's moved end are not its own.
     const int64_t received = a && a->file && d->parentSubInfo ? a->written : dlnow;
     if (a && !a->bodyIsError && d->target_ != Target::Probe && received != d->receivedThisAttempt) {
         d->HTTPReceiveProcess(dltotal, received);
