@@ -69,7 +69,9 @@ protected:
         cfg_ = std::make_unique<Configuration>(home_->root() / "program");
         cfg_->UseProxy = false;
         cfg_->Preferences.PersonalFolder = (home_->root() / "personal").string() + "/";
-        cfg_->Preferences.TimeoutSeconds = 5;
+        // Only a hang guard: the tests of time-outs set their own, and a loaded machine may take seconds
+        // to load the CA bundle and finish a handshake.
+        cfg_->Preferences.TimeoutSeconds = 60;
         cfg_->Preferences.Attempts = 1;
         config = cfg_.get();
         Downloader::SetExtraCAFile("");
