@@ -4,33 +4,33 @@
 
 namespace platform {
 
-TEvent::TEvent(bool manualReset, bool initialState) : fManualReset(manualReset), fSignaled(initialState) {}
+TEvent::TEvent(bool manualReset, bool initialState) : manualReset_(manualReset), signaled_(initialState) {}
 
 void TEvent::SetEvent() {
-    std::lock_guard guard(fLock);
-    fSignaled = true;
-    if (fManualReset) {
-        fChanged.notify_all();
+    std::lock_guard guard(lock_);
+    signaled_ = true;
+    if (manualReset_) {
+        changed_.notify_all();
     } else {
-        fChanged.notify_one();
+        changed_.notify_one();
     }
 }
 
 void TEvent::ResetEvent() {
-    std::lock_guard guard(fLock);
-    fSignaled = false;
+    std::lock_guard guard(lock_);
+    signaled_ = false;
 }
 
 TWaitResult TEvent::WaitFor(unsigned timeoutMs) {
-    std::unique_lock lock(fLock);
-    const auto signaled = [this] { return fSignaled; };
+    std::unique_lock lock(lock_);
+    const auto signaled = [this] { return signaled_; };
     if (timeoutMs == INFINITE) {
-        fChanged.wait(lock, signaled);
-    } else if (!fChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), signaled)) {
+        changed_.wait(lock, signaled);
+    } else if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), signaled)) {
         return wrTimeout;
     }
-    if (!fManualReset) {
-        fSignaled = false;
+    if (!manualReset_) {
+        signaled_ = false;
     }
     return wrSignaled;
 }

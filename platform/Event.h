@@ -23,13 +23,13 @@ public:
     // Waits up to timeoutMs for the signal; an auto-reset event is reset by the waiter it releases.
     TWaitResult WaitFor(unsigned timeoutMs);
 
-    bool ManualReset() const { return fManualReset; }
+    bool ManualReset() const { return manualReset_; }
 
 private:
-    const bool fManualReset;
-    std::mutex fLock;  // guards fSignaled
-    std::condition_variable fChanged;
-    bool fSignaled;
+    const bool manualReset_;
+    std::mutex lock_;  // guards signaled_
+    std::condition_variable changed_;
+    bool signaled_;
 };
 
 }  // namespace platform

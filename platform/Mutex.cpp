@@ -6,33 +6,33 @@ namespace platform {
 
 TMutex::TMutex(bool initialOwner) {
     if (initialOwner) {
-        fOwner = std::this_thread::get_id();
-        fCount = 1;
+        owner_ = std::this_thread::get_id();
+        count_ = 1;
     }
 }
 
 TWaitResult TMutex::WaitFor(unsigned timeoutMs) {
     const auto self = std::this_thread::get_id();
-    std::unique_lock lock(fLock);
-    const auto available = [&] { return fCount == 0 || fOwner == self; };
+    std::unique_lock lock(lock_);
+    const auto available = [&] { return count_ == 0 || owner_ == self; };
     if (timeoutMs == INFINITE) {
-        fReleased.wait(lock, available);
-    } else if (!fReleased.wait_for(lock, std::chrono::milliseconds(timeoutMs), available)) {
+        released_.wait(lock, available);
+    } else if (!released_.wait_for(lock, std::chrono::milliseconds(timeoutMs), available)) {
         return wrTimeout;
     }
-    fOwner = self;
-    ++fCount;
+    owner_ = self;
+    ++count_;
     return wrSignaled;
 }
 
 bool TMutex::Release() {
-    std::lock_guard guard(fLock);
-    if (fCount == 0 || fOwner != std::this_thread::get_id()) {
+    std::lock_guard guard(lock_);
+    if (count_ == 0 || owner_ != std::this_thread::get_id()) {
         return false;
     }
-    if (--fCount == 0) {
-        fOwner = {};
-        fReleased.notify_one();
+    if (--count_ == 0) {
+        owner_ = {};
+        released_.notify_one();
     }
     return true;
 }

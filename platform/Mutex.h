@@ -16,9 +16,9 @@ public:
     TCriticalSection(const TCriticalSection&) = delete;
     TCriticalSection& operator=(const TCriticalSection&) = delete;
 
-    void Enter() { fLock.lock(); }
-    void Leave() { fLock.unlock(); }
-    bool TryEnter() { return fLock.try_lock(); }
+    void Enter() { lock_.lock(); }
+    void Leave() { lock_.unlock(); }
+    bool TryEnter() { return lock_.try_lock(); }
     void Acquire() { Enter(); }
     void Release() { Leave(); }
 
@@ -28,19 +28,19 @@ public:
     bool try_lock() { return TryEnter(); }
 
 private:
-    std::recursive_mutex fLock;
+    std::recursive_mutex lock_;
 };
 
 // Holds a critical section for one scope.
 class TCriticalSectionGuard {
 public:
-    explicit TCriticalSectionGuard(TCriticalSection& section) : fSection(section) { fSection.Enter(); }
-    ~TCriticalSectionGuard() { fSection.Leave(); }
+    explicit TCriticalSectionGuard(TCriticalSection& section) : section_(section) { section_.Enter(); }
+    ~TCriticalSectionGuard() { section_.Leave(); }
     TCriticalSectionGuard(const TCriticalSectionGuard&) = delete;
     TCriticalSectionGuard& operator=(const TCriticalSectionGuard&) = delete;
 
 private:
-    TCriticalSection& fSection;
+    TCriticalSection& section_;
 };
 
 // An unnamed mutex: waits are bounded, the owning thread may take it again, and only the owner can
@@ -57,10 +57,10 @@ public:
     bool Release();
 
 private:
-    std::mutex fLock;  // guards fOwner and fCount
-    std::condition_variable fReleased;
-    std::thread::id fOwner;
-    unsigned fCount = 0;
+    std::mutex lock_;  // guards owner_ and count_
+    std::condition_variable released_;
+    std::thread::id owner_;
+    unsigned count_ = 0;
 };
 
 }  // namespace platform

@@ -26,23 +26,23 @@ std::string DescribeCurrentException() {
 
 }  // namespace
 
-TThread::TThread(std::string name) : fName(std::move(name)) {}
+TThread::TThread(std::string name) : name_(std::move(name)) {}
 
 TThread::~TThread() {
     TerminateAndWait();
 }
 
 void TThread::Start() {
-    std::lock_guard guard(fStateLock);
-    if (fStarted.exchange(true)) {
+    std::lock_guard guard(stateLock_);
+    if (started_.exchange(true)) {
         throw std::logic_error("TThread::Start: the thread was already started");
     }
-    fThread = std::thread([this] { Run(); });
+    thread_ = std::thread([this] { Run(); });
 }
 
 void TThread::Run() {
-    if (!fName.empty()) {
-        pthread_setname_np(pthread_self(), fName.substr(0, kMaxThreadNameLength).c_str());
+    if (!name_.empty()) {
+        pthread_setname_np(pthread_self(), name_.substr(0, kMaxThreadNameLength).c_str());
     }
     std::string fatal;
     try {
@@ -51,43 +51,43 @@ void TThread::Run() {
         fatal = DescribeCurrentException();
     }
     {
-        std::lock_guard guard(fStateLock);
-        fFatalException = std::move(fatal);
-        fFinished.store(true);
-        fFinishedChanged.notify_all();
+        std::lock_guard guard(stateLock_);
+        fatalException_ = std::move(fatal);
+        finished_.store(true);
+        finishedChanged_.notify_all();
     }
     WakeMainThread();
 }
 
 void TThread::Terminate() {
-    fTerminated.store(true);
+    terminated_.store(true);
 }
 
 void TThread::JoinIfFinished() {
-    std::lock_guard guard(fStateLock);
-    if (fFinished.load() && fThread.joinable()) {
+    std::lock_guard guard(stateLock_);
+    if (finished_.load() && thread_.joinable()) {
         // Run() has nothing left to do but return, so this join is short.
-        fThread.join();
+        thread_.join();
     }
 }
 
 std::optional<int> TThread::WaitFor(unsigned timeoutMs) {
-    if (!fStarted.load()) {
+    if (!started_.load()) {
         return ReturnValue();
     }
     {
-        std::lock_guard guard(fStateLock);
-        if (fThread.joinable() && fThread.get_id() == std::this_thread::get_id()) {
+        std::lock_guard guard(stateLock_);
+        if (thread_.joinable() && thread_.get_id() == std::this_thread::get_id()) {
             throw std::logic_error("TThread::WaitFor: a thread cannot wait for itself");
         }
     }
     bool finished;
     if (IsMainThread()) {
-        finished = WaitPumping([this] { return fFinished.load(); }, timeoutMs);
+        finished = WaitPumping([this] { return finished_.load(); }, timeoutMs);
     } else {
-        std::unique_lock lock(fStateLock);
-        finished = fFinishedChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                             [this] { return fFinished.load(); });
+        std::unique_lock lock(stateLock_);
+        finished = finishedChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                             [this] { return finished_.load(); });
     }
     if (!finished) {
         return std::nullopt;
@@ -112,8 +112,8 @@ void TThread::TerminateAndWait() {
 }
 
 std::string TThread::FatalException() const {
-    std::lock_guard guard(fStateLock);
-    return fFatalException;
+    std::lock_guard guard(stateLock_);
+    return fatalException_;
 }
 
 }  // namespace platform

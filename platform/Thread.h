@@ -35,32 +35,32 @@ public:
     // Terminate and WaitFor together, for the destructors of derived classes.
     void TerminateAndWait();
 
-    bool Started() const { return fStarted.load(); }
-    bool Terminated() const { return fTerminated.load(); }
-    bool Finished() const { return fFinished.load(); }
-    int ReturnValue() const { return fReturnValue.load(); }
+    bool Started() const { return started_.load(); }
+    bool Terminated() const { return terminated_.load(); }
+    bool Finished() const { return finished_.load(); }
+    int ReturnValue() const { return returnValue_.load(); }
     // The text of an exception that escaped Execute; empty when none did.
     std::string FatalException() const;
-    const std::string& Name() const { return fName; }
+    const std::string& Name() const { return name_; }
 
 protected:
     virtual void Execute() = 0;
-    void SetReturnValue(int value) { fReturnValue.store(value); }
+    void SetReturnValue(int value) { returnValue_.store(value); }
 
 private:
     void Run();
     void JoinIfFinished();
 
-    const std::string fName;
-    std::atomic<bool> fStarted{false};
-    std::atomic<bool> fTerminated{false};
-    std::atomic<bool> fFinished{false};
-    std::atomic<int> fReturnValue{0};
+    const std::string name_;
+    std::atomic<bool> started_{false};
+    std::atomic<bool> terminated_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<int> returnValue_{0};
 
-    mutable std::mutex fStateLock;  // guards fFatalException, fThread
-    std::condition_variable fFinishedChanged;
-    std::string fFatalException;
-    std::thread fThread;
+    mutable std::mutex stateLock_;  // guards fatalException_, thread_
+    std::condition_variable finishedChanged_;
+    std::string fatalException_;
+    std::thread thread_;
 };
 
 }  // namespace platform

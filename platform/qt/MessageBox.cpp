@@ -96,10 +96,10 @@ MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
 }
 
 ScopedMessageBoxHook::ScopedMessageBoxHook(MessageBoxHook hook)
-    : fPrevious(SetMessageBoxHook(std::move(hook))) {}
+    : previous_(SetMessageBoxHook(std::move(hook))) {}
 
 ScopedMessageBoxHook::~ScopedMessageBoxHook() {
-    SetMessageBoxHook(std::move(fPrevious));
+    SetMessageBoxHook(std::move(previous_));
 }
 
 }  // namespace platform

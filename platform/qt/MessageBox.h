@@ -39,7 +39,7 @@ public:
     ScopedMessageBoxHook& operator=(const ScopedMessageBoxHook&) = delete;
 
 private:
-    MessageBoxHook fPrevious;
+    MessageBoxHook previous_;
 };
 
 }  // namespace platform

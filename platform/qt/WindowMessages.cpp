@@ -29,7 +29,7 @@ void UnregisterWindow(const QObject* window) {
 }  // namespace
 
 WindowMessageEvent::WindowMessageEvent(const WindowMessage& message)
-    : QEvent(EventType()), fMessage(message) {}
+    : QEvent(EventType()), message_(message) {}
 
 QEvent::Type WindowMessageEvent::EventType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -55,35 +55,35 @@ bool PostMessage(QObject* target, unsigned msg, std::intptr_t wParam, std::intpt
 // Sits in front of the window's event() and hands window messages to the handler.
 class WindowMessageReceiver::Filter : public QObject {
 public:
-    explicit Filter(Handler handler) : fHandler(std::move(handler)) {}
+    explicit Filter(Handler handler) : handler_(std::move(handler)) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (const WindowMessage* message = AsWindowMessage(event)) {
-            fHandler(*message);
+            handler_(*message);
             return true;
         }
         return QObject::eventFilter(watched, event);
     }
 
 private:
-    Handler fHandler;
+    Handler handler_;
 };
 
-WindowMessageReceiver::WindowMessageReceiver(QObject* window, Handler handler) : fWindow(window) {
+WindowMessageReceiver::WindowMessageReceiver(QObject* window, Handler handler) : window_(window) {
     if (handler) {
-        fFilter = std::make_unique<Filter>(std::move(handler));
-        fFilter->moveToThread(window->thread());
-        window->installEventFilter(fFilter.get());
+        filter_ = std::make_unique<Filter>(std::move(handler));
+        filter_->moveToThread(window->thread());
+        window->installEventFilter(filter_.get());
     }
-    RegisterWindow(fWindow);
+    RegisterWindow(window_);
 }
 
 WindowMessageReceiver::~WindowMessageReceiver() {
-    UnregisterWindow(fWindow);
+    UnregisterWindow(window_);
     // Nothing posted before this point may reach a window that is on its way out.
-    QCoreApplication::removePostedEvents(fWindow, WindowMessageEvent::EventType());
-    if (fFilter) {
-        fWindow->removeEventFilter(fFilter.get());
+    QCoreApplication::removePostedEvents(window_, WindowMessageEvent::EventType());
+    if (filter_) {
+        window_->removeEventFilter(filter_.get());
     }
 }
 

@@ -25,10 +25,10 @@ class WindowMessageEvent : public QEvent {
 public:
     explicit WindowMessageEvent(const WindowMessage& message);
     static QEvent::Type EventType();
-    const WindowMessage& Message() const { return fMessage; }
+    const WindowMessage& Message() const { return message_; }
 
 private:
-    WindowMessage fMessage;
+    WindowMessage message_;
 };
 
 // The message carried by e, or null when e is not a window message.
@@ -50,8 +50,8 @@ public:
 
 private:
     class Filter;
-    QObject* fWindow;
-    std::unique_ptr<Filter> fFilter;
+    QObject* window_;
+    std::unique_ptr<Filter> filter_;
 };
 
 }  // namespace platform

@@ -66,9 +66,9 @@ public:
     Waiters(TEvent& event, int count) {
         for (int i = 0; i < count; ++i) {
             fThreads.emplace_back([this, &event] {
-                ++fStarted;
+                ++started_;
                 if (event.WaitFor(kBoundMs) == wrSignaled) {
-                    ++fReleased;
+                    ++released_;
                 }
             });
         }
@@ -81,26 +81,26 @@ public:
             }
         }
     }
-    int Released() const { return fReleased.load(); }
+    int Released() const { return released_.load(); }
     // Waits (bounded) until released reaches n.
     bool AwaitReleased(int n) const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBoundMs);
-        while (fReleased.load() < n && std::chrono::steady_clock::now() < deadline) {
+        while (released_.load() < n && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        return fReleased.load() >= n;
+        return released_.load() >= n;
     }
     bool AwaitStarted(int n) const {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBoundMs);
-        while (fStarted.load() < n && std::chrono::steady_clock::now() < deadline) {
+        while (started_.load() < n && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        return fStarted.load() >= n;
+        return started_.load() >= n;
     }
 
 private:
-    std::atomic<int> fStarted{0};
-    std::atomic<int> fReleased{0};
+    std::atomic<int> started_{0};
+    std::atomic<int> released_{0};
     std::vector<std::thread> fThreads;
 };
 
