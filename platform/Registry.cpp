@@ -1,9 +1,6 @@
 #include "platform/Registry.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
+#include "platform/SpecialFolders.h"
 
 namespace platform {
 
@@ -12,15 +9,8 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path ConfigHome() {
-    // A relative XDG_CONFIG_HOME is to be ignored.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') {
-        return xdg;
-    }
-    if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
-        return fs::path(home) / ".config";
-    }
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) {
-        return fs::path(pw->pw_dir) / ".config";
+    if (auto folder = SpecialFolderPath(SpecialFolder::ApplicationData)) {
+        return *folder;
     }
     throw ERegistryException("cannot find the user's configuration folder");
 }
@@ -297,6 +287,11 @@ bool TRegistry::DeleteKey(const std::string& key) {
         return deleted;
     });
     return deleted;
+}
+
+std::vector<std::string> ReadValueNames(HKEY root, const std::string& key) {
+    TRegistry registry(root);
+    return registry.OpenKeyReadOnly(key) ? registry.GetValueNames() : std::vector<std::string>{};
 }
 
 }  // namespace platform

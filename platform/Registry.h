@@ -97,4 +97,8 @@ private:
     bool readOnly_ = false;
 };
 
+// The value names of key under root, as GetValueNames gives them; none when the key does not exist. Only
+// reads. Raises when the store cannot be read.
+std::vector<std::string> ReadValueNames(HKEY root, const std::string& key);
+
 }  // namespace platform

@@ -194,7 +194,7 @@ void WaitStartupDelay(const fs::path& programFolder, int32_t minutes) {
 
 // Asks the endpoint; the answer's body when the request gave a 200 with content.
 std::optional<std::string> RequestAnswer(const std::string& url) {
-    Downloader downloader(0, false, nullptr, nullptr, config->downloadSettings());
+    Downloader downloader(0, false, nullptr, nullptr, config->ToDownloadSettings());
     DownloadRequest request;
     request.url = url;
     request.rangeEnd = 0;

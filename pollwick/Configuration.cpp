@@ -1,8 +1,5 @@
 #include "pollwick/Configuration.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <charconv>
 #include <cstdlib>
@@ -42,7 +39,7 @@ struct ProxyAddress {
 class KeyValueLines {
 public:
     // False when the file cannot be read.
-    bool load(const fs::path& file) {
+    bool Load(const fs::path& file) {
         std::ifstream in(file, std::ios::binary);
         if (!in) {
             return false;
@@ -57,7 +54,7 @@ public:
         return !in.bad();
     }
 
-    std::string value(const std::string& key) const {
+    std::string Value(const std::string& key) const {
         for (const std::string& line : lines_) {
             const size_t equals = line.find('=');
             if (equals != std::string::npos && SameKey(line.substr(0, equals), key)) {
@@ -115,7 +112,7 @@ std::string WithoutControlCharacters(const std::string& text) {
 
 void LoadInt32(const KeyValueLines& lines, const char* key, int32_t& member,
                const std::function<void(int32_t&)>& clamp = {}) {
-    const std::string text = lines.value(key);
+    const std::string text = lines.Value(key);
     if (text.empty()) {
         return;
     }
@@ -133,65 +130,6 @@ std::function<void(int32_t&)> ClampTo(int32_t low, int32_t high, int32_t replace
             value = replacement;
         }
     };
-}
-
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void SyncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// Replaces file with bytes so that a crash leaves the old or the new file, never a part of one.
-bool ReplaceFileAtomically(const fs::path& file, const std::string& bytes) {
-    if (file.empty() || !file.has_filename()) {
-        return false;
-    }
-    std::string pattern = file.string() + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    FdCloser temp{::mkstemp(name.data())};
-    if (temp.fd < 0) {
-        return false;
-    }
-    const fs::path tempPath(name.data());
-    std::error_code ec;
-    if (!WriteAll(temp.fd, bytes) || ::fsync(temp.fd) != 0) {
-        fs::remove(tempPath, ec);
-        return false;
-    }
-    fs::rename(tempPath, file, ec);
-    if (ec) {
-        fs::remove(tempPath, ec);
-        return false;
-    }
-    SyncFolder(file.parent_path());
-    return true;
 }
 
 const char* const kInternetSettingsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
@@ -285,21 +223,21 @@ void Configuration::readProxySettings() {
     try {
         platform::TRegistry registry(platform::HKEY_CURRENT_USER);
         if (!registry.OpenKeyReadOnly(kInternetSettingsKey)) {
-            readEnvironmentProxySettings();
+            ReadEnvironmentProxySettings();
             return;
         }
         if (registry.ValueExists("ProxyEnable")) {
             UseProxy = registry.ReadInteger("ProxyEnable") > 0;
         }
         if (UseProxy && registry.ValueExists("ProxyServer")) {
-            applyProxyServer(registry.ReadString("ProxyServer"));
+            ApplyProxyServer(registry.ReadString("ProxyServer"));
         }
     } catch (const std::exception&) {
         // A registry or number error ends the reading; what was read so far stays.
     }
 }
 
-void Configuration::applyProxyServer(const std::string& server) {
+void Configuration::ApplyProxyServer(const std::string& server) {
     if (server.find(';') == std::string::npos) {
         const ProxyAddress address = SplitHostPort(server);
         HttpProxyHost = HttpsProxyHost = address.host;
@@ -318,7 +256,7 @@ void Configuration::applyProxyServer(const std::string& server) {
     }
 }
 
-void Configuration::readEnvironmentProxySettings() {
+void Configuration::ReadEnvironmentProxySettings() {
     if (const auto address = ProxyFromEnvironment("http_proxy")) {
         UseProxy = true;
         HttpProxyHost = address->host;
@@ -344,15 +282,15 @@ bool Configuration::readUpdatesCfg() {
     }
 
     KeyValueLines lines;
-    const bool readOk = lines.load(path);
-    name = lines.value("name");
-    url = lines.value("url");
-    id = lines.value("id");
-    version = lines.value("version");
-    version_txt = lines.value("version_txt");
-    language = lines.value("language");
-    aff = lines.value("aff");
-    support_email = lines.value("support_email");
+    const bool readOk = lines.Load(path);
+    name = lines.Value("name");
+    url = lines.Value("url");
+    id = lines.Value("id");
+    version = lines.Value("version");
+    version_txt = lines.Value("version_txt");
+    language = lines.Value("language");
+    aff = lines.Value("aff");
+    support_email = lines.Value("support_email");
 
     std::string data;
     if (!winutils::GetSpecialFolderPath(kApplicationDataCode, data)) {
@@ -397,7 +335,7 @@ bool Configuration::loadPersistentState() {
         return false;
     }
     KeyValueLines lines;
-    if (!lines.load(path)) {
+    if (!lines.Load(path)) {
         return false;
     }
     LoadInt32(lines, "last_check_time", last_check_time);
@@ -406,17 +344,17 @@ bool Configuration::loadPersistentState() {
     LoadInt32(lines, "days_between_displays", days_between_displays, ClampTo(0, 30, 3));
     LoadInt32(lines, "delay_min_after_startup", delay_min_after_startup, ClampTo(0, 60, 3));
     LoadInt32(lines, "last_version_shown_time", last_version_shown_time);
-    if (const std::string text = lines.value("install_id"); !text.empty()) {
+    if (const std::string text = lines.Value("install_id"); !text.empty()) {
         if (const auto number = ParseNumber<int64_t>(text)) {
             install_id = *number;
         }
     }
-    if (const std::string text = lines.value("no_ads"); !text.empty()) {
+    if (const std::string text = lines.Value("no_ads"); !text.empty()) {
         const std::string flag = Trim(text);
         no_ads = flag == "Y" || flag == "y";
     }
-    last_version_shown = WithoutControlCharacters(lines.value("last_version_shown"));
-    ignore_version = WithoutControlCharacters(lines.value("ignore_version"));
+    last_version_shown = WithoutControlCharacters(lines.Value("last_version_shown"));
+    ignore_version = WithoutControlCharacters(lines.Value("ignore_version"));
     return true;
 }
 
@@ -438,10 +376,14 @@ bool Configuration::savePersistentState() {
     add("no_ads", no_ads ? "Y" : "N");
     add("last_version_shown", last_version_shown);
     add("ignore_version", ignore_version);
-    return ReplaceFileAtomically(getDatabaseFile(name), text);
+    // Private to the user (mode 0600), as the file of a temporary name that it replaces.
+    const fs::path file = getDatabaseFile(name);
+    std::string error;
+    return file.has_filename() &&
+           winutils::WriteAndReplaceFile(file, file.string() + ".XXXXXX", text, 0600, error);
 }
 
-DownloadSettings Configuration::downloadSettings() const {
+DownloadSettings Configuration::ToDownloadSettings() const {
     DownloadSettings settings;
     settings.personalFolder = Preferences.PersonalFolder;
     settings.timeoutSeconds = Preferences.TimeoutSeconds;

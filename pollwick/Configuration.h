@@ -39,7 +39,7 @@ public:
     // The state file's path, creating its folder when missing.
     std::string getDatabaseFile(const std::string& name);
     // What a download reads of the settings, as they stand now.
-    DownloadSettings downloadSettings() const;
+    DownloadSettings ToDownloadSettings() const;
 
     // TimeoutSeconds, UserAgent, Referer, Attempts and the proxy members are constant after construction
     // and read without the lock; ThreadCount, TempFolder and Overwrite are read under Prefs_Lock.
@@ -77,9 +77,9 @@ public:
 
 private:
     // ProxyServer: "host:port" for both protocols, or "http=host:port;https=host:port;...".
-    void applyProxyServer(const std::string& server);
+    void ApplyProxyServer(const std::string& server);
     // http_proxy and https_proxy, used when the user's Internet settings do not exist.
-    void readEnvironmentProxySettings();
+    void ReadEnvironmentProxySettings();
 
     std::filesystem::path programFolder_;
 };

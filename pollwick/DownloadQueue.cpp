@@ -22,7 +22,7 @@ constexpr unsigned kWorkerJoinStepMs = 1000;
 
 DownloadQueue::DownloadQueue(QObject* mainForm, std::function<void()> setProgressBarFull)
     : mainForm_(mainForm), setProgressBarFull_(std::move(setProgressBarFull)) {
-    createWorkers();
+    CreateWorkers();
     timer_.setInterval(kTimerIntervalMs);
     QObject::connect(&timer_, &QTimer::timeout, [this] { OnQueueTimer(); });
 }
@@ -54,7 +54,7 @@ void DownloadQueue::UnlockQueue(const char* file, int line) {
     Mutex_Queue.unlock();
 }
 
-void DownloadQueue::createWorkers() {
+void DownloadQueue::CreateWorkers() {
     int count = 4;
     if (config) {
         config->Prefs_Lock(__FILE__, __LINE__);
@@ -78,7 +78,7 @@ void DownloadQueue::createWorkers() {
 }
 
 void DownloadQueue::addSite(const std::shared_ptr<MyVideo>& item) {
-    createWorkers();
+    CreateWorkers();
     LockQueue(__FILE__, __LINE__);
     if (queued_.count(item.get()) != 0) {
         DebugLog(DEBUG_GENERAL,
@@ -88,7 +88,7 @@ void DownloadQueue::addSite(const std::shared_ptr<MyVideo>& item) {
         waiting_.push_back(item);
         queued_.insert(item.get());
     }
-    showActiveDownloadCount(waitingCountLocked());
+    showActiveDownloadCount(WaitingCountLocked());
     UnlockQueue(__FILE__, __LINE__);
     timer_.start();
 }
@@ -97,7 +97,7 @@ void DownloadQueue::OnQueueTimer() {
     timer_.stop();
     LockQueue(__FILE__, __LINE__);
     try {
-        Post(kMsgWaitingCount, waitingCountLocked(), 0);
+        Post(kMsgWaitingCount, WaitingCountLocked(), 0);
         for (int n = 0; n < kSlots && !waiting_.empty(); ++n) {
             Slot& slot = slots_[n];
             if (!slot.thread || !slot.thread->IsSuspended() || slot.info->locked_checkIfHasVideoCopy()) {
@@ -108,7 +108,7 @@ void DownloadQueue::OnQueueTimer() {
             queued_.erase(item.get());
             slot.thread->handleSite(item);
         }
-        showActiveDownloadCount(waitingCountLocked());
+        showActiveDownloadCount(WaitingCountLocked());
         if (!waiting_.empty()) {
             timer_.start();
         } else {
@@ -154,7 +154,7 @@ void DownloadQueue::stopDownloads(bool shutdown) {
     UnlockQueue(__FILE__, __LINE__);
 }
 
-DownloadQueueThreadInfo* DownloadQueue::info(int slot) {
+DownloadQueueThreadInfo* DownloadQueue::Info(int slot) {
     if (slot < 0 || slot >= kSlots) {
         return nullptr;
     }
@@ -168,7 +168,7 @@ bool DownloadQueue::AllWorkersSuspended() {
 
 int DownloadQueue::WaitingCount() {
     LockQueue(__FILE__, __LINE__);
-    const int count = waitingCountLocked();
+    const int count = WaitingCountLocked();
     UnlockQueue(__FILE__, __LINE__);
     return count;
 }

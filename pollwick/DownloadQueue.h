@@ -42,7 +42,7 @@ public:
     void stopDownloads(bool shutdown);
 
     // The status record of a slot, or nullptr when the slot has no worker.
-    DownloadQueueThreadInfo* info(int slot);
+    DownloadQueueThreadInfo* Info(int slot);
     // True when every existing worker waits for an item (or has ended).
     bool AllWorkersSuspended();
     int WaitingCount();
@@ -56,8 +56,8 @@ private:
         std::unique_ptr<DownloadQueueThreadInfo> info;
         std::unique_ptr<DownloadQueueThread> thread;
     };
-    void createWorkers();
-    int waitingCountLocked() const { return static_cast<int>(waiting_.size()); }
+    void CreateWorkers();
+    int WaitingCountLocked() const { return static_cast<int>(waiting_.size()); }
 
     QObject* const mainForm_;
     const std::function<void()> setProgressBarFull_;

@@ -114,7 +114,7 @@ void DownloadQueueThreadInfo::locked_setCurrAction(const std::string& text) {
     currAction_ = text;
 }
 
-std::string DownloadQueueThreadInfo::locked_getCurrAction() {
+std::string DownloadQueueThreadInfo::LockedGetCurrAction() {
     std::lock_guard<std::mutex> guard(lock_);
     return currAction_;
 }
@@ -154,7 +154,7 @@ void DownloadQueueThreadInfo::locked_setCancel(bool cancel) {
     }
 }
 
-std::stop_token DownloadQueueThreadInfo::locked_getStopToken() {
+std::stop_token DownloadQueueThreadInfo::LockedGetStopToken() {
     std::lock_guard<std::mutex> guard(lock_);
     return stopSource_.get_token();
 }
@@ -347,13 +347,13 @@ bool DownloadQueueThread::InnerCheckSite(std::string& filePath, const std::strin
     try {
         try {
             downloader = std::make_unique<Downloader>(info_.threadNum, true, &info_, nullptr,
-                                                      config->downloadSettings());
+                                                      config->ToDownloadSettings());
         } catch (const std::bad_alloc&) {
             info_.locked_setStatusMsg("Could not initialize Downloader object - OUT OF MEMORY.");
             throw GWException("Out of memory allocating downloader");
         }
         // Taken before the cancel test: a cancel after the test still stops the download.
-        downloader->setStopToken(info_.locked_getStopToken());
+        downloader->SetStopToken(info_.LockedGetStopToken());
         if (info_.locked_getCancel()) {
             info_.locked_setStatusMsg("Cancelled");
             throw GWException("Cancelled");
@@ -376,7 +376,7 @@ bool DownloadQueueThread::InnerCheckSite(std::string& filePath, const std::strin
         const bool ok = download.ok;
         error = download.error;
         filePath = download.savedPath;
-        if (!ok && downloader->stopRequested()) {
+        if (!ok && downloader->StopRequested()) {
             // Cancelled while downloading: ends as a cancel before the download does.
             info_.locked_setStatusMsg("Cancelled");
             throw GWException("Cancelled");

@@ -60,7 +60,7 @@ public:
     std::string locked_getErrorMessage();
     void locked_setErrorMessage(const std::string& text);
     void locked_setCurrAction(const std::string& text);
-    std::string locked_getCurrAction();
+    std::string LockedGetCurrAction();
     bool locked_getOK();
     void locked_setOK(bool ok);
     bool locked_getDone();
@@ -69,7 +69,7 @@ public:
     // Setting the cancel request also stops the job's running download.
     void locked_setCancel(bool cancel);
     // The stop token of the current job, for its downloader; init() starts a new job with a new one.
-    std::stop_token locked_getStopToken();
+    std::stop_token LockedGetStopToken();
     bool locked_getShutdown();
     void locked_setShutdown(bool shutdown);
     int locked_getErrorStatus();

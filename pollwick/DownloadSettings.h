@@ -1,5 +1,5 @@
 // The program settings a download reads, as one value. Whoever starts a download takes them from the
-// program's Configuration (Configuration::downloadSettings); the downloader itself needs neither the
+// program's Configuration (Configuration::ToDownloadSettings); the downloader itself needs neither the
 // settings files nor the program's windows, so a program that only downloads starts without them.
 #pragma once
 

@@ -202,9 +202,9 @@ void Downloader::SetExtraCAFile(const std::string& path) {
     gExtraCaFile = path;
 }
 
-fs::path Downloader::targetFolder() const {
+fs::path Downloader::TargetFolder() const {
     if (parentSubInfo && parentSubInfo->owner_downloader) {
-        return parentSubInfo->owner_downloader->runFolder();
+        return parentSubInfo->owner_downloader->RunFolder();
     }
     return settings_.TargetFolder(threadNum);
 }
@@ -249,8 +249,8 @@ void Downloader::init(const std::string& url, const std::string& siteUserName,
         curl_easy_setopt(h, CURLOPT_USERNAME, login ? siteUserName.c_str() : nullptr);
         curl_easy_setopt(h, CURLOPT_PASSWORD, login ? sitePassword.c_str() : nullptr);
         curl_easy_setopt(h, CURLOPT_HTTPAUTH, CURLAUTH_BASIC);
-        applyProxy(url);
-        applyTls();
+        ApplyProxy(url);
+        ApplyTls();
         const bool verbose = winutils::DebugLogPreferences() &&
                              (winutils::DebugLogPreferences()->DebugMask.load() & winutils::DEBUG_DOWNLOADER);
         curl_easy_setopt(h, CURLOPT_DEBUGFUNCTION, verbose ? &Downloader::OnDebug : nullptr);
@@ -269,7 +269,7 @@ void Downloader::init(const std::string& url, const std::string& siteUserName,
     DLOG("END");
 }
 
-void Downloader::applyProxy(const std::string& url) {
+void Downloader::ApplyProxy(const std::string& url) {
     CURL* h = HTTP.get();
     std::string host;
     int port = 0;
@@ -285,7 +285,7 @@ void Downloader::applyProxy(const std::string& url) {
     DLOG("proxy [%s:%d]", host.c_str(), port);
 }
 
-void Downloader::applyTls() {
+void Downloader::ApplyTls() {
     CURL* h = HTTP.get();
     curl_easy_setopt(h, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -314,7 +314,7 @@ void Downloader::applyTls() {
     curl_easy_setopt(h, CURLOPT_CAINFO_BLOB, &blob);
 }
 
-void Downloader::applyHeaders(const std::string& acceptEncoding, const std::string& range) {
+void Downloader::ApplyHeaders(const std::string& acceptEncoding, const std::string& range) {
     CURL* h = HTTP.get();
     curl_slist* list = nullptr;
     auto add = [&list](const std::string& line) {
@@ -343,7 +343,7 @@ void Downloader::applyHeaders(const std::string& acceptEncoding, const std::stri
                      static_cast<long>(http10_ ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
 }
 
-std::string Downloader::requestEncoding() const {
+std::string Downloader::RequestEncoding() const {
     // A body that is stored or measured must arrive as the server keeps it.
     return target_ == Target::Memory ? acceptEncoding_ : "identity";
 }
@@ -371,13 +371,13 @@ size_t Downloader::OnHeader(char* data, size_t size, size_t count, void* self) {
         return n;
     }
     if (line.empty()) {
-        return d->headersComplete() ? n : 0;
+        return d->HeadersComplete() ? n : 0;
     }
     a.lines.push_back(line);
     return n;
 }
 
-bool Downloader::headersComplete() {
+bool Downloader::HeadersComplete() {
     Attempt& a = *attempt_;
     if (a.status >= 100 && a.status < 200) {
         return true;
@@ -385,7 +385,7 @@ bool Downloader::headersComplete() {
     const std::string* location = FindHeader(a.lines, "location:");
     if (a.status >= 300 && a.status < 400 && location) {
         std::string target = TrimBlanks(location->substr(std::strlen("location:")));
-        if (!redirectAllowed(target)) {
+        if (!RedirectAllowed(target)) {
             a.abort = Abort::BadRedirect;
             a.abortDetail = target;
             DLOG("redirect refused [%s]", target.c_str());
@@ -411,10 +411,10 @@ bool Downloader::headersComplete() {
             return false;
         }
     }
-    return a.askedStart < 0 || checkRangeAnswer(a.lines);
+    return a.askedStart < 0 || CheckRangeAnswer(a.lines);
 }
 
-bool Downloader::checkRangeAnswer(const std::vector<std::string>& lines) {
+bool Downloader::CheckRangeAnswer(const std::vector<std::string>& lines) {
     Attempt& a = *attempt_;
     if (a.status != 206 && a.resumeWhole && a.status == 200 && a.file) {
         // The server will not continue the file: start it again from its first byte.
@@ -454,7 +454,7 @@ bool Downloader::checkRangeAnswer(const std::vector<std::string>& lines) {
     return true;
 }
 
-bool Downloader::redirectAllowed(const std::string& location) const {
+bool Downloader::RedirectAllowed(const std::string& location) const {
     std::string lower = LowerCase(location);
     size_t colon = lower.find(':');
     size_t slash = lower.find('/');
@@ -491,7 +491,7 @@ size_t Downloader::OnBody(char* data, size_t size, size_t count, void* self) {
         size_t wanted = n;
         if (d->parentSubInfo && a.askedStart >= 0 && a.askedEnd >= 0) {
             wanted = static_cast<size_t>(
-                d->parentSubInfo->locked_claim(a.askedStart + a.written, static_cast<int64_t>(n)));
+                d->parentSubInfo->LockedClaim(a.askedStart + a.written, static_cast<int64_t>(n)));
             if (wanted < n) {
                 a.abort = Abort::RangeShrunk;  // another thread fetches the rest
             }
@@ -499,7 +499,7 @@ size_t Downloader::OnBody(char* data, size_t size, size_t count, void* self) {
         size_t written = fwrite(data, 1, wanted, a.file);
         a.written += static_cast<int64_t>(written);
         if (a.answeredLength >= 0) {
-            d->batch_.received(static_cast<int64_t>(written));
+            d->batch_.Received(static_cast<int64_t>(written));
         }
         return written < n ? 0 : written;
     }
@@ -516,13 +516,13 @@ int Downloader::OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, cur
     auto* d = static_cast<Downloader*>(self);
     // The client calls this at least about once a second, also while the server is silent: non-zero
     // makes it abandon the transfer.
-    if (d->stopRequested()) {
+    if (d->StopRequested()) {
         return 1;
     }
     const Attempt* a = d->attempt_;
     // The client waits for data next.
     const bool batched = a && a->file && !a->bodyIsError && a->answeredLength >= 0;
-    d->batch_.beforeWait(batched ? a->answeredLength - a->written : -1);
+    d->batch_.BeforeWait(batched ? a->answeredLength - a->written : -1);
     // An error page is no progress of the download; the probe reports none.
     // A part counts the bytes it kept: those past a part's moved end are not its own.
     const int64_t received = a && a->file && d->parentSubInfo ? a->written : dlnow;
@@ -533,12 +533,12 @@ int Downloader::OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, cur
 }
 
 int Downloader::OnSocketOpened(void* self, curl_socket_t socket, curlsocktype) {
-    static_cast<Downloader*>(self)->batch_.opened(socket);
+    static_cast<Downloader*>(self)->batch_.Opened(socket);
     return CURL_SOCKOPT_OK;
 }
 
 int Downloader::OnSocketClosed(void* self, curl_socket_t socket) {
-    static_cast<Downloader*>(self)->batch_.closed(socket);
+    static_cast<Downloader*>(self)->batch_.Closed(socket);
     return close(socket);
 }
 
@@ -641,7 +641,7 @@ std::string Downloader::serverPartOf(const std::string& url) {
     return work;
 }
 
-std::string Downloader::statusErrorText(int status, long errorCode, const std::string& message) const {
+std::string Downloader::StatusErrorText(int status, long errorCode, const std::string& message) const {
     // Without a configured address there is no one to report to: the sentence is left out.
     const std::string& address = settings_.supportEmail;
     const std::string hint = address.empty() ? std::string() : kHint + address;
@@ -791,7 +791,7 @@ std::vector<std::pair<int64_t, int64_t>> Downloader::Layout(int64_t totalSize) {
 // ---------------------------------------------------------------------------------------------------------
 // One logical request.
 
-CURLcode Downloader::perform(const std::string& url, FILE* file) {
+CURLcode Downloader::Perform(const std::string& url, FILE* file) {
     CURL* h = HTTP.get();
     attempt_->file = file;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
@@ -803,9 +803,9 @@ CURLcode Downloader::perform(const std::string& url, FILE* file) {
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);  // also for the probe: the callback checks for a stop
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Downloader::OnProgress);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
-    batch_.startAnswer();
+    batch_.StartAnswer();
     CURLcode code = curl_easy_perform(h);
-    batch_.finishAnswer();
+    batch_.FinishAnswer();
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     attempt_->status = status;
@@ -827,7 +827,7 @@ struct Downloader::RequestRun {
     bool goOn = true;
 
     // Ends the request as failed, without a further attempt.
-    void fail(std::string error, bool retryAllowed = false) {
+    void Fail(std::string error, bool retryAllowed = false) {
         result.ok = false;
         result.lastErrorAllowsRetry = retryAllowed;
         result.error = std::move(error);
@@ -853,7 +853,7 @@ DownloadResult Downloader::innerGet(const DownloadRequest& request) {
     target_ = request.saveToFilename.empty()         ? Target::Memory
               : request.saveToFilename == kProbeName ? Target::Probe
                                                      : Target::File;
-    if (target_ == Target::File && !prepareFileTarget(request.saveToFilename, result)) {
+    if (target_ == Target::File && !PrepareFileTarget(request.saveToFilename, result)) {
         return result;
     }
     receivedBefore = 0;
@@ -865,11 +865,11 @@ DownloadResult Downloader::innerGet(const DownloadRequest& request) {
         Attempt a;
         attempt_ = &a;
         FilePtr file;
-        if (!prepareAttempt(run, a, file)) {
+        if (!PrepareAttempt(run, a, file)) {
             break;
         }
-        const CURLcode code = transfer(run, a, file.get());
-        classify(run, a, code, file.get());
+        const CURLcode code = Transfer(run, a, file.get());
+        Classify(run, a, code, file.get());
         if (file) {
             DLOG("file size now %lld", static_cast<long long>(FileSize(file.get())));
             file.reset();
@@ -882,7 +882,7 @@ DownloadResult Downloader::innerGet(const DownloadRequest& request) {
     attempt_ = nullptr;
 
     if (redirected) {
-        reportRedirect(request.url, result);
+        ReportRedirect(request.url, result);
     }
     if (!result.ok && target_ == Target::File && !result.savedPath.empty()) {
         std::error_code ignored;
@@ -892,7 +892,7 @@ DownloadResult Downloader::innerGet(const DownloadRequest& request) {
     return result;
 }
 
-bool Downloader::prepareFileTarget(const std::string& saveToFilename, DownloadResult& result) {
+bool Downloader::PrepareFileTarget(const std::string& saveToFilename, DownloadResult& result) {
     auto safe = SafeServerFileName(saveToFilename);
     if (!safe) {
         statusCode = 599;
@@ -902,7 +902,7 @@ bool Downloader::prepareFileTarget(const std::string& saveToFilename, DownloadRe
         DLOG("%s", result.error.c_str());
         return false;
     }
-    fs::path folder = targetFolder();
+    fs::path folder = TargetFolder();
     std::error_code ec;
     fs::create_directories(folder, ec);
     std::string name = *safe;
@@ -915,14 +915,14 @@ bool Downloader::prepareFileTarget(const std::string& saveToFilename, DownloadRe
     return true;
 }
 
-bool Downloader::prepareAttempt(RequestRun& run, Attempt& a, FilePtr& file) {
+bool Downloader::PrepareAttempt(RequestRun& run, Attempt& a, FilePtr& file) {
     const DownloadRequest& request = run.request;
-    if (stopRequested()) {
-        run.fail(kCancelledText);
+    if (StopRequested()) {
+        run.Fail(kCancelledText);
         return false;
     }
-    if (downloadRoot().noProgressLimitReached()) {
-        run.fail(NoProgressText());
+    if (DownloadRoot().NoProgressLimitReached()) {
+        run.Fail(NoProgressText());
         return false;
     }
     redirected = false;
@@ -943,7 +943,7 @@ bool Downloader::prepareAttempt(RequestRun& run, Attempt& a, FilePtr& file) {
         if (run.range && run.rangeLength >= 0 && receivedBefore >= run.rangeLength) {
             return false;  // every byte of the range is here; only the close went wrong
         }
-        if (run.range && request.rangeStart + receivedBefore > rangeLimit(request.rangeEnd)) {
+        if (run.range && request.rangeStart + receivedBefore > RangeLimit(request.rangeEnd)) {
             return false;  // the part was cut short and every byte of it is here
         }
         file.reset(fopen(run.result.savedPath.c_str(), run.attempts == 0 ? "w+b" : "r+b"));
@@ -954,15 +954,15 @@ bool Downloader::prepareAttempt(RequestRun& run, Attempt& a, FilePtr& file) {
         }
         if (!file || fseek(file.get(), 0, SEEK_END) != 0) {
             statusCode = 599;
-            run.fail("Error downloading page. Could not write the file \"" + run.result.savedPath + "\".");
+            run.Fail("Error downloading page. Could not write the file \"" + run.result.savedPath + "\".");
             return false;
         }
         if (run.range) {
             a.askedStart = request.rangeStart + receivedBefore;
-            a.askedEnd = rangeLimit(request.rangeEnd);
+            a.askedEnd = RangeLimit(request.rangeEnd);
             rangeHeader = std::to_string(a.askedStart) + "-" + std::to_string(a.askedEnd);
             if (parentSubInfo) {
-                parentSubInfo->locked_setPosition(a.askedStart);
+                parentSubInfo->LockedSetPosition(a.askedStart);
             }
         } else if (receivedBefore > 0) {
             // Continue the whole file after what is already written, never append it twice.
@@ -975,14 +975,14 @@ bool Downloader::prepareAttempt(RequestRun& run, Attempt& a, FilePtr& file) {
         a.askedEnd = 1;
         rangeHeader = "0-1";
     }
-    applyHeaders(requestEncoding(), rangeHeader);
+    ApplyHeaders(RequestEncoding(), rangeHeader);
     DLOG("attempt %d http10=%d encoding [%s] range [%s]", run.attempts, http10_ ? 1 : 0,
-         requestEncoding().c_str(), rangeHeader.c_str());
+         RequestEncoding().c_str(), rangeHeader.c_str());
     return true;
 }
 
-CURLcode Downloader::transfer(RequestRun& run, Attempt& a, FILE* file) {
-    const CURLcode code = perform(run.request.url, file);
+CURLcode Downloader::Transfer(RequestRun& run, Attempt& a, FILE* file) {
+    const CURLcode code = Perform(run.request.url, file);
     if (parentSubInfo && file && !a.bodyIsError && a.written != receivedThisAttempt) {
         HTTPReceiveProcess(0, a.written);  // a transfer cut at the part's end reports its last bytes here
     }
@@ -994,45 +994,45 @@ CURLcode Downloader::transfer(RequestRun& run, Attempt& a, FILE* file) {
     return code;
 }
 
-void Downloader::classify(RequestRun& run, const Attempt& a, CURLcode code, FILE* file) {
-    if (stopRequested()) {
+void Downloader::Classify(RequestRun& run, const Attempt& a, CURLcode code, FILE* file) {
+    if (StopRequested()) {
         // Whatever the transfer got so far: a stopped request has no result.
-        run.fail(kCancelledText);
+        run.Fail(kCancelledText);
     } else if (a.abort != Abort::None) {
-        classifyAbort(run, a);
+        ClassifyAbort(run, a);
     } else if ((code == CURLE_OK || a.errorBodyCut) && a.status >= 400) {
-        classifyErrorStatus(run, a);
+        ClassifyErrorStatus(run, a);
     } else if (code != CURLE_OK || (a.answeredLength >= 0 && a.written < a.answeredLength)) {
-        classifyBrokenTransfer(run, a, code, file);
+        ClassifyBrokenTransfer(run, a, code, file);
     } else {
-        classifyCompleted(run, a);
+        ClassifyCompleted(run, a);
     }
 }
 
-void Downloader::classifyAbort(RequestRun& run, const Attempt& a) {
+void Downloader::ClassifyAbort(RequestRun& run, const Attempt& a) {
     switch (a.abort) {
         case Abort::RangeShrunk:
             run.goOn = false;  // the part now ends here and is complete; another thread fetches the rest
             break;
         case Abort::TooLarge:
             content.clear();
-            run.fail("Error downloading page. The answer is longer than " + std::to_string(kAnswerLimit) +
+            run.Fail("Error downloading page. The answer is longer than " + std::to_string(kAnswerLimit) +
                      " bytes.");
             break;
         case Abort::BadRedirect:
-            run.fail("Error downloading page. Refused to follow the redirect to \"" + a.abortDetail + "\".");
+            run.Fail("Error downloading page. Refused to follow the redirect to \"" + a.abortDetail + "\".");
             break;
         case Abort::RangeRefused:
             if (target_ == Target::Probe) {
                 run.goOn = false;  // the answer still tells the length; the caller downloads the file whole
             } else {
                 rangeRefused_ = true;
-                run.fail(
+                run.Fail(
                     "Error downloading page. The server did not send the byte range that was asked for.");
             }
             break;
         case Abort::Encoded:
-            run.fail("Error downloading page. The server sent the file encoded (" + a.abortDetail +
+            run.Fail("Error downloading page. The server sent the file encoded (" + a.abortDetail +
                      ") although it was asked not to.");
             break;
         case Abort::None:
@@ -1040,7 +1040,7 @@ void Downloader::classifyAbort(RequestRun& run, const Attempt& a) {
     }
 }
 
-void Downloader::classifyErrorStatus(RequestRun& run, const Attempt& a) {
+void Downloader::ClassifyErrorStatus(RequestRun& run, const Attempt& a) {
     DownloadResult& result = run.result;
     result.lastErrorAllowsRetry = errorAllowsRetry(static_cast<int>(a.status));
     if (!run.fallbackHttp10 && result.lastErrorAllowsRetry) {
@@ -1053,12 +1053,12 @@ void Downloader::classifyErrorStatus(RequestRun& run, const Attempt& a) {
             content = StringListText(a.errorBody);
         } else {
             result.ok = false;
-            result.error = statusErrorText(static_cast<int>(a.status), a.status, a.reason);
+            result.error = StatusErrorText(static_cast<int>(a.status), a.status, a.reason);
         }
     }
 }
 
-void Downloader::classifyBrokenTransfer(RequestRun& run, const Attempt& a, CURLcode code, FILE* file) {
+void Downloader::ClassifyBrokenTransfer(RequestRun& run, const Attempt& a, CURLcode code, FILE* file) {
     std::string message = a.errorBuffer[0] ? a.errorBuffer : curl_easy_strerror(code);
     if (code == CURLE_OK) {
         code = CURLE_PARTIAL_FILE;  // a range answer shorter than it announced
@@ -1074,20 +1074,20 @@ void Downloader::classifyBrokenTransfer(RequestRun& run, const Attempt& a, CURLc
         } else if (!run.fallbackNoGzip && a.status != 404) {
             run.fallbackNoGzip = true;
         } else {
-            run.fail(SocketErrorText(code, message), true);
+            run.Fail(SocketErrorText(code, message), true);
         }
         return;
     }
     const bool moved = target_ == Target::File && receivedBefore != run.lastExceptionProgress;
     const bool gainedLittle = !moved || receivedBefore - run.lastExceptionProgress < kProgressBytes;
-    if (gainedLittle && !downloadRoot().noteRequestWithoutProgress()) {
-        run.fail(NoProgressText());
+    if (gainedLittle && !DownloadRoot().NoteRequestWithoutProgress()) {
+        run.Fail(NoProgressText());
     } else if (!moved) {
         if (run.stalled < 2) {
             ++run.stalled;
-            pause(100 * run.stalled);
+            Pause(100 * run.stalled);
         } else {
-            run.fail(SocketErrorText(code, message));
+            run.Fail(SocketErrorText(code, message));
         }
     } else {
         run.lastExceptionProgress = receivedBefore;
@@ -1095,12 +1095,12 @@ void Downloader::classifyBrokenTransfer(RequestRun& run, const Attempt& a, CURLc
         // A server that keeps breaking off after a few bytes is not asked again at once.
         run.brokenRequests = gainedLittle ? run.brokenRequests + 1 : 0;
         if (run.brokenRequests > 0) {
-            pause(backOffMs(run.brokenRequests));
+            Pause(BackOffMs(run.brokenRequests));
         }
     }
 }
 
-void Downloader::classifyCompleted(RequestRun& run, const Attempt& a) {
+void Downloader::ClassifyCompleted(RequestRun& run, const Attempt& a) {
     DownloadResult& result = run.result;
     run.goOn = false;
     const bool strict = useThreads || target_ != Target::Memory;
@@ -1119,7 +1119,7 @@ void Downloader::classifyCompleted(RequestRun& run, const Attempt& a) {
     }
 }
 
-void Downloader::reportRedirect(const std::string& url, DownloadResult& result) {
+void Downloader::ReportRedirect(const std::string& url, DownloadResult& result) {
     char* effective = nullptr;
     curl_easy_getinfo(HTTP.get(), CURLINFO_EFFECTIVE_URL, &effective);
     redirectUrl = effective ? effective : "";
@@ -1148,13 +1148,13 @@ bool Downloader::addSubDownload(MyDownload* part) {
 
 MyDownload* Downloader::getMoreWorkForSubThread() {
     std::lock_guard guard(Mutex_Queue);
-    if (stopRequested() || noProgressLimitReached()) {
+    if (StopRequested() || NoProgressLimitReached()) {
         ++finishedThreads;
         return nullptr;
     }
     if (partQueue.empty()) {
         // No thread waits idle while others still fetch: it takes the second half of the largest rest.
-        if (MyDownload* piece = splitLargestRunningPart()) {
+        if (MyDownload* piece = SplitLargestRunningPart()) {
             return piece;
         }
         ++finishedThreads;
@@ -1165,20 +1165,20 @@ MyDownload* Downloader::getMoreWorkForSubThread() {
     return part;
 }
 
-MyDownload* Downloader::splitLargestRunningPart() {
+MyDownload* Downloader::SplitLargestRunningPart() {
     // The smallest part the layout makes is also the smallest piece split off.
     constexpr int64_t kMinPiece = 100000;
     DownloaderSubThreadInfo* largest = nullptr;
     int64_t largestRest = 0;
     for (auto& info : subThreadInfos) {
-        const int64_t rest = info->locked_getRemaining(segmentedTotal_);
+        const int64_t rest = info->LockedGetRemaining(segmentedTotal_);
         if (rest > largestRest) {
             largest = info.get();
             largestRest = rest;
         }
     }
     // The part went on meanwhile: the split checks again under the record's lock.
-    auto best = largest ? largest->locked_splitRemainder(kMinPiece, segmentedTotal_) : std::nullopt;
+    auto best = largest ? largest->LockedSplitRemainder(kMinPiece, segmentedTotal_) : std::nullopt;
     if (!best) {
         return nullptr;
     }
@@ -1196,27 +1196,27 @@ MyDownload* Downloader::splitLargestRunningPart() {
     return raw;
 }
 
-bool Downloader::noteRequestWithoutProgress() {
+bool Downloader::NoteRequestWithoutProgress() {
     return requestsWithoutProgress_.fetch_add(1) + 1 < kNoProgressLimit;
 }
 
-bool Downloader::noProgressLimitReached() const {
+bool Downloader::NoProgressLimitReached() const {
     return requestsWithoutProgress_.load() >= kNoProgressLimit;
 }
 
-Downloader& Downloader::downloadRoot() {
+Downloader& Downloader::DownloadRoot() {
     return parentSubInfo && parentSubInfo->owner_downloader ? *parentSubInfo->owner_downloader : *this;
 }
 
-const Downloader& Downloader::downloadRoot() const {
+const Downloader& Downloader::DownloadRoot() const {
     return parentSubInfo && parentSubInfo->owner_downloader ? *parentSubInfo->owner_downloader : *this;
 }
 
-int64_t Downloader::rangeLimit(int64_t rangeEnd) const {
-    return parentSubInfo ? std::min(rangeEnd, parentSubInfo->locked_getEndLimit()) : rangeEnd;
+int64_t Downloader::RangeLimit(int64_t rangeEnd) const {
+    return parentSubInfo ? std::min(rangeEnd, parentSubInfo->LockedGetEndLimit()) : rangeEnd;
 }
 
-int Downloader::backOffMs(int brokenRequests) const {
+int Downloader::BackOffMs(int brokenRequests) const {
     int ms = kFirstBackOffMs;
     for (int i = 1; i < brokenRequests && ms < kLastBackOffMs; ++i) {
         ms *= 2;
@@ -1241,28 +1241,28 @@ int64_t Downloader::partsReceivedSum() const {
     return partsReceivedSum_;
 }
 
-DownloadResult Downloader::singleRequest(const DownloadRequest& request, int& attemptsLeft) {
+DownloadResult Downloader::SingleRequest(const DownloadRequest& request, int& attemptsLeft) {
     DownloadResult result;
     do {
         result = innerGet(request);
         if (!result.ok && attemptsLeft > 1 && result.lastErrorAllowsRetry) {
-            pause(1000);
+            Pause(1000);
         }
         --attemptsLeft;
     } while (!result.ok && attemptsLeft > 0 && result.lastErrorAllowsRetry);
     return result;
 }
 
-bool Downloader::pause(int ms) const {
+bool Downloader::Pause(int ms) const {
     std::mutex m;
     std::condition_variable_any wake;
     std::unique_lock lock(m);
     wake.wait_for(lock, stop_, std::chrono::milliseconds(ms), [] { return false; });
-    return !stopRequested();
+    return !StopRequested();
 }
 
-DownloadResult Downloader::failWhenStopped(DownloadResult result) {
-    if (!stopRequested()) {
+DownloadResult Downloader::FailWhenStopped(DownloadResult result) {
+    if (!StopRequested()) {
         return result;
     }
     if (result.ok && !result.savedPath.empty()) {
@@ -1279,7 +1279,7 @@ DownloadResult Downloader::failWhenStopped(DownloadResult result) {
 DownloadResult Downloader::get(const DownloadRequest& request) {
     DLOG("BEGIN [%s] [%s]", request.url.c_str(), request.saveToFilename.c_str());
     int attemptsLeft = settings_.attempts;
-    if (&downloadRoot() == this) {
+    if (&DownloadRoot() == this) {
         requestsWithoutProgress_ = 0;  // a new download starts with the whole allowance
     }
     std::string name = request.saveToFilename;
@@ -1310,12 +1310,12 @@ DownloadResult Downloader::get(const DownloadRequest& request) {
         probe.saveToFilename = kProbeName;
         probe.rangeEnd = 0;
         probe.rangeStart = 0;
-        DownloadResult probed = singleRequest(probe, attemptsLeft);
-        if (!probed.ok || stopRequested()) {
+        DownloadResult probed = SingleRequest(probe, attemptsLeft);
+        if (!probed.ok || StopRequested()) {
             DLOG("END probe failed [%s]", probed.error.c_str());
             probed.ok = false;
             probed.savedPath.clear();
-            return failWhenStopped(std::move(probed));
+            return FailWhenStopped(std::move(probed));
         }
         probeRedirect.tempRedirect = probed.tempRedirect;
         probeRedirect.redirectedTo = probed.redirectedTo;
@@ -1330,16 +1330,16 @@ DownloadResult Downloader::get(const DownloadRequest& request) {
     }
 
     if (segmented) {
-        DownloadResult parts = segmentedDownload(clean.url, base, ext, probedLength);
+        DownloadResult parts = SegmentedDownload(clean.url, base, ext, probedLength);
         parts.tempRedirect = probeRedirect.tempRedirect;  // the parts report the probe's redirect
         parts.redirectedTo = probeRedirect.redirectedTo;
         if (parts.ok) {
             DLOG("END segmented [%s]", parts.savedPath.c_str());
-            return failWhenStopped(std::move(parts));
+            return FailWhenStopped(std::move(parts));
         }
-        if (!rangeRefused_ || stopRequested()) {
+        if (!rangeRefused_ || StopRequested()) {
             DLOG("END segmented download failed");
-            return failWhenStopped(std::move(parts));
+            return FailWhenStopped(std::move(parts));
         }
         DLOG("a part's range was refused: one whole request instead");
     }
@@ -1348,7 +1348,7 @@ DownloadResult Downloader::get(const DownloadRequest& request) {
     // bare part number, has none).
     DownloadRequest whole = clean;
     whole.saveToFilename = useThreads && !base.empty() ? base + ext : base;
-    DownloadResult result = singleRequest(whole, attemptsLeft);
+    DownloadResult result = SingleRequest(whole, attemptsLeft);
     if (result.ok && probedLength > 0 && !base.empty()) {
         std::error_code ec;
         auto size = static_cast<int64_t>(fs::file_size(result.savedPath, ec));
@@ -1359,12 +1359,12 @@ DownloadResult Downloader::get(const DownloadRequest& request) {
             fs::remove(result.savedPath, ec);
         }
     }
-    result = failWhenStopped(std::move(result));
+    result = FailWhenStopped(std::move(result));
     DLOG("END result=%d [%s]", result.ok ? 1 : 0, result.savedPath.c_str());
     return result;
 }
 
-DownloadResult Downloader::segmentedDownload(const std::string& url, const std::string& base,
+DownloadResult Downloader::SegmentedDownload(const std::string& url, const std::string& base,
                                              const std::string& ext, int64_t totalSize) {
     DownloadResult result;
     const fs::path folder = settings_.TargetFolder(threadNum);
@@ -1392,7 +1392,7 @@ DownloadResult Downloader::segmentedDownload(const std::string& url, const std::
     }
 
     // Fetch and check.
-    result.ok = fetchParts(url);
+    result.ok = FetchParts(url);
     rangeRefused_ = false;
     for (const auto& part : partList) {
         rangeRefused_ = rangeRefused_ || part->rangeRefused;
@@ -1405,9 +1405,9 @@ DownloadResult Downloader::segmentedDownload(const std::string& url, const std::
     if (result.ok) {
         fs::path merged = runFolder_ / "merged";
         // A stopped download never puts a file in place.
-        result.ok = !stopRequested() && MergeParts(partList, merged, totalSize);
+        result.ok = !StopRequested() && MergeParts(partList, merged, totalSize);
         if (result.ok) {
-            fs::path final = freeResultName(base, ext);
+            fs::path final = FreeResultName(base, ext);
             fs::rename(merged, final, ec);
             result.ok = !ec;
             if (result.ok) {
@@ -1423,7 +1423,7 @@ DownloadResult Downloader::segmentedDownload(const std::string& url, const std::
     return result;
 }
 
-bool Downloader::fetchParts(const std::string& url) {
+bool Downloader::FetchParts(const std::string& url) {
     DLOG("BEGIN %zu parts of [%s]", partList.size(), url.c_str());
     {
         std::lock_guard guard(Mutex_Queue);
@@ -1468,7 +1468,7 @@ bool Downloader::fetchParts(const std::string& url) {
     return result;
 }
 
-fs::path Downloader::freeResultName(const std::string& base, const std::string& ext) const {
+fs::path Downloader::FreeResultName(const std::string& base, const std::string& ext) const {
     const fs::path folder = settings_.TargetFolder(threadNum);
     fs::path candidate = folder / (base + ext);
     std::error_code ec;

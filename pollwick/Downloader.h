@@ -100,7 +100,7 @@ public:
     // Scheme, host and the "/" after the host; a URL without a path comes back whole.
     static std::string serverPartOf(const std::string& url);
     // The user-readable text of an HTTP error status; other statuses get the generic socket-error text.
-    std::string statusErrorText(int status, long errorCode, const std::string& message) const;
+    std::string StatusErrorText(int status, long errorCode, const std::string& message) const;
     // A file name that a server (or the update answer) gave, reduced to its base name; nothing when the
     // result is empty, "." or "..", hidden, holds control characters or has an extension that is not 1 to
     // 8 letters or digits.
@@ -113,17 +113,17 @@ public:
     // Lets another thread stop this downloader's work: a running transfer ends within about a second, no
     // further request, part or pause starts, whatever was written is removed, and get() fails with the
     // error "Cancelled". Set it before get(); part downloaders take their parent's token.
-    void setStopToken(std::stop_token token) { stop_ = std::move(token); }
-    const DownloadSettings& settings() const { return settings_; }
-    bool stopRequested() const { return stop_.stop_requested(); }
+    void SetStopToken(std::stop_token token) { stop_ = std::move(token); }
+    const DownloadSettings& Settings() const { return settings_; }
+    bool StopRequested() const { return stop_.stop_requested(); }
 
     bool addSubDownload(MyDownload* part);
     MyDownload* getMoreWorkForSubThread();
     void SubHTTPReceiveProgress(int64_t delta);
     // Counts a broken request that brought less than kProgressBytes; false once the download has had
     // kNoProgressLimit of them (counted over all its parts).
-    bool noteRequestWithoutProgress();
-    bool noProgressLimitReached() const;
+    bool NoteRequestWithoutProgress();
+    bool NoProgressLimitReached() const;
 
     // Results read by the callers.
     int statusCode = 0;                 // of the last request; 599 for internal failures
@@ -135,7 +135,7 @@ public:
     // The last request asked for a byte range and the server answered something else.
     bool rangeRefused() const { return rangeRefused_; }
     // The private folder of the running segmented download (empty outside one).
-    std::filesystem::path runFolder() const { return runFolder_; }
+    std::filesystem::path RunFolder() const { return runFolder_; }
 
 private:
     enum class Target { Memory, Probe, File };
@@ -155,59 +155,59 @@ private:
 
     // Request settings.
     void init(const std::string& url, const std::string& siteUserName, const std::string& sitePassword);
-    void applyHeaders(const std::string& acceptEncoding, const std::string& range);
-    void applyProxy(const std::string& url);
-    void applyTls();
+    void ApplyHeaders(const std::string& acceptEncoding, const std::string& range);
+    void ApplyProxy(const std::string& url);
+    void ApplyTls();
 
     // Steps of innerGet: the target, then per attempt prepare (false: no transfer, the request is over),
     // transfer and classify (what the outcome means for the request and whether another attempt follows).
-    bool prepareFileTarget(const std::string& saveToFilename, DownloadResult& result);
-    bool prepareAttempt(RequestRun& run, Attempt& a, FilePtr& file);
-    CURLcode transfer(RequestRun& run, Attempt& a, FILE* file);
-    void classify(RequestRun& run, const Attempt& a, CURLcode code, FILE* file);
-    void classifyAbort(RequestRun& run, const Attempt& a);
-    void classifyErrorStatus(RequestRun& run, const Attempt& a);
-    void classifyBrokenTransfer(RequestRun& run, const Attempt& a, CURLcode code, FILE* file);
-    void classifyCompleted(RequestRun& run, const Attempt& a);
-    void reportRedirect(const std::string& url, DownloadResult& result);
+    bool PrepareFileTarget(const std::string& saveToFilename, DownloadResult& result);
+    bool PrepareAttempt(RequestRun& run, Attempt& a, FilePtr& file);
+    CURLcode Transfer(RequestRun& run, Attempt& a, FILE* file);
+    void Classify(RequestRun& run, const Attempt& a, CURLcode code, FILE* file);
+    void ClassifyAbort(RequestRun& run, const Attempt& a);
+    void ClassifyErrorStatus(RequestRun& run, const Attempt& a);
+    void ClassifyBrokenTransfer(RequestRun& run, const Attempt& a, CURLcode code, FILE* file);
+    void ClassifyCompleted(RequestRun& run, const Attempt& a);
+    void ReportRedirect(const std::string& url, DownloadResult& result);
 
     // The client's transfer and its callbacks.
-    CURLcode perform(const std::string& url, FILE* file);
+    CURLcode Perform(const std::string& url, FILE* file);
     static size_t OnHeader(char* data, size_t size, size_t count, void* self);
     static size_t OnBody(char* data, size_t size, size_t count, void* self);
     static int OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t, curl_off_t);
     static int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* self);
     static int OnSocketOpened(void* self, curl_socket_t socket, curlsocktype purpose);
     static int OnSocketClosed(void* self, curl_socket_t socket);
-    bool headersComplete();
-    std::string requestEncoding() const;
+    bool HeadersComplete();
+    std::string RequestEncoding() const;
     void HTTPReceiveResponse(const std::vector<std::string>& lines);
     void HTTPReceiveProcess(int64_t total, int64_t received);
-    bool checkRangeAnswer(const std::vector<std::string>& lines);
-    bool redirectAllowed(const std::string& location) const;
+    bool CheckRangeAnswer(const std::vector<std::string>& lines);
+    bool RedirectAllowed(const std::string& location) const;
 
     // Steps of get.
-    std::filesystem::path targetFolder() const;
+    std::filesystem::path TargetFolder() const;
     // innerGet repeated while it fails, attempts are left and a retry may help, a second apart.
-    DownloadResult singleRequest(const DownloadRequest& request, int& attemptsLeft);
+    DownloadResult SingleRequest(const DownloadRequest& request, int& attemptsLeft);
     // Layout, fetch, check, merge and release; rangeRefused() tells afterwards whether a part's range was
     // refused.
-    DownloadResult segmentedDownload(const std::string& url, const std::string& base, const std::string& ext,
+    DownloadResult SegmentedDownload(const std::string& url, const std::string& base, const std::string& ext,
                                      int64_t totalSize);
-    bool fetchParts(const std::string& url);
+    bool FetchParts(const std::string& url);
     // Under Mutex_Queue: a new part made of the unfetched half of the running part with most bytes left.
-    MyDownload* splitLargestRunningPart();
+    MyDownload* SplitLargestRunningPart();
     // The root downloader of this download: the parent of a part downloader, else this one.
-    Downloader& downloadRoot();
-    const Downloader& downloadRoot() const;
+    Downloader& DownloadRoot();
+    const Downloader& DownloadRoot() const;
     // The last byte a ranged request may write: rangeEnd, or less once an idle thread took the tail.
-    int64_t rangeLimit(int64_t rangeEnd) const;
-    int backOffMs(int brokenRequests) const;
-    std::filesystem::path freeResultName(const std::string& base, const std::string& ext) const;
+    int64_t RangeLimit(int64_t rangeEnd) const;
+    int BackOffMs(int brokenRequests) const;
+    std::filesystem::path FreeResultName(const std::string& base, const std::string& ext) const;
     // Sleeps ms, cut short by a stop request; false when stopped.
-    bool pause(int ms) const;
+    bool Pause(int ms) const;
     // A stopped download is never a success: its file is removed and the error says so.
-    DownloadResult failWhenStopped(DownloadResult result);
+    DownloadResult FailWhenStopped(DownloadResult result);
 
     const bool useThreads;
     const int threadNum;

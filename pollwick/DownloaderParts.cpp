@@ -27,13 +27,13 @@ constexpr size_t kMergeBlock = 64000;
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { close(); }
+    ~FileDescriptor() { Close(); }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     explicit operator bool() const { return fd_ >= 0; }
-    int get() const { return fd_; }
+    int Get() const { return fd_; }
     // False when closing reported an error (a write that did not reach the file).
-    bool close() {
+    bool Close() {
         const int fd = std::exchange(fd_, -1);
         return fd < 0 || ::close(fd) == 0;
     }
@@ -110,29 +110,29 @@ void DownloaderSubThreadInfo::locked_setDownload(MyDownload* part) {
     endLimit_ = part ? part->rangeEnd : 0;
 }
 
-void DownloaderSubThreadInfo::locked_setPosition(int64_t position) {
+void DownloaderSubThreadInfo::LockedSetPosition(int64_t position) {
     Guard guard(*this);
     position_ = position;
 }
 
-int64_t DownloaderSubThreadInfo::locked_claim(int64_t from, int64_t n) {
+int64_t DownloaderSubThreadInfo::LockedClaim(int64_t from, int64_t n) {
     Guard guard(*this);
     const int64_t allowed = std::clamp<int64_t>(endLimit_ - from + 1, 0, n);
     position_ = from + allowed;
     return allowed;
 }
 
-int64_t DownloaderSubThreadInfo::locked_getEndLimit() {
+int64_t DownloaderSubThreadInfo::LockedGetEndLimit() {
     Guard guard(*this);
     return endLimit_;
 }
 
-int64_t DownloaderSubThreadInfo::locked_getRemaining(int64_t totalSize) {
+int64_t DownloaderSubThreadInfo::LockedGetRemaining(int64_t totalSize) {
     Guard guard(*this);
     return current_ && !current_->done ? std::min(endLimit_, totalSize - 1) - position_ + 1 : 0;
 }
 
-std::optional<std::pair<int64_t, int64_t>> DownloaderSubThreadInfo::locked_splitRemainder(int64_t minPiece,
+std::optional<std::pair<int64_t, int64_t>> DownloaderSubThreadInfo::LockedSplitRemainder(int64_t minPiece,
                                                                                           int64_t totalSize) {
     Guard guard(*this);
     if (!current_ || current_->done) {
@@ -237,7 +237,7 @@ bool DownloaderSubThread::InnerDownloadFilePart(const std::string& url, int id, 
     try {
         if (!partDownloader_) {
             partDownloader_ = std::make_unique<Downloader>(threadInfo.threadNum, false, nullptr, &threadInfo,
-                                                           threadInfo.owner_downloader->settings());
+                                                           threadInfo.owner_downloader->Settings());
         }
         Downloader& part = *partDownloader_;
         DownloadRequest request;
@@ -288,8 +288,8 @@ bool MergeParts(const std::vector<std::unique_ptr<MyDownload>>& parts, const fs:
             DLOG("could not open part [%s]", part->fileName.c_str());
             return false;
         }
-        const int64_t partBytes = AppendFile(in.get(), out.get());
-        in.close();
+        const int64_t partBytes = AppendFile(in.Get(), out.Get());
+        in.Close();
         std::error_code ignored;
         fs::remove(part->fileName, ignored);
         if (partBytes < 0) {
@@ -309,7 +309,7 @@ bool MergeParts(const std::vector<std::unique_ptr<MyDownload>>& parts, const fs:
              static_cast<long long>(totalSize));
         return false;
     }
-    return out.close();
+    return out.Close();
 }
 
 }  // namespace pollwick

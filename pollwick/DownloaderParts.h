@@ -48,17 +48,17 @@ public:
     // The tail of the current part may be handed to an idle thread while this one still fetches it:
     // the part's end then moves down, and the transfer writes no byte past it.
     // The byte a new request of the current part starts at.
-    void locked_setPosition(int64_t position);
+    void LockedSetPosition(int64_t position);
     // How many of n bytes that start at position `from` still belong to the current part; they count as
     // written.
-    int64_t locked_claim(int64_t from, int64_t n);
+    int64_t LockedClaim(int64_t from, int64_t n);
     // The current part's last byte as it stands now.
-    int64_t locked_getEndLimit();
+    int64_t LockedGetEndLimit();
     // Bytes of the current part not yet written (0 without a running part).
-    int64_t locked_getRemaining(int64_t totalSize);
+    int64_t LockedGetRemaining(int64_t totalSize);
     // Cuts the unfetched second half off the current part when both halves keep at least minPiece
     // bytes of a file of totalSize bytes; returns that half (first byte, last byte).
-    std::optional<std::pair<int64_t, int64_t>> locked_splitRemainder(int64_t minPiece, int64_t totalSize);
+    std::optional<std::pair<int64_t, int64_t>> LockedSplitRemainder(int64_t minPiece, int64_t totalSize);
 
     const int threadNum;
     Downloader* const owner_downloader;

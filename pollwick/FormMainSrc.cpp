@@ -63,7 +63,7 @@ TFormMain::TFormMain(DisplayData& data, QWidget* parent)
     pal.setColor(QPalette::Window, Qt::white);
     setPalette(pal);
     resize(kDesignClientWidth, kDesignClientHeight);
-    createControls();
+    CreateControls();
     LabelProgress->hide();
     ProgressBar->hide();
     platform::PostMessage(this, kMsgInit, 0, 0);
@@ -71,58 +71,58 @@ TFormMain::TFormMain(DisplayData& data, QWidget* parent)
 
 TFormMain::~TFormMain() = default;
 
-QLabel* TFormMain::createHtmlLabel(const QRect& rect) {
+QLabel* TFormMain::CreateHtmlLabel(const QRect& rect) {
     auto* label = new QLabel(this);
     label->setGeometry(rect);
     label->setTextFormat(Qt::RichText);
     label->setOpenExternalLinks(false);
     label->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    connect(label, &QLabel::linkActivated, this, &TFormMain::openLink);
+    connect(label, &QLabel::linkActivated, this, &TFormMain::OpenLink);
     return label;
 }
 
-void TFormMain::anchor(QWidget* widget, bool left, bool top, bool right, bool bottom) {
+void TFormMain::Anchor(QWidget* widget, bool left, bool top, bool right, bool bottom) {
     anchors_.push_back({widget, left, top, right, bottom});
 }
 
-void TFormMain::createControls() {
+void TFormMain::CreateControls() {
     ImageProductIcon = new QLabel(this);
     ImageProductIcon->setGeometry(16, 52, 32, 32);
-    anchor(ImageProductIcon, true, true, false, false);
+    Anchor(ImageProductIcon, true, true, false, false);
 
-    LabelTopMessage = createHtmlLabel(QRect(16, 16, 561, 13));
-    anchor(LabelTopMessage, true, true, true, false);
-    LabelProductName = createHtmlLabel(QRect(64, 52, 513, 13));
-    anchor(LabelProductName, true, true, true, false);
-    LabelProductVersion = createHtmlLabel(QRect(64, 71, 513, 13));
-    anchor(LabelProductVersion, true, true, true, false);
+    LabelTopMessage = CreateHtmlLabel(QRect(16, 16, 561, 13));
+    Anchor(LabelTopMessage, true, true, true, false);
+    LabelProductName = CreateHtmlLabel(QRect(64, 52, 513, 13));
+    Anchor(LabelProductName, true, true, true, false);
+    LabelProductVersion = CreateHtmlLabel(QRect(64, 71, 513, 13));
+    Anchor(LabelProductVersion, true, true, true, false);
 
     MemoDescription = new QListWidget(this);
     MemoDescription->setGeometry(64, 96, 513, kDesignDescriptionHeight);
     MemoDescription->setSelectionMode(QAbstractItemView::NoSelection);
     MemoDescription->setFocusPolicy(Qt::NoFocus);
     MemoDescription->setSortingEnabled(false);
-    anchor(MemoDescription, true, true, true, true);
+    Anchor(MemoDescription, true, true, true, true);
 
     LabelProgress = new QLabel(this);
     LabelProgress->setGeometry(64, 187, 513, 13);
     LabelProgress->setTextFormat(Qt::PlainText);
-    anchor(LabelProgress, true, false, true, true);
+    Anchor(LabelProgress, true, false, true, true);
 
     ProgressBar = new QProgressBar(this);
     ProgressBar->setGeometry(64, 204, 513, 17);
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
-    anchor(ProgressBar, true, false, true, true);
+    Anchor(ProgressBar, true, false, true, true);
 
-    LabelBottomMessage = createHtmlLabel(QRect(64, 236, 513, 13));
-    anchor(LabelBottomMessage, true, false, true, true);
+    LabelBottomMessage = CreateHtmlLabel(QRect(64, 236, 513, 13));
+    Anchor(LabelBottomMessage, true, false, true, true);
 
     CheckNotAgain = new QCheckBox("Don't remind me of this update again", this);
     CheckNotAgain->setGeometry(16, 267, 229, 17);
     CheckNotAgain->hide();
-    anchor(CheckNotAgain, true, false, false, true);
+    Anchor(CheckNotAgain, true, false, false, true);
 
     ButtonDismiss = new QPushButton("Remind me later", this);
     ButtonDismiss->setGeometry(324, 263, 120, 25);
@@ -131,7 +131,7 @@ void TFormMain::createControls() {
     grey.setColor(QPalette::ButtonText, Qt::gray);
     ButtonDismiss->setPalette(grey);
     connect(ButtonDismiss, &QPushButton::clicked, this, &TFormMain::ButtonDismissClick);
-    anchor(ButtonDismiss, false, false, true, true);
+    Anchor(ButtonDismiss, false, false, true, true);
 
     ButtonAction = new QPushButton("Update Now", this);
     ButtonAction->setGeometry(457, 263, 120, 25);
@@ -139,7 +139,7 @@ void TFormMain::createControls() {
     bold.setBold(true);
     ButtonAction->setFont(bold);
     connect(ButtonAction, &QPushButton::clicked, this, &TFormMain::ButtonActionClick);
-    anchor(ButtonAction, false, false, true, true);
+    Anchor(ButtonAction, false, false, true, true);
 
     TaskbarBlinkTimer = new QTimer(this);
     TaskbarBlinkTimer->setInterval(kBlinkDelayMs);
@@ -147,7 +147,7 @@ void TFormMain::createControls() {
     TaskbarBlinkTimer->start();
 }
 
-void TFormMain::setClientSize(int width, int height) {
+void TFormMain::SetClientSize(int width, int height) {
     const int dw = width - clientWidth_;
     const int dh = height - clientHeight_;
     for (const Anchors& a : anchors_) {
@@ -192,7 +192,7 @@ void TFormMain::InitHandler() {
     DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: END");
 }
 
-void TFormMain::setDescriptionItems(const std::string& content) {
+void TFormMain::SetDescriptionItems(const std::string& content) {
     MemoDescription->clear();
     std::istringstream lines(content);
     std::string line;
@@ -206,7 +206,7 @@ void TFormMain::setDescriptionItems(const std::string& content) {
         label->setOpenExternalLinks(false);
         label->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
         label->setText(Q(line));
-        connect(label, &QLabel::linkActivated, this, &TFormMain::openLink);
+        connect(label, &QLabel::linkActivated, this, &TFormMain::OpenLink);
         item->setSizeHint(QSize(0, std::max(kItemHeight, label->sizeHint().height())));
         MemoDescription->setItemWidget(item, label);
     }
@@ -232,7 +232,7 @@ void TFormMain::applyDisplayData() {
     LabelProductName->setVisible(data_.productNameVisible);
     LabelProductVersion->setVisible(data_.versionTextVisible);
 
-    setDescriptionItems(data_.content);
+    SetDescriptionItems(data_.content);
     if (data_.iconIndex >= 0 && data_.iconIndex < kIconCount) {
         ImageProductIcon->setPixmap(ProductIcon(data_.iconIndex));
     }
@@ -271,8 +271,8 @@ void TFormMain::applyDisplayData() {
         data_.clientHeight != -1 ? std::max(data_.clientHeight, kDesignClientHeight) : clientHeight_;
     const int width =
         data_.clientWidth != -1 ? std::max(data_.clientWidth, kDesignClientWidth) : clientWidth_;
-    setClientSize(clientWidth_, height);
-    setClientSize(width, height);
+    SetClientSize(clientWidth_, height);
+    SetClientSize(width, height);
     winutils::PositionOnActiveMonitor(this, true);
 }
 
@@ -317,11 +317,11 @@ QPixmap TFormMain::ProductIcon(int index) {
     return pixmap;
 }
 
-void TFormMain::openLink(const QString& link) {
-    openWebAddress(link.toStdString());
+void TFormMain::OpenLink(const QString& link) {
+    OpenWebAddress(link.toStdString());
 }
 
-bool TFormMain::openWebAddress(const std::string& url) {
+bool TFormMain::OpenWebAddress(const std::string& url) {
     if (!IsWebAddress(url)) {
         DebugLog(DEBUG_GENERAL, "TFormMain: refused to open a non-web address");
         return false;
@@ -337,25 +337,25 @@ bool TFormMain::IsDirectlyRunnable(const std::string& path) {
     return start == std::string("\x7f" "ELF", 4) || start.rfind("#!", 0) == 0;
 }
 
-bool TFormMain::runInstaller(const std::string& path) {
+bool TFormMain::RunInstaller(const std::string& path) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::symlink_status(path, ec))) {
         return false;
     }
     if (!IsDirectlyRunnable(path)) {
         // A package, an archive or a document: opened the way the desktop opens that kind of file.
-        DebugLog(DEBUG_GENERAL, "TFormMain::runInstaller: opening [%s]", path.c_str());
+        DebugLog(DEBUG_GENERAL, "TFormMain::RunInstaller: opening [%s]", path.c_str());
         return platform::ShellOpen(path);
     }
     fs::permissions(path, fs::perms::owner_exec | fs::perms::owner_read, fs::perm_options::add, ec);
     if (ec) {
         return false;
     }
-    DebugLog(DEBUG_GENERAL, "TFormMain::runInstaller: starting [%s]", path.c_str());
+    DebugLog(DEBUG_GENERAL, "TFormMain::RunInstaller: starting [%s]", path.c_str());
     return platform::StartProgram({path});
 }
 
-void TFormMain::closeWindow() {
+void TFormMain::CloseWindow() {
     closeAllowed_ = true;
     close();
 }
@@ -388,9 +388,9 @@ void TFormMain::ButtonActionClick() {
                 addDownload(data_.targetUrl, false);
                 ButtonAction->setText("Cancel");
             } else {
-                openWebAddress(data_.targetUrl);
+                OpenWebAddress(data_.targetUrl);
                 SleepMs(kAfterStartMs);
-                closeWindow();
+                CloseWindow();
             }
             break;
         case DisplayData::kDownloading:
@@ -403,7 +403,7 @@ void TFormMain::ButtonActionClick() {
             ButtonAction->setText("Close");
             break;
         default:
-            closeWindow();
+            CloseWindow();
             break;
     }
 }
@@ -417,7 +417,7 @@ void TFormMain::ButtonDismissClick() {
         }
         config->savePersistentState();
     }
-    closeWindow();
+    CloseWindow();
 }
 
 void TFormMain::TaskbarBlinkTimerTimer() {
@@ -470,7 +470,7 @@ void TFormMain::shutDown() {
         }
     }
     DebugLog(DEBUG_GENERAL, "TFormMain::shutDown: ===== TERMINATE APPLICATION =====");
-    closeWindow();
+    CloseWindow();
     QCoreApplication::quit();
 }
 
@@ -513,7 +513,7 @@ void TFormMain::MessageHandler_Stop() {
 }
 
 void TFormMain::DownloadQueueUpdateStatusHandler(int slot) {
-    DownloadQueueThreadInfo* info = queue_ ? queue_->info(slot) : nullptr;
+    DownloadQueueThreadInfo* info = queue_ ? queue_->Info(slot) : nullptr;
     if (!info) {
         DebugLog(DEBUG_GENERAL, "TFormMain::DownloadQueueUpdateStatusHandler: no worker %d", slot);
         return;
@@ -531,13 +531,13 @@ void TFormMain::DownloadQueueDoneHandler(int slot) {
     }
     data_.uiState = DisplayData::kDone;
     ButtonAction->setText("Close");
-    if (queue_ && queue_->info(slot)) {
+    if (queue_ && queue_->Info(slot)) {
         platform::PostMessage(this, kMsgRunDownloadedFile, slot, 0);
     }
 }
 
 void TFormMain::MessageHandler_UpdateProgress(int slot, int percent) {
-    if (!queue_ || !queue_->info(slot)) {
+    if (!queue_ || !queue_->Info(slot)) {
         DebugLog(DEBUG_GENERAL, "TFormMain::MessageHandler_UpdateProgress: no worker %d", slot);
         return;
     }
@@ -545,7 +545,7 @@ void TFormMain::MessageHandler_UpdateProgress(int slot, int percent) {
 }
 
 void TFormMain::MessageHandler_RunDownloadedFile(int slot) {
-    DownloadQueueThreadInfo* info = queue_ ? queue_->info(slot) : nullptr;
+    DownloadQueueThreadInfo* info = queue_ ? queue_->Info(slot) : nullptr;
     if (!info) {
         DebugLog(DEBUG_GENERAL, "TFormMain::MessageHandler_RunDownloadedFile: no worker %d", slot);
         return;
@@ -560,9 +560,9 @@ void TFormMain::MessageHandler_RunDownloadedFile(int slot) {
     // Only a download that passed every check of the worker and its downloader is ever run.
     if (!file.empty() && fs::exists(file, ec) && ok) {
         ButtonAction->setEnabled(false);
-        if (runInstaller(file)) {
+        if (RunInstaller(file)) {
             SleepMs(kAfterStartMs);
-            closeWindow();
+            CloseWindow();
             return;
         }
         ButtonAction->setEnabled(true);
@@ -573,9 +573,9 @@ void TFormMain::MessageHandler_RunDownloadedFile(int slot) {
     DebugLog(DEBUG_GENERAL, "TFormMain::MessageHandler_RunDownloadedFile: Download not OK");
     if (!data_.fallbackUrl.empty()) {
         ButtonAction->setEnabled(false);
-        openWebAddress(data_.fallbackUrl);
+        OpenWebAddress(data_.fallbackUrl);
         SleepMs(kAfterStartMs);
-        closeWindow();
+        CloseWindow();
     }
 }
 

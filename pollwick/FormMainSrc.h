@@ -80,18 +80,18 @@ private:
         bool left, top, right, bottom;
     };
 
-    void createControls();
-    QLabel* createHtmlLabel(const QRect& rect);
-    void anchor(QWidget* widget, bool left, bool top, bool right, bool bottom);
+    void CreateControls();
+    QLabel* CreateHtmlLabel(const QRect& rect);
+    void Anchor(QWidget* widget, bool left, bool top, bool right, bool bottom);
     // Resizes the client area and moves or stretches the anchored controls with it.
-    void setClientSize(int width, int height);
-    void setDescriptionItems(const std::string& content);
-    void openLink(const QString& link);
+    void SetClientSize(int width, int height);
+    void SetDescriptionItems(const std::string& content);
+    void OpenLink(const QString& link);
     // Opens an address from the server, only when it is http or https.
-    bool openWebAddress(const std::string& url);
+    bool OpenWebAddress(const std::string& url);
     // Runs the downloaded installer; false when it could not be started.
-    bool runInstaller(const std::string& path);
-    void closeWindow();
+    bool RunInstaller(const std::string& path);
+    void CloseWindow();
 
     void Dispatch(const platform::WindowMessage& message);
     void DownloadQueueUpdateStatusHandler(int slot);

@@ -6,22 +6,22 @@
 
 namespace pollwick {
 
-void ReceiveBatch::opened(int socket) {
+void ReceiveBatch::Opened(int socket) {
     sockets_.push_back(socket);
     lowWater_ = 1;  // a new socket starts at the system's default
 }
 
-void ReceiveBatch::closed(int socket) {
+void ReceiveBatch::Closed(int socket) {
     sockets_.erase(std::remove(sockets_.begin(), sockets_.end(), socket), sockets_.end());
     lowWater_ = 1;
 }
 
-void ReceiveBatch::startAnswer() {
+void ReceiveBatch::StartAnswer() {
     lastRead_ = {};
     readBytes_ = 0;
 }
 
-void ReceiveBatch::beforeWait(int64_t remaining) {
+void ReceiveBatch::BeforeWait(int64_t remaining) {
     int64_t wanted = lowWater_;
     if (remaining < 0) {
         wanted = 1;
@@ -45,17 +45,17 @@ void ReceiveBatch::beforeWait(int64_t remaining) {
     }
     wanted = std::clamp<int64_t>(wanted, 1, std::min(kMaxBatch, std::max<int64_t>(remaining, 1)));
     if (wanted != lowWater_) {
-        apply(wanted);
+        Apply(wanted);
     }
 }
 
-void ReceiveBatch::finishAnswer() {
+void ReceiveBatch::FinishAnswer() {
     if (lowWater_ != 1) {
-        apply(1);
+        Apply(1);
     }
 }
 
-void ReceiveBatch::apply(int64_t lowWater) {
+void ReceiveBatch::Apply(int64_t lowWater) {
     if (sockets_.size() != 1) {
         return;
     }

@@ -23,21 +23,21 @@ public:
     static constexpr long kReceiveBuffer = 2 * kMaxBatch;
 
     // The client opened or closed one of its sockets.
-    void opened(int socket);
-    void closed(int socket);
+    void Opened(int socket);
+    void Closed(int socket);
     // A new answer begins: the rate is measured afresh.
-    void startAnswer();
+    void StartAnswer();
     // n body bytes of a batched answer arrived.
-    void received(int64_t n) { readBytes_ += n; }
+    void Received(int64_t n) { readBytes_ += n; }
     // Before the client waits for data again (its progress callback): remaining is what the answer still
     // owes, or -1 outside a batched answer.
-    void beforeWait(int64_t remaining);
+    void BeforeWait(int64_t remaining);
     // The answer is over, however it ended.
-    void finishAnswer();
+    void FinishAnswer();
 
 private:
     using Clock = std::chrono::steady_clock;
-    void apply(int64_t lowWater);
+    void Apply(int64_t lowWater);
 
     std::vector<int> sockets_;      // open sockets of the client
     Clock::time_point lastRead_{};  // when the last bytes were counted; empty before the answer's first

@@ -8,11 +8,6 @@
 
 namespace setup {
 
-std::vector<std::string> ReadListKey(const std::string& key) {
-    platform::TRegistry reg(platform::HKEY_CURRENT_USER);
-    return reg.OpenKeyReadOnly(key) ? reg.GetValueNames() : std::vector<std::string>{};
-}
-
 void RewriteListKey(const std::string& key, const std::vector<std::string>& extensions) {
     platform::HiveFile hive(platform::HivePath(platform::HKEY_CURRENT_USER),
                             platform::RootKeyName(platform::HKEY_CURRENT_USER));

@@ -13,9 +13,6 @@ inline constexpr const char* kCanAssociateKey =
 inline constexpr const char* kNotAssociatedKey =
     "Software\\Korvanta\\Strevio\\Preferences\\NotAssociatedFileTypes";
 
-// The value names of the list key; none when the key is missing. Raises when the store cannot be read.
-std::vector<std::string> ReadListKey(const std::string& key);
-
 // Rewrites the list key (created when missing) in one replacement of the hive file: every value it held
 // goes, then one per extension in the given order. Raises before anything is written when the store
 // cannot be read.

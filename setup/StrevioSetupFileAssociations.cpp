@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Registry.h"
 #include "platform/SpecialFolders.h"
 #include "setup/AssociationSetter.h"
 #include "setup/ExtensionLists.h"
@@ -59,8 +60,8 @@ int Run(int argc, char** argv) {
             throw std::runtime_error("the program's folder is unknown");
         }
         setup::SetterInput input;
-        input.wishes = setup::ReadListKey(setup::kAssociatedKey);
-        input.associable = setup::ReadListKey(setup::kCanAssociateKey);
+        input.wishes = platform::ReadValueNames(platform::HKEY_CURRENT_USER, setup::kAssociatedKey);
+        input.associable = platform::ReadValueNames(platform::HKEY_CURRENT_USER, setup::kCanAssociateKey);
         input.program = (*folder / "strevio").string();
         input.icon = IconOf(*folder);
         DebugLog(DEBUG_GENERAL, "StrevioSetupFileAssociations: %zu wishes, player [%s]", input.wishes.size(),

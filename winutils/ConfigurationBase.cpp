@@ -70,7 +70,7 @@ bool ConfigurationBase::Prefs_Lock(const char* file, int line) {
                      static_cast<void*>(lock), file, line, code, prefsLockOwner().c_str());
         } while (code != kWaitObject0);
     }
-    setOwner(OwnerText(file, line));
+    SetOwner(OwnerText(file, line));
     DebugLog(DEBUG_PREFS_LOCK, "Configuration::Prefs_Lock: END Lock [%p] (%s:%d)", static_cast<void*>(lock),
              file, line);
     return true;
@@ -82,7 +82,7 @@ bool ConfigurationBase::Prefs_Unlock(const char* file, int line) {
              static_cast<void*>(lock), file, line);
     // The owner text is cleared while the lock is still held, so it never overwrites the name of a thread
     // that takes the lock right after the release.
-    setOwner("No-one");
+    SetOwner("No-one");
     if (lock == nullptr || !lock->Release()) {
         DebugLog(DEBUG_PREFS_UNLOCK,
                  "Configuration::Prefs_Unlock: Lock [%p] (%s:%d) @@@ FAILED. Error code %ld",
@@ -98,7 +98,7 @@ std::string ConfigurationBase::prefsLockOwner() const {
     return prefsLockOwner_;
 }
 
-void ConfigurationBase::setOwner(std::string owner) {
+void ConfigurationBase::SetOwner(std::string owner) {
     std::lock_guard guard(ownerGuard_);
     prefsLockOwner_ = std::move(owner);
 }

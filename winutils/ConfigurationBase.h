@@ -38,10 +38,10 @@ public:
 protected:
     // Creates the unnamed preferences lock; false when it could not be created.
     bool createPrefsLock();
-    bool hasPrefsLock() const { return prefsUpdateLock_ != nullptr; }
+    bool HasPrefsLock() const { return prefsUpdateLock_ != nullptr; }
 
 private:
-    void setOwner(std::string owner);
+    void SetOwner(std::string owner);
 
     PreferencesHead& head_;
     std::unique_ptr<platform::TMutex> prefsUpdateLock_;

@@ -1,5 +1,6 @@
 #include "winutils/Winutils_filesfolders.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,6 +52,16 @@ std::string Bounded(const std::string& text) {
         --length;
     }
     return text.substr(0, length);
+}
+
+// Flushes a folder's entries to disk, so that a rename in it outlives a crash. Best effort: the file
+// itself is already complete on disk, and some file systems cannot flush a folder.
+void SyncFolder(const std::filesystem::path& folder) {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 }  // namespace
@@ -157,6 +168,7 @@ bool WriteAndReplaceFile(const std::filesystem::path& target, std::string tempor
         ::unlink(temporaryPattern.c_str());
         return false;
     }
+    SyncFolder(target.parent_path());
     return true;
 }
 

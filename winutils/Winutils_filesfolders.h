@@ -28,8 +28,9 @@ bool ShellExecuteAndWait(std::uintptr_t owner, const std::string& file, const st
 std::vector<std::string> SplitParameters(const std::string& parameters);
 
 // Writes bytes to a new file named after temporaryPattern (a mkstemp pattern in target's folder), gives it
-// mode, flushes it to disk and renames it over target, so that a crash leaves either the old file or the
-// new one. False when a step failed, with error saying which and why; the temporary file is then removed.
+// mode, flushes it to disk, renames it over target and flushes the folder, so that a crash leaves either
+// the old file or the new one. False when a step failed, with error saying which and why; the temporary
+// file is then removed.
 bool WriteAndReplaceFile(const std::filesystem::path& target, std::string temporaryPattern,
                          const std::string& bytes, mode_t mode, std::string& error);
 

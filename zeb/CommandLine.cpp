@@ -52,7 +52,7 @@ std::string FindExtension(const std::string& path) {
 }
 
 std::string CleanExtension(const std::string& extension) {
-    const std::string lower = LowerCase(extension);
+    const std::string lower = UnicodeLowerCase(extension);
     const auto first = lower.find_first_not_of(".\t\n\r ");
     return first == std::string::npos ? std::string() : lower.substr(first);
 }

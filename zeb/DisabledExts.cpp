@@ -21,7 +21,7 @@ bool LoadDisabledExtensions(Globals& globals) {
         }
         for (const std::string& name : registry.GetValueNames()) {
             if (registry.GetDataType(name) == platform::TRegDataType::rdInteger) {
-                globals.disabled_exts.push_back(LowerCase(name));
+                globals.disabled_exts.push_back(UnicodeLowerCase(name));
             }
         }
         return true;

@@ -42,7 +42,7 @@ std::string BuildExtensionUrl(const std::string& segment) {
 
 bool OpenExtensionInfoPage(const Globals& globals) {
     const std::string segment = globals.target_ext.empty() ? kNoExtensionSegment : globals.target_ext;
-    return OpenUrl(BuildExtensionUrl(LowerCase(segment)));
+    return OpenUrl(BuildExtensionUrl(UnicodeLowerCase(segment)));
 }
 
 bool OpenUrl(const std::string& url) {

@@ -74,7 +74,7 @@ std::string FillTemplate(const std::string& pattern, const std::string& value) {
 }
 
 std::string TypeLabel(const std::string& extension) {
-    return extension.empty() ? kNoExtensionLabel : UpperCase(extension);
+    return extension.empty() ? kNoExtensionLabel : UnicodeUpperCase(extension);
 }
 
 PromptDialog::PromptDialog(Globals& globals, QWidget* parent) : QDialog(parent), globals_(globals) {

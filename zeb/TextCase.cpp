@@ -35,11 +35,11 @@ std::string ChangeCase(const std::string& text, bool upper) {
 
 }  // namespace
 
-std::string LowerCase(const std::string& text) {
+std::string UnicodeLowerCase(const std::string& text) {
     return ChangeCase(text, false);
 }
 
-std::string UpperCase(const std::string& text) {
+std::string UnicodeUpperCase(const std::string& text) {
     return ChangeCase(text, true);
 }
 

@@ -154,6 +154,23 @@ TEST(RegistryTest, OpeningAMissingKeyWithoutCreatingFails) {
     EXPECT_FALSE(fs::exists(HiveFile(home)));
 }
 
+TEST(RegistryTest, ReadValueNamesListsAKeysValuesOrNoneAndWritesNothing) {
+    testsupport::IsolatedHome home;
+    EXPECT_TRUE(platform::ReadValueNames(HKEY_CURRENT_USER, "Software\\Missing").empty());
+    EXPECT_FALSE(fs::exists(HiveFile(home)));
+    {
+        TRegistry reg;
+        ASSERT_TRUE(reg.OpenKey("Software\\List", true));
+        reg.WriteInteger("MP4", 1);
+        reg.WriteString("", "default");
+        reg.WriteInteger("avi", 1);
+    }
+    const std::string before = ReadFile(HiveFile(home));
+    EXPECT_THAT(platform::ReadValueNames(HKEY_CURRENT_USER, "software\\list"), ElementsAre("MP4", "", "avi"));
+    EXPECT_TRUE(platform::ReadValueNames(HKEY_CLASSES_ROOT, "Software\\List").empty());
+    EXPECT_EQ(ReadFile(HiveFile(home)), before);
+}
+
 TEST(RegistryTest, PathsAreRelativeToTheOpenKeyOrAbsolute) {
     testsupport::IsolatedHome home;
     TRegistry reg;

@@ -125,14 +125,14 @@ protected:
                          UpdatesCfg cfg = UpdatesCfg()) {
         server_ =
             std::make_unique<testsupport::HttpServer>(testing::ScriptOptions(BodyScript("/check", answer)));
-        cfg.url = server_->url("/check");
+        cfg.url = server_->Url("/check");
         home_.writeUpdatesCfg(cfg);
         home_.writeState(state + "delay_min_after_startup=0\n");  // the first line of a key wins
         return home_.loadConfiguration();
     }
 
     bool check() { return CheckForUpdates(home_.programFolder(), data_, 598, 304); }
-    size_t requests() const { return server_->requestsFor("/check").size(); }
+    size_t requests() const { return server_->RequestsFor("/check").size(); }
 
     PollwickHome home_;
     std::unique_ptr<testsupport::HttpServer> server_;
@@ -147,18 +147,18 @@ TEST_F(CheckTest, RequestCarriesEveryQueryKeyEncodedAndTheUserAgent) {
     cfg.aff = "partner/7";
     Configuration& c = start("", "install_id=-42\ninstall_time=1700000000\n", cfg);
     check();
-    const auto log = server_->requestsFor("/check");
+    const auto log = server_->RequestsFor("/check");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].target,
               "/check?app=foo%20app%26x%3D1&v=1.0%20beta&l=pt-BR&aid=partner%2F7&id=-42&it=1700000000");
-    EXPECT_EQ(log[0].header("user-agent"), c.Preferences.UserAgent);
+    EXPECT_EQ(log[0].Header("user-agent"), c.Preferences.UserAgent);
     EXPECT_EQ(c.Preferences.UserAgent, "Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1; Trident/4.0)");
 }
 
 TEST_F(CheckTest, EmptyAffiliateLeavesOutItsKey) {
     start("");
     check();
-    const auto log = server_->requestsFor("/check");
+    const auto log = server_->RequestsFor("/check");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].target.find("aid="), std::string::npos);
 }
@@ -346,7 +346,7 @@ TEST_F(CheckTest, TruncatedOrFailedAnswersShowNothingAndStillSaveTheCheck) {
         PollwickHome home;
         testsupport::HttpServer server(testing::ScriptOptions(BodyScript("/check", body)));
         UpdatesCfg cfg;
-        cfg.url = server.url("/check");
+        cfg.url = server.Url("/check");
         home.writeUpdatesCfg(cfg);
         home.writeState("delay_min_after_startup=0\n");
         home.loadConfiguration();
@@ -363,7 +363,7 @@ TEST_F(CheckTest, ServerErrorShowsNothingAndSavesTheCheck) {
     server_ = std::make_unique<testsupport::HttpServer>(
         testing::ScriptOptions(R"({"/check": {"statuses": [500]}})"));
     UpdatesCfg cfg;
-    cfg.url = server_->url("/check");
+    cfg.url = server_->Url("/check");
     home_.writeUpdatesCfg(cfg);
     home_.writeState("delay_min_after_startup=0\n");
     home_.loadConfiguration();

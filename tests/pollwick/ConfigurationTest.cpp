@@ -278,6 +278,9 @@ TEST_F(ConfigurationTest, SaveReplacesTheFileWhole) {
         names.push_back(entry.path().filename().string());
     }
     EXPECT_EQ(names, std::vector<std::string>{"updcheck.cfg"});
+    // The file stays private to the user.
+    EXPECT_EQ(fs::status(stateFile()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(ConfigurationTest, SaveFailsWhenTheFolderCannotBeMade) {

@@ -46,8 +46,8 @@ protected:
 
     // True once the parts of the slow file are being fetched.
     bool partsRunning() const {
-        for (const auto& request : server_->requestsFor("/slow.sh")) {
-            if (request.hasHeader("range") && request.header("range") != "bytes=0-1") {
+        for (const auto& request : server_->RequestsFor("/slow.sh")) {
+            if (request.HasHeader("range") && request.Header("range") != "bytes=0-1") {
                 return true;
             }
         }
@@ -57,7 +57,7 @@ protected:
     std::shared_ptr<MyVideo> item(const std::string& path, const std::string& saveAs) {
         auto video = std::make_shared<MyVideo>();
         video->id = 1;
-        video->url = server_->url(path);
+        video->url = server_->Url(path);
         video->saveAsFileName = saveAs;
         return video;
     }
@@ -65,7 +65,7 @@ protected:
     // Neither the temporary folder nor the worker's download folder holds anything.
     void expectNothingLeft(int slot) {
         std::error_code ec;
-        for (const fs::path& folder : {downloads_, config->downloadSettings().TargetFolder(slot)}) {
+        for (const fs::path& folder : {downloads_, config->ToDownloadSettings().TargetFolder(slot)}) {
             for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
                 ADD_FAILURE() << "left behind: " << it->path();
             }
@@ -95,7 +95,7 @@ TEST_F(CancelRunningDownload, QueueStopEndsTheTransferAsACancelledFailure) {
     queue->stopDownloads(true);
     ASSERT_TRUE(PumpUntil([&] { return log_.count(kMsgJobFinished) == 1; }, kStopBound))
         << "the worker still waits for its transfer";
-    DownloadQueueThreadInfo* info = queue->info(0);
+    DownloadQueueThreadInfo* info = queue->Info(0);
     EXPECT_FALSE(info->locked_getOK());
     EXPECT_EQ(info->locked_getStatusMsg(), "Error: Cancelled");
     EXPECT_TRUE(info->locked_getSavedAsFilename().empty());
@@ -113,20 +113,20 @@ TEST_F(CancelRunningDownload, StopWithoutShutdownLetsTheSameWorkerServeTheNextIt
 
     queue.stopDownloads(false);
     ASSERT_TRUE(PumpUntil([&] { return log_.count(kMsgJobFinished) == 1; }, kStopBound));
-    EXPECT_EQ(queue.info(0)->locked_getStatusMsg(), "Error: Cancelled");
+    EXPECT_EQ(queue.Info(0)->locked_getStatusMsg(), "Error: Cancelled");
     expectNothingLeft(0);
 
-    queue.info(0)->locked_cleanupAllocatedData();
+    queue.Info(0)->locked_cleanupAllocatedData();
     queue.addSite(item("/fast.bin", "Next.bin"));
     ASSERT_TRUE(PumpUntil([&] { return log_.count(kMsgJobFinished) == 2; }, kStartBound));
-    EXPECT_TRUE(queue.info(0)->locked_getOK()) << queue.info(0)->locked_getStatusMsg();
+    EXPECT_TRUE(queue.Info(0)->locked_getOK()) << queue.Info(0)->locked_getStatusMsg();
     EXPECT_EQ(testsupport::ReadFile(downloads_ / "Next.bin"), "0123456789");
 }
 
 TEST_F(CancelRunningDownload, WindowCancelAndCloseEndWithoutWaitingForTheTransfer) {
     startServer();
     DisplayData data;
-    data.targetUrl = server_->url("/slow.sh");
+    data.targetUrl = server_->Url("/slow.sh");
     data.saveAsFileName = "FooSetup.sh";
     auto form = std::make_unique<TFormMain>(data);
     ASSERT_TRUE(PumpUntil([&] { return form->Initialised(); }, 10s));
@@ -148,7 +148,7 @@ TEST_F(CancelRunningDownload, WindowCancelAndCloseEndWithoutWaitingForTheTransfe
 TEST_F(CancelRunningDownload, WindowShutDownStopsTheRunningTransfer) {
     startServer();
     DisplayData data;
-    data.targetUrl = server_->url("/slow.sh");
+    data.targetUrl = server_->Url("/slow.sh");
     data.saveAsFileName = "FooSetup.sh";
     auto form = std::make_unique<TFormMain>(data);
     ASSERT_TRUE(PumpUntil([&] { return form->Initialised(); }, 10s));

@@ -66,9 +66,9 @@ TEST_P(StopRunningDownload, EndsPromptlyAsAFailureAndLeavesNoFiles) {
     RecordingProgress progress;
     Downloader downloader(3, GetParam().segmented, &progress, nullptr, settings());
     std::stop_source stop;
-    downloader.setStopToken(stop.get_token());
+    downloader.SetStopToken(stop.get_token());
     std::future<DownloadResult> running = std::async(
-        std::launch::async, [&] { return testing::Get(downloader, server->url("/setup.bin"), "Setup.bin"); });
+        std::launch::async, [&] { return testing::Get(downloader, server->Url("/setup.bin"), "Setup.bin"); });
 
     const bool started = WaitUntil([&] { return progress.done() >= GetParam().receivedFirst; }, kStartBound);
     stop.request_stop();
@@ -102,13 +102,13 @@ TEST_F(DownloaderFixture, StopBeforeTheStartRequestsNothing) {
     for (bool segmented : {false, true}) {
         Downloader downloader(2, segmented, nullptr, nullptr, settings());
         std::stop_source stop;
-        downloader.setStopToken(stop.get_token());
+        downloader.SetStopToken(stop.get_token());
         stop.request_stop();
-        DownloadResult r = testing::Get(downloader, server->url("/setup.bin"), "Setup.bin");
+        DownloadResult r = testing::Get(downloader, server->Url("/setup.bin"), "Setup.bin");
         EXPECT_FALSE(r.ok) << segmented;
         EXPECT_EQ(r.error, "Cancelled") << segmented;
     }
-    EXPECT_TRUE(server->requestsFor("/setup.bin").empty());
+    EXPECT_TRUE(server->RequestsFor("/setup.bin").empty());
 }
 
 TEST_F(DownloaderFixture, StopBetweenAttemptsEndsTheRetries) {
@@ -117,12 +117,12 @@ TEST_F(DownloaderFixture, StopBetweenAttemptsEndsTheRetries) {
     auto server = StartServer(R"({"/setup.bin": {"statuses": [500]}})");
     Downloader downloader(1, false, nullptr, nullptr, settings());
     std::stop_source stop;
-    downloader.setStopToken(stop.get_token());
+    downloader.SetStopToken(stop.get_token());
     std::future<DownloadResult> running = std::async(
-        std::launch::async, [&] { return testing::Get(downloader, server->url("/setup.bin"), "Setup.bin"); });
+        std::launch::async, [&] { return testing::Get(downloader, server->Url("/setup.bin"), "Setup.bin"); });
     // The first attempt's three requests (as configured, HTTP/1.0, no gzip) precede the first pause.
     const auto end = std::chrono::steady_clock::now() + kStartBound;
-    while (server->requestsFor("/setup.bin").size() < 3 && std::chrono::steady_clock::now() < end) {
+    while (server->RequestsFor("/setup.bin").size() < 3 && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(20ms);
     }
     stop.request_stop();
@@ -130,7 +130,7 @@ TEST_F(DownloaderFixture, StopBetweenAttemptsEndsTheRetries) {
     const DownloadResult r = running.get();
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.error, "Cancelled");
-    EXPECT_LT(server->requestsFor("/setup.bin").size(), 15u);
+    EXPECT_LT(server->RequestsFor("/setup.bin").size(), 15u);
 }
 
 }  // namespace

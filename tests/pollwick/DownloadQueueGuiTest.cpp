@@ -45,7 +45,7 @@ protected:
 
     std::set<std::string> targets(const std::string& path) const {
         std::set<std::string> seen;
-        for (const auto& r : server_->requestsFor(path)) {
+        for (const auto& r : server_->RequestsFor(path)) {
             seen.insert(r.target);
         }
         return seen;
@@ -67,10 +67,10 @@ TEST_F(QueueTest, NineForbiddenAnswersThenSuccessGiveTenTriesTheLastWithCb9) {
     serve("setup.bin", data,
           R"({"/setup.bin": {"status_unless_query": {"contains": "cb=9", "status": 403}}})");
     DownloadQueue queue(&log_, [this] { ++progressBarFull_; });
-    auto video = item(server_->url("/setup.bin"));
+    auto video = item(server_->Url("/setup.bin"));
     queue.addSite(video);
     ASSERT_TRUE(waitJob());
-    DownloadQueueThreadInfo* info = queue.info(0);
+    DownloadQueueThreadInfo* info = queue.Info(0);
     ASSERT_NE(info, nullptr);
     EXPECT_TRUE(info->locked_getOK()) << info->locked_getStatusMsg();
     EXPECT_EQ(info->locked_getStatusMsg(), "Done");
@@ -93,9 +93,9 @@ TEST_F(QueueTest, RetryOfAnAddressWithAQueryAppendsCb) {
     serve("setup.bin", "0123456789",
           R"({"/setup.bin": {"status_unless_query": {"contains": "cb=1", "status": 403}}})");
     DownloadQueue queue(&log_, {});
-    queue.addSite(item(server_->url("/setup.bin?lang=en")));
+    queue.addSite(item(server_->Url("/setup.bin?lang=en")));
     ASSERT_TRUE(waitJob());
-    EXPECT_TRUE(queue.info(0)->locked_getOK()) << queue.info(0)->locked_getStatusMsg();
+    EXPECT_TRUE(queue.Info(0)->locked_getOK()) << queue.Info(0)->locked_getStatusMsg();
     EXPECT_EQ(targets("/setup.bin"),
               (std::set<std::string>{"/setup.bin?lang=en", "/setup.bin?lang=en&cb=1"}));
 }
@@ -114,9 +114,9 @@ class QueueFailure : public QueueTest, public ::testing::WithParamInterface<Fail
 TEST_P(QueueFailure, EndsAfterOneTryWithTheErrorInTheStatus) {
     serve("setup.bin", "0123456789", GetParam().script);
     DownloadQueue queue(&log_, {});
-    queue.addSite(item(server_->url("/setup.bin")));
+    queue.addSite(item(server_->Url("/setup.bin")));
     ASSERT_TRUE(waitJob());
-    DownloadQueueThreadInfo* info = queue.info(0);
+    DownloadQueueThreadInfo* info = queue.Info(0);
     EXPECT_FALSE(info->locked_getOK());
     EXPECT_EQ(info->locked_getStatusMsg().rfind(GetParam().statusStart, 0), 0u)
         << info->locked_getStatusMsg();
@@ -136,30 +136,30 @@ TEST_F(QueueTest, ItemWithoutSaveAsNameFailsAndLeavesTheTemporaryFolderAlone) {
     serve("setup.bin", "0123456789");
     std::filesystem::create_directories(downloads_);
     DownloadQueue queue(&log_, {});
-    queue.addSite(item(server_->url("/setup.bin"), ""));
+    queue.addSite(item(server_->Url("/setup.bin"), ""));
     ASSERT_TRUE(waitJob());
-    EXPECT_FALSE(queue.info(0)->locked_getOK());
-    EXPECT_TRUE(queue.info(0)->locked_getSavedAsFilename().empty());
+    EXPECT_FALSE(queue.Info(0)->locked_getOK());
+    EXPECT_TRUE(queue.Info(0)->locked_getSavedAsFilename().empty());
     EXPECT_TRUE(std::filesystem::is_directory(downloads_));
 }
 
 TEST_F(QueueTest, CancelBetweenForbiddenTriesStopsTheJob) {
     serve("setup.bin", "0123456789", R"({"/setup.bin": {"statuses": [403]}})");
     DownloadQueue queue(&log_, {});
-    queue.addSite(item(server_->url("/setup.bin")));
+    queue.addSite(item(server_->Url("/setup.bin")));
     ASSERT_TRUE(PumpUntil(
-        [&] { return queue.info(0) && queue.info(0)->locked_getStatusMsg() == "Retrying ..."; }, kJobBound));
+        [&] { return queue.Info(0) && queue.Info(0)->locked_getStatusMsg() == "Retrying ..."; }, kJobBound));
     queue.stopDownloads(true);
     ASSERT_TRUE(waitJob());
-    EXPECT_FALSE(queue.info(0)->locked_getOK());
-    EXPECT_EQ(queue.info(0)->locked_getStatusMsg(), "Error: Cancelled");
+    EXPECT_FALSE(queue.Info(0)->locked_getOK());
+    EXPECT_EQ(queue.Info(0)->locked_getStatusMsg(), "Error: Cancelled");
     EXPECT_LT(targets("/setup.bin").size(), 10u);
 }
 
 TEST_F(QueueTest, SameItemTwiceBeforeATickIsQueuedOnce) {
     serve("setup.bin", "0123456789");
     DownloadQueue queue(&log_, {});
-    auto video = item(server_->url("/setup.bin"));
+    auto video = item(server_->Url("/setup.bin"));
     queue.addSite(video);
     queue.addSite(video);
     EXPECT_EQ(queue.WaitingCount(), 1);
@@ -182,16 +182,16 @@ TEST_F(QueueTest, ItemWaitsWhileEveryWorkerStillHoldsItsItem) {
     config->Preferences.ThreadCount = 1;
     serve("setup.bin", "0123456789");
     DownloadQueue queue(&log_, {});
-    queue.addSite(item(server_->url("/setup.bin"), "A.bin"));
+    queue.addSite(item(server_->Url("/setup.bin"), "A.bin"));
     ASSERT_TRUE(waitJob());
-    EXPECT_EQ(queue.info(1), nullptr);
+    EXPECT_EQ(queue.Info(1), nullptr);
 
-    queue.addSite(item(server_->url("/setup.bin"), "B.bin"));
+    queue.addSite(item(server_->Url("/setup.bin"), "B.bin"));
     PumpFor(1s);
     EXPECT_EQ(queue.WaitingCount(), 1);
     EXPECT_EQ(log_.count(kMsgJobFinished), 1);
     // Freeing the worker's copy (the window does so when it takes the result) lets the next item in.
-    queue.info(0)->locked_cleanupAllocatedData();
+    queue.Info(0)->locked_cleanupAllocatedData();
     ASSERT_TRUE(waitJob(2));
     EXPECT_EQ(queue.WaitingCount(), 0);
     EXPECT_TRUE(std::filesystem::exists(downloads_ / "A.bin"));
@@ -200,7 +200,7 @@ TEST_F(QueueTest, ItemWaitsWhileEveryWorkerStillHoldsItsItem) {
 
 TEST_F(QueueTest, ProgressPostsAreThrottledWithinOneSecond) {
     DownloadQueue queue(&log_, {});
-    DownloadQueueThreadInfo* info = queue.info(0);
+    DownloadQueueThreadInfo* info = queue.Info(0);
     ASSERT_NE(info, nullptr);
     // Start early in a second, so the reports below share it.
     for (int i = 0; i < 200; ++i) {

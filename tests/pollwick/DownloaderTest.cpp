@@ -20,29 +20,29 @@ TEST_F(DownloaderTest, MemoryRequestSendsTheClientHeadersAndKeepsTheTextAsLines)
     cfg_->Preferences.Referer = "http://referer.example/";
     auto server = StartServer(R"({"/check": {"body": "first\nsecond\r\nthird"}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/check"), "", 0, 0);
+    DownloadResult r = Get(d, server->Url("/check"), "", 0, 0);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.statusCode, 200);
     EXPECT_EQ(d.content, "first\r\nsecond\r\nthird\r\n");
 
-    auto requests = server->requestsFor("/check");
+    auto requests = server->RequestsFor("/check");
     ASSERT_EQ(requests.size(), 1u);
     const auto& req = requests[0];
     EXPECT_EQ(req.version, "HTTP/1.1");
-    EXPECT_EQ(req.header("user-agent"), "TestAgent/1.0");
-    EXPECT_EQ(req.header("referer"), "http://referer.example/");
-    EXPECT_EQ(req.header("cache-control"), "no-cache");
-    EXPECT_EQ(req.header("connection"), "Keep-Alive");
-    EXPECT_EQ(req.header("accept-encoding"), "gzip,deflate");
-    EXPECT_FALSE(req.hasHeader("accept"));
-    EXPECT_FALSE(req.hasHeader("range"));
+    EXPECT_EQ(req.Header("user-agent"), "TestAgent/1.0");
+    EXPECT_EQ(req.Header("referer"), "http://referer.example/");
+    EXPECT_EQ(req.Header("cache-control"), "no-cache");
+    EXPECT_EQ(req.Header("connection"), "Keep-Alive");
+    EXPECT_EQ(req.Header("accept-encoding"), "gzip,deflate");
+    EXPECT_FALSE(req.HasHeader("accept"));
+    EXPECT_FALSE(req.HasHeader("range"));
 }
 
 TEST_F(DownloaderTest, MemoryRequestUnpacksAGzipAnswer) {
     Serve("page.txt", "compressed text");
     auto server = StartServer(R"({"/page.txt": {"gzip": true}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/page.txt"), "", 0, 0);
+    DownloadResult r = Get(d, server->Url("/page.txt"), "", 0, 0);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.content, "compressed text\r\n");
 }
@@ -71,18 +71,18 @@ TEST_P(FallbackTable, RequestsAndResult) {
     auto server = StartServer(std::string(R"({"/x": {"statuses": [)") + std::to_string(c.status) +
                               R"(], "error_body": ")" + c.errorBody + R"("}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = InnerGet(d, server->url("/x"), "");
+    DownloadResult r = InnerGet(d, server->Url("/x"), "");
     EXPECT_EQ(r.ok, c.ok);
     EXPECT_EQ(r.lastErrorAllowsRetry, c.retry);
     EXPECT_EQ(d.statusCode, c.status);
     if (*c.error) {
         EXPECT_THAT(r.error, StartsWith(c.error));
     }
-    auto requests = server->requestsFor("/x");
+    auto requests = server->RequestsFor("/x");
     ASSERT_EQ(requests.size(), c.versions.size());
     for (size_t i = 0; i < requests.size(); ++i) {
         EXPECT_EQ(requests[i].version, c.versions[i]) << "request " << i;
-        EXPECT_EQ(requests[i].header("accept-encoding"), c.encodings[i]) << "request " << i;
+        EXPECT_EQ(requests[i].Header("accept-encoding"), c.encodings[i]) << "request " << i;
     }
 }
 
@@ -138,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(DownloaderTest, ErrorPageOfA503BecomesTheContent) {
     auto server = StartServer(R"({"/x": {"statuses": [503], "error_body": "back soon"}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = InnerGet(d, server->url("/x"), "");
+    DownloadResult r = InnerGet(d, server->Url("/x"), "");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(d.statusCode, 503);
     EXPECT_EQ(d.content, "back soon\r\n");
@@ -148,33 +148,33 @@ TEST_F(DownloaderTest, GetRepeatsARetryableFailureAndStopsAtOnceOnA404) {
     cfg_->Preferences.Attempts = 2;
     auto server = StartServer(R"({"/busy": {"statuses": [500]}, "/gone": {"statuses": [404]}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    EXPECT_FALSE(Get(d, server->url("/busy"), "", 0, 0).ok);
-    EXPECT_EQ(server->requestsFor("/busy").size(), 6u);  // two attempts of three requests each
-    DownloadResult gone = Get(d, server->url("/gone"), "", 0, 0);
+    EXPECT_FALSE(Get(d, server->Url("/busy"), "", 0, 0).ok);
+    EXPECT_EQ(server->RequestsFor("/busy").size(), 6u);  // two attempts of three requests each
+    DownloadResult gone = Get(d, server->Url("/gone"), "", 0, 0);
     EXPECT_FALSE(gone.ok);
     EXPECT_EQ(gone.error, "Error 404, Not Found. The page does not exist.");
-    EXPECT_EQ(server->requestsFor("/gone").size(), 1u);
+    EXPECT_EQ(server->RequestsFor("/gone").size(), 1u);
 }
 
 TEST_F(DownloaderTest, RetryableFailureThatRecoversSucceeds) {
     auto server = StartServer(R"({"/flaky": {"statuses": [500, 200], "body": "fine"}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = InnerGet(d, server->url("/flaky"), "");
+    DownloadResult r = InnerGet(d, server->Url("/flaky"), "");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.content, "fine\r\n");
-    ASSERT_EQ(server->requestsFor("/flaky").size(), 2u);
-    EXPECT_EQ(server->requestsFor("/flaky")[1].version, "HTTP/1.0");
+    ASSERT_EQ(server->RequestsFor("/flaky").size(), 2u);
+    EXPECT_EQ(server->RequestsFor("/flaky")[1].version, "HTTP/1.0");
 }
 
 TEST_F(DownloaderTest, NoContentIsAcceptedOnlyWithoutThreads) {
     auto server = StartServer(R"({"/empty": {"statuses": [204]}})");
     Downloader plain(0, false, nullptr, nullptr, settings());
-    DownloadResult r = InnerGet(plain, server->url("/empty"), "");
+    DownloadResult r = InnerGet(plain, server->Url("/empty"), "");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(plain.statusCode, 204);
 
     Downloader threaded(0, true, nullptr, nullptr, settings());
-    DownloadResult t = InnerGet(threaded, server->url("/empty"), "");
+    DownloadResult t = InnerGet(threaded, server->Url("/empty"), "");
     EXPECT_FALSE(t.ok);
     EXPECT_EQ(t.error, "Error downloading page. Error code: 204");
 }
@@ -183,20 +183,20 @@ TEST_F(DownloaderTest, ProbeReadsTheWholeLengthWhateverTheHeaderOrder) {
     Serve("big.bin", RandomBytes(300000, 1));
     auto server = StartServer("{}");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = InnerGet(d, server->url("/big.bin"), Downloader::kProbeName);
+    DownloadResult r = InnerGet(d, server->Url("/big.bin"), Downloader::kProbeName);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.statusCode, 206);
     EXPECT_EQ(d.expectedContentLength, 300000);
-    auto requests = server->requestsFor("/big.bin");
+    auto requests = server->RequestsFor("/big.bin");
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].header("range"), "bytes=0-1");
-    EXPECT_EQ(requests[0].header("accept-encoding"), "identity");
+    EXPECT_EQ(requests[0].Header("range"), "bytes=0-1");
+    EXPECT_EQ(requests[0].Header("accept-encoding"), "identity");
 }
 
 TEST_F(DownloaderTest, LengthsOverFourGigabytesAreKept) {
     auto server = StartServer(R"({"/huge": {"body": "ab", "announce_total": 5000000000}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = InnerGet(d, server->url("/huge"), Downloader::kProbeName);
+    DownloadResult r = InnerGet(d, server->Url("/huge"), Downloader::kProbeName);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.expectedContentLength, 5000000000LL);
 }
@@ -206,12 +206,12 @@ TEST_F(DownloaderTest, BodyShorterThanItsAnnouncedLengthFails) {
         R"({"/short": {"body": "only a few bytes", "announce_length": 5000000000},
             "/short.bin": {"body": "only a few bytes", "announce_length": 100}})");
     Downloader memory(0, false, nullptr, nullptr, settings());
-    DownloadResult m = InnerGet(memory, server->url("/short"), "");
+    DownloadResult m = InnerGet(memory, server->Url("/short"), "");
     EXPECT_FALSE(m.ok);
     EXPECT_THAT(m.error, StartsWith("Error downloading page. Socket error #"));
 
     Downloader file(0, false, nullptr, nullptr, settings());
-    DownloadResult f = Get(file, server->url("/short.bin"), "short.bin");
+    DownloadResult f = Get(file, server->Url("/short.bin"), "short.bin");
     EXPECT_FALSE(f.ok);
     EXPECT_FALSE(std::filesystem::exists(f.savedPath));
 }
@@ -226,12 +226,12 @@ TEST_F(DownloaderTest, MalformedAnswersFailWithoutHarm) {
     })");
     Downloader d(0, false, nullptr, nullptr, settings());
     for (const char* path : {"/garbage", "/badlength", "/nocolon"}) {
-        DownloadResult r = Get(d, server->url(path), "g.bin");
+        DownloadResult r = Get(d, server->Url(path), "g.bin");
         EXPECT_FALSE(r.ok) << path;
         EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #")) << path;
         EXPECT_FALSE(std::filesystem::exists(r.savedPath)) << path;
     }
-    DownloadResult odd = InnerGet(d, server->url("/odd"), "");
+    DownloadResult odd = InnerGet(d, server->Url("/odd"), "");
     ASSERT_TRUE(odd.ok) << odd.error;
     EXPECT_EQ(d.content, "payload\r\n");
     EXPECT_EQ(d.headerFileExt, "");
@@ -267,7 +267,7 @@ TEST_P(DispositionTable, ExtensionTakenOnlyFromASafeName) {
     }
     auto server = StartServer(R"({"/f.bin": {"content_disposition": ")" + escaped + R"("}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = InnerGet(d, server->url("/f.bin"), Downloader::kProbeName);
+    DownloadResult r = InnerGet(d, server->Url("/f.bin"), Downloader::kProbeName);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.headerFileExt, GetParam().ext) << header;
 }
@@ -338,13 +338,13 @@ TEST_F(DownloaderTest, ReportHintNamesTheConfiguredAddressOrIsLeftOut) {
     cfg_->support_email.clear();
     Downloader withoutAddress(0, false, nullptr, nullptr, settings());
     for (int status : {400, 405, 406, 411, 412, 413, 415, 417, 505}) {
-        EXPECT_THAT(withAddress.statusErrorText(status, status, ""),
+        EXPECT_THAT(withAddress.StatusErrorText(status, status, ""),
                     ::testing::EndsWith(hint + "help@example.org"))
             << status;
-        EXPECT_THAT(withoutAddress.statusErrorText(status, status, ""), ::testing::Not(HasSubstr("report")))
+        EXPECT_THAT(withoutAddress.StatusErrorText(status, status, ""), ::testing::Not(HasSubstr("report")))
             << status;
     }
-    EXPECT_EQ(withoutAddress.statusErrorText(400, 400, ""),
+    EXPECT_EQ(withoutAddress.StatusErrorText(400, 400, ""),
               "Error 400, Bad Request. The request was not understood by the server. ");
 }
 
@@ -355,14 +355,14 @@ TEST_F(DownloaderTest, AnswerInMemoryStopsAtTheLimit) {
                               R"("/bigerror": {"statuses": [503], "error_body": ")" +
                               std::string(2 * Downloader::kAnswerLimit, 'x') + R"("}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult huge = InnerGet(d, server->url("/huge"), "");
+    DownloadResult huge = InnerGet(d, server->Url("/huge"), "");
     EXPECT_FALSE(huge.ok);
     EXPECT_FALSE(huge.lastErrorAllowsRetry);
     EXPECT_THAT(huge.error, HasSubstr("The answer is longer than 1048576 bytes."));
     EXPECT_TRUE(d.content.empty());
-    EXPECT_EQ(server->requestsFor("/huge").size(), 1u);
+    EXPECT_EQ(server->RequestsFor("/huge").size(), 1u);
 
-    DownloadResult page = InnerGet(d, server->url("/bigerror"), "");
+    DownloadResult page = InnerGet(d, server->Url("/bigerror"), "");
     EXPECT_TRUE(page.ok) << page.error;
     EXPECT_EQ(d.statusCode, 503);
     EXPECT_EQ(d.content, std::string(Downloader::kAnswerLimit, 'x') + "\r\n");
@@ -373,18 +373,18 @@ TEST_F(DownloaderTest, FileTargetIsWrittenUnderThePersonalFolderAsIdentity) {
     Serve("setup.exe", data);
     auto server = StartServer(R"({"/setup.exe": {"gzip": true}})");
     Downloader d(3, false, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/setup.exe"), "setup.exe");
+    DownloadResult r = Get(d, server->Url("/setup.exe"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(std::filesystem::path(r.savedPath), TargetFolder(3) / "setup");
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), data);
-    EXPECT_EQ(server->requestsFor("/setup.exe").at(0).header("accept-encoding"), "identity");
+    EXPECT_EQ(server->RequestsFor("/setup.exe").at(0).Header("accept-encoding"), "identity");
 }
 
 TEST_F(DownloaderTest, FileSentEncodedAgainstTheRequestIsRefused) {
     Serve("setup.exe", RandomBytes(5000, 3));
     auto server = StartServer(R"({"/setup.exe": {"gzip": "always"}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/setup.exe"), "setup.exe");
+    DownloadResult r = Get(d, server->Url("/setup.exe"), "setup.exe");
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(std::filesystem::exists(r.savedPath));
 }
@@ -393,11 +393,11 @@ TEST_F(DownloaderTest, UnsafeSaveAsNamesAreReducedOrRefused) {
     Serve("f.bin", "data");
     auto server = StartServer("{}");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult reduced = Get(d, server->url("/f.bin"), "../../outside.exe");
+    DownloadResult reduced = Get(d, server->Url("/f.bin"), "../../outside.exe");
     ASSERT_TRUE(reduced.ok) << reduced.error;
     EXPECT_EQ(std::filesystem::path(reduced.savedPath), TargetFolder(0) / "outside");
     for (const char* name : {".profile", "bad\x01name.exe", "x.exe;rm"}) {
-        DownloadResult r = Get(d, server->url("/f.bin"), name);
+        DownloadResult r = Get(d, server->Url("/f.bin"), name);
         EXPECT_FALSE(r.ok) << name;
         EXPECT_THAT(r.error, HasSubstr("Refused the file name")) << name;
     }
@@ -409,14 +409,14 @@ TEST_F(DownloaderTest, BrokenRangeResumesWhereItStoppedAndIsByteExact) {
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"break_after": 7000, "break_times": 2}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "7", 60000, 10000);
+    DownloadResult r = Get(d, server->Url("/f.bin"), "7", 60000, 10000);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), data.substr(10000, 50001));
-    auto requests = server->requestsFor("/f.bin");
+    auto requests = server->RequestsFor("/f.bin");
     ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].header("range"), "bytes=10000-60000");
-    EXPECT_EQ(requests[1].header("range"), "bytes=17000-60000");
-    EXPECT_EQ(requests[2].header("range"), "bytes=24000-60000");
+    EXPECT_EQ(requests[0].Header("range"), "bytes=10000-60000");
+    EXPECT_EQ(requests[1].Header("range"), "bytes=17000-60000");
+    EXPECT_EQ(requests[2].Header("range"), "bytes=24000-60000");
 }
 
 TEST_F(DownloaderTest, BrokenWholeFileContinuesInsteadOfAppendingTwice) {
@@ -424,24 +424,24 @@ TEST_F(DownloaderTest, BrokenWholeFileContinuesInsteadOfAppendingTwice) {
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"break_after": 30000, "break_times": 1}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->Url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), data);
-    auto requests = server->requestsFor("/f.bin");
+    auto requests = server->RequestsFor("/f.bin");
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_FALSE(requests[0].hasHeader("range"));
-    EXPECT_EQ(requests[1].header("range"), "bytes=30000-");
+    EXPECT_FALSE(requests[0].HasHeader("range"));
+    EXPECT_EQ(requests[1].Header("range"), "bytes=30000-");
 }
 
 TEST_F(DownloaderTest, RangeThatBringsNothingNewGivesUpAfterTwoPauses) {
     Serve("f.bin", RandomBytes(50000, 6));
     auto server = StartServer(R"({"/f.bin": {"break_after": 0}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = InnerGet(d, server->url("/f.bin"), "0", 20000, 0);
+    DownloadResult r = InnerGet(d, server->Url("/f.bin"), "0", 20000, 0);
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.lastErrorAllowsRetry);
     EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));
-    EXPECT_EQ(server->requestsFor("/f.bin").size(), 3u);
+    EXPECT_EQ(server->RequestsFor("/f.bin").size(), 3u);
 }
 
 struct BadRangeCase {
@@ -459,11 +459,11 @@ TEST_P(BadRangeTable, PartIsRefusedAndNoFileRemains) {
     Serve("f.bin", RandomBytes(50000, 7));
     auto server = StartServer(std::string(R"({"/f.bin": )") + GetParam().route + "}");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "1", 30000, 10000);
+    DownloadResult r = Get(d, server->Url("/f.bin"), "1", 30000, 10000);
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(d.rangeRefused());
     EXPECT_FALSE(std::filesystem::exists(r.savedPath));
-    EXPECT_EQ(server->requestsFor("/f.bin").size(), 1u);  // no point asking again
+    EXPECT_EQ(server->RequestsFor("/f.bin").size(), 1u);  // no point asking again
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, BadRangeTable,
@@ -484,11 +484,11 @@ TEST_F(DownloaderTest, RedirectsAreFollowedAndReported) {
     };
     for (Case c : {Case{"/temp", true}, Case{"/perm", false}, Case{"/rel", true}}) {
         Downloader d(0, false, nullptr, nullptr, settings());
-        DownloadResult r = InnerGet(d, server->url(c.path), "");
+        DownloadResult r = InnerGet(d, server->Url(c.path), "");
         ASSERT_TRUE(r.ok) << c.path << ": " << r.error;
         EXPECT_EQ(d.content, "target\r\n") << c.path;
         EXPECT_EQ(r.tempRedirect, c.temp) << c.path;
-        EXPECT_EQ(r.redirectedTo, server->url("/f.txt")) << c.path;
+        EXPECT_EQ(r.redirectedTo, server->Url("/f.txt")) << c.path;
         EXPECT_EQ(d.expectedContentLength, 6) << c.path;
     }
 }
@@ -502,18 +502,18 @@ TEST_F(DownloaderTest, RedirectsToOtherSchemesOrDownToHttpAreRefused) {
         "/up": {"redirect": "{https}/f.txt"}
     })",
                               true);
-    Downloader::SetExtraCAFile(server->caFile().string());
-    for (std::string url : {server->url("/ftp"), server->url("/local"), server->tlsUrl("/down")}) {
+    Downloader::SetExtraCAFile(server->CaFile().string());
+    for (std::string url : {server->Url("/ftp"), server->Url("/local"), server->TlsUrl("/down")}) {
         Downloader d(0, false, nullptr, nullptr, settings());
         DownloadResult r = InnerGet(d, url, "");
         EXPECT_FALSE(r.ok) << url;
         EXPECT_FALSE(r.lastErrorAllowsRetry) << url;
         EXPECT_THAT(r.error, HasSubstr("Refused to follow the redirect")) << url;
     }
-    EXPECT_TRUE(server->requestsFor("/f.txt").empty());
+    EXPECT_TRUE(server->RequestsFor("/f.txt").empty());
 
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult up = InnerGet(d, server->url("/up"), "");
+    DownloadResult up = InnerGet(d, server->Url("/up"), "");
     ASSERT_TRUE(up.ok) << up.error;
     EXPECT_EQ(d.content, "target\r\n");
 }
@@ -524,14 +524,14 @@ TEST_F(DownloaderTest, HttpsWorksWithTheTrustedCaAndFailsClearlyWithout) {
     auto server = StartServer("{}", true);
 
     Downloader untrusted(0, false, nullptr, nullptr, settings());
-    DownloadResult bad = Get(untrusted, server->tlsUrl("/f.bin"), "f.bin");
+    DownloadResult bad = Get(untrusted, server->TlsUrl("/f.bin"), "f.bin");
     EXPECT_FALSE(bad.ok);
     EXPECT_THAT(bad.error, HasSubstr("certificate"));
     EXPECT_FALSE(std::filesystem::exists(bad.savedPath));
 
-    Downloader::SetExtraCAFile(server->caFile().string());
+    Downloader::SetExtraCAFile(server->CaFile().string());
     Downloader trusted(0, false, nullptr, nullptr, settings());
-    DownloadResult good = Get(trusted, server->tlsUrl("/f.bin"), "f.bin");
+    DownloadResult good = Get(trusted, server->TlsUrl("/f.bin"), "f.bin");
     ASSERT_TRUE(good.ok) << good.error;
     EXPECT_EQ(testsupport::ReadFile(good.savedPath), data);
 }
@@ -540,7 +540,7 @@ TEST_F(DownloaderTest, SilentServerTimesOut) {
     cfg_->Preferences.TimeoutSeconds = 1;
     auto server = StartServer(R"({"/slow": {"body": "0123456789", "stall_after": 2, "stall_seconds": 30}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = InnerGet(d, server->url("/slow"), "");
+    DownloadResult r = InnerGet(d, server->Url("/slow"), "");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));
 }
@@ -551,7 +551,7 @@ TEST_F(DownloaderTest, ProgressReachesTheOwnerRecord) {
     auto server = StartServer("{}");
     RecordingProgress progress;
     Downloader d(0, false, &progress, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->Url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(progress.total(), 300000);
     EXPECT_EQ(progress.done(), 300000);
@@ -562,14 +562,14 @@ TEST_F(DownloaderTest, ConfiguredProxyCarriesPlainHttpRequests) {
     auto server = StartServer("{}");
     cfg_->UseProxy = true;
     cfg_->HttpProxyHost = "127.0.0.1";
-    cfg_->HttpProxyPort = server->port();
+    cfg_->HttpProxyPort = server->Port();
     cfg_->HttpsProxyHost = "192.0.2.1";  // must not be used for a plain http address
     cfg_->HttpsProxyPort = 9;
     Downloader d(0, false, nullptr, nullptr, settings());
     DownloadResult r = InnerGet(d, "http://download.example.invalid/f.txt", "");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(d.content, "through the proxy\r\n");
-    auto requests = server->requests();
+    auto requests = server->Requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].target, "http://download.example.invalid/f.txt");
 }
@@ -578,11 +578,11 @@ TEST_F(DownloaderTest, PageThatAlwaysBreaksEndsAfterAFewRequests) {
     Serve("page.txt", RandomBytes(20000, 19));
     auto server = StartServer(R"({"/page.txt": {"break_after": 100}})");
     Downloader d(0, false, nullptr, nullptr, settings());
-    DownloadResult r = InnerGet(d, server->url("/page.txt"), "");
+    DownloadResult r = InnerGet(d, server->Url("/page.txt"), "");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, StartsWith("Error downloading page. Socket error #"));
     // A page in memory starts over with each request, so breaks never count as progress.
-    EXPECT_LE(server->requestsFor("/page.txt").size(), 4u);
+    EXPECT_LE(server->RequestsFor("/page.txt").size(), 4u);
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ protected:
     }
 
     // The settings a download started now takes from the test's Configuration.
-    DownloadSettings settings() const { return cfg_->downloadSettings(); }
+    DownloadSettings settings() const { return cfg_->ToDownloadSettings(); }
     std::filesystem::path TargetFolder(int threadNum) const { return settings().TargetFolder(threadNum); }
 
     std::unique_ptr<testsupport::IsolatedHome> home_;

@@ -150,7 +150,7 @@ TEST_F(OfferWindow, CheckedAnswerOpensTheWindowWithItsTexts) {
                                                              {"icnid", "1"},
                                                              {"content", "Faster start\nNew skins"}}))));
     testing::UpdatesCfg cfg;
-    cfg.url = server.url("/check");
+    cfg.url = server.Url("/check");
     home_.writeUpdatesCfg(cfg);
     home_.writeState("delay_min_after_startup=0\n");
     home_.loadConfiguration();
@@ -245,7 +245,7 @@ INSTANTIATE_TEST_SUITE_P(Addresses, PageOffer,
 TEST_F(OfferWindow, AcceptingDownloadsTheInstallerInPartsAndRunsIt) {
     const fs::path marker = home_.home().root() / "installer-ran";
     serve("setup.sh", installer(marker, 600000));
-    data_.targetUrl = server_->url("/setup.sh");
+    data_.targetUrl = server_->Url("/setup.sh");
     data_.saveAsFileName = "FooSetup.sh";
     auto form = makeForm();
     form->ButtonAction->click();
@@ -261,8 +261,8 @@ TEST_F(OfferWindow, AcceptingDownloadsTheInstallerInPartsAndRunsIt) {
     EXPECT_TRUE(fs::exists(downloads_ / "FooSetup.sh"));
 
     int ranged = 0;
-    for (const auto& r : server_->requestsFor("/setup.sh")) {
-        if (r.hasHeader("range") && r.header("range") != "bytes=0-1") {
+    for (const auto& r : server_->RequestsFor("/setup.sh")) {
+        if (r.HasHeader("range") && r.Header("range") != "bytes=0-1") {
             ++ranged;
         }
     }
@@ -307,7 +307,7 @@ TEST_P(OpenedInstaller, IsHandedToTheOpenerAndNeverMadeExecutable) {
     std::string content = std::string(GetParam().content) + "echo ran > '" + marker.string() + "'\n";
     content.resize(300000, '\n');
     serve("dl.bin", content);
-    data_.targetUrl = server_->url("/dl.bin");
+    data_.targetUrl = server_->Url("/dl.bin");
     data_.saveAsFileName = GetParam().saveAs;
     auto form = makeForm();
     form->ButtonAction->click();
@@ -329,7 +329,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, OpenedInstaller,
 
 TEST_F(OfferWindow, InstallerThatCannotBeOpenedIsReportedAsAFailure) {
     serve("dl.bin", std::string(150000, 'p'));
-    data_.targetUrl = server_->url("/dl.bin");
+    data_.targetUrl = server_->Url("/dl.bin");
     data_.saveAsFileName = "FooSetup.deb";
     auto form = makeForm();
     // No opener anywhere on the search path.
@@ -347,11 +347,11 @@ TEST_F(OfferWindow, InstallerThatCannotBeOpenedIsReportedAsAFailure) {
 TEST_F(OfferWindow, CancelStopsTheDownloadAndRunsNothing) {
     const fs::path marker = home_.home().root() / "installer-ran";
     serve("setup.sh", installer(marker, 600000), R"({"/setup.sh": {"rate": 60000}})");
-    data_.targetUrl = server_->url("/setup.sh");
+    data_.targetUrl = server_->Url("/setup.sh");
     data_.saveAsFileName = "FooSetup.sh";
     auto form = makeForm();
     form->ButtonAction->click();
-    ASSERT_TRUE(PumpUntil([&] { return !server_->requestsFor("/setup.sh").empty(); }, kBound));
+    ASSERT_TRUE(PumpUntil([&] { return !server_->RequestsFor("/setup.sh").empty(); }, kBound));
     form->ButtonAction->click();
     EXPECT_EQ(data_.uiState, DisplayData::kCancelled);
     EXPECT_EQ(form->ButtonAction->text(), "Close");
@@ -359,7 +359,7 @@ TEST_F(OfferWindow, CancelStopsTheDownloadAndRunsNothing) {
     EXPECT_EQ(form->ProgressBar->value(), 0);
 
     // The cancel stops the running transfer; whatever the worker reports afterwards is ignored.
-    DownloadQueueThreadInfo* info = form->Queue()->info(0);
+    DownloadQueueThreadInfo* info = form->Queue()->Info(0);
     ASSERT_TRUE(PumpUntil([&] { return info->locked_getDone(); }, kBound));
     PumpFor(1500ms);
     EXPECT_FALSE(fs::exists(marker));
@@ -374,7 +374,7 @@ TEST_F(OfferWindow, CancelStopsTheDownloadAndRunsNothing) {
 
 TEST_F(OfferWindow, FailedDownloadWithoutFallbackStaysWithTheError) {
     serve("other.bin", "x");
-    data_.targetUrl = server_->url("/missing.sh");
+    data_.targetUrl = server_->Url("/missing.sh");
     auto form = makeForm();
     form->ButtonAction->click();
     ASSERT_TRUE(PumpUntil([&] { return data_.uiState == DisplayData::kFailed; }, kBound));
@@ -391,7 +391,7 @@ class FallbackPage : public OfferWindow, public ::testing::WithParamInterface<Li
 
 TEST_P(FallbackPage, FailedDownloadOpensOnlyAWebFallback) {
     serve("other.bin", "x");
-    data_.targetUrl = server_->url("/missing.sh");
+    data_.targetUrl = server_->Url("/missing.sh");
     data_.fallbackUrl = GetParam().link;
     auto form = makeForm();
     form->ButtonAction->click();
@@ -420,7 +420,7 @@ TEST_F(OfferWindow, InvalidDownloadAddressIsReportedAndNothingIsFetched) {
     EXPECT_EQ(form->ButtonAction->text(), "Cancel");
     PumpFor(500ms);
     EXPECT_EQ(form->Queue()->WaitingCount(), 0);
-    EXPECT_FALSE(form->Queue()->info(0)->locked_checkIfHasVideoCopy());
+    EXPECT_FALSE(form->Queue()->Info(0)->locked_checkIfHasVideoCopy());
     form->ButtonAction->click();
     EXPECT_EQ(data_.uiState, DisplayData::kCancelled);
     form->ButtonAction->click();

@@ -1,12 +1,5 @@
 // The pollwick program as a process: a copy of it in a private program folder with "updates.cfg",
 // run against the local server.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,8 +11,7 @@
 #include "platform/MessageEndpoint.h"
 #include "platform/WindowsMessages.h"
 #include "tests/pollwick/UpdateCheckTestSupport.h"
-
-extern char** environ;
+#include "tests/support/ChildProcess.h"
 
 namespace pollwick {
 namespace {
@@ -29,58 +21,6 @@ using testing::BodyScript;
 using testing::PollwickHome;
 using testing::TaggedAnswer;
 using testing::UpdatesCfg;
-
-// A started program, killed and reaped when it is still running at the end.
-class Process {
-public:
-    explicit Process(const std::vector<std::string>& argv) {
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        if (posix_spawn(&pid_, args[0], nullptr, nullptr, args.data(), environ) != 0) {
-            pid_ = -1;
-        }
-    }
-    ~Process() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    bool started() const { return pid_ > 0; }
-
-    // The exit code once the program has ended within timeout; nothing while it still runs.
-    std::optional<int> waitExit(std::chrono::milliseconds timeout) {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (pid_ > 0) {
-            int status = 0;
-            struct rusage usage {};
-            const pid_t r = wait4(pid_, &status, WNOHANG, &usage);
-            if (r == pid_) {
-                pid_ = -1;
-                peakMemoryKiB_ = usage.ru_maxrss;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            if (std::chrono::steady_clock::now() > end) {
-                return std::nullopt;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return std::nullopt;
-    }
-
-    // The largest resident memory of the ended program, in KiB.
-    long peakMemoryKiB() const { return peakMemoryKiB_; }
-
-private:
-    pid_t pid_ = -1;
-    long peakMemoryKiB_ = 0;
-};
 
 constexpr auto kRunBound = std::chrono::seconds(60);
 
@@ -96,7 +36,7 @@ protected:
     void startScriptedServer(const std::string& script) {
         server_ = std::make_unique<testsupport::HttpServer>(testing::ScriptOptions(script));
         UpdatesCfg cfg;
-        cfg.url = server_->url("/check");
+        cfg.url = server_->Url("/check");
         home_.writeUpdatesCfg(cfg);
     }
 
@@ -104,12 +44,12 @@ protected:
     int run(const std::vector<std::string>& args = {}) {
         std::vector<std::string> argv{program_.string()};
         argv.insert(argv.end(), args.begin(), args.end());
-        Process process(argv);
-        EXPECT_TRUE(process.started());
-        return process.waitExit(kRunBound).value_or(-1);
+        testsupport::ChildProcess process(argv);
+        EXPECT_TRUE(process.Started());
+        return process.WaitForExit(kRunBound).value_or(-1);
     }
 
-    size_t requests() const { return server_ ? server_->requestsFor("/check").size() : 0; }
+    size_t requests() const { return server_ ? server_->RequestsFor("/check").size() : 0; }
 
     PollwickHome home_;
     testsupport::ScopedEnv qpa_{"QT_QPA_PLATFORM", "offscreen"};
@@ -147,8 +87,8 @@ TEST_F(PollwickProgram, IgnoredVersionInAnotherLetterCaseShowsNothing) {
 TEST_F(PollwickProgram, NewVersionKeepsTheProgramRunningWithItsWindow) {
     startServer(TaggedAnswer({{"data", "Y"}, {"ver", "2.0"}, {"fc", "Foo 2.0"}}));
     home_.writeState("delay_min_after_startup=0\n");
-    Process process({program_.string(), "--debug"});
-    ASSERT_TRUE(process.started());
+    testsupport::ChildProcess process({program_.string(), "--debug"});
+    ASSERT_TRUE(process.Started());
     const fs::path log = home_.home().configHome() / "Foo" / "log.txt";
     for (int i = 0; i < 1200; ++i) {
         if (testsupport::ReadFile(log).find("TFormMain::InitHandler: END") != std::string::npos) {
@@ -159,7 +99,7 @@ TEST_F(PollwickProgram, NewVersionKeepsTheProgramRunningWithItsWindow) {
     EXPECT_NE(testsupport::ReadFile(log).find("CheckForUpdates: END - display? yes"), std::string::npos);
     EXPECT_NE(testsupport::ReadFile(log).find("TFormMain::InitHandler: END"), std::string::npos);
     // The offer waits for the user: the program is still there, and the shown version is recorded.
-    EXPECT_FALSE(process.waitExit(std::chrono::milliseconds(500)).has_value());
+    EXPECT_FALSE(process.WaitForExit(std::chrono::milliseconds(500)).has_value());
     EXPECT_EQ(requests(), 1u);
     EXPECT_NE(testsupport::ReadFile(home_.stateFile()).find("last_version_shown=2.0"), std::string::npos);
 }
@@ -171,13 +111,13 @@ TEST_F(PollwickProgram, GigabyteAnswerFailsTheCheckWithLittleMemory) {
     startScriptedServer(R"({"/check": {"stream_length": 1073741824}, "/small": {"body": "~data^N^data~"}})");
     auto peakMemoryOfACheck = [&](const std::string& path) {
         UpdatesCfg cfg;
-        cfg.url = server_->url(path);
+        cfg.url = server_->Url(path);
         home_.writeUpdatesCfg(cfg);
         home_.writeState("delay_min_after_startup=0\n");
-        Process process({program_.string()});
-        EXPECT_TRUE(process.started());
-        EXPECT_EQ(process.waitExit(kRunBound), 0);
-        return process.peakMemoryKiB();
+        testsupport::ChildProcess process({program_.string()});
+        EXPECT_TRUE(process.Started());
+        EXPECT_EQ(process.WaitForExit(kRunBound), 0);
+        return process.PeakMemoryKiB();
     };
     const long small = peakMemoryOfACheck("/small");
     const long huge = peakMemoryOfACheck("/check");
@@ -218,8 +158,8 @@ TEST_F(PollwickProgram, CloseMessageToTheHiddenWindowEndsWithoutRequestOrSaving)
     startServer(TaggedAnswer({{"data", "Y"}, {"ver", "2.0"}}));
     home_.writeState("delay_min_after_startup=1\n");
     const std::string before = testsupport::ReadFile(home_.stateFile());
-    Process process({program_.string()});
-    ASSERT_TRUE(process.started());
+    testsupport::ChildProcess process({program_.string()});
+    ASSERT_TRUE(process.Started());
     bool posted = false;
     for (int i = 0; i < 400 && !posted; ++i) {
         if (auto window = platform::FindWindow("FooPollwick")) {
@@ -229,7 +169,7 @@ TEST_F(PollwickProgram, CloseMessageToTheHiddenWindowEndsWithoutRequestOrSaving)
         }
     }
     ASSERT_TRUE(posted);
-    EXPECT_EQ(process.waitExit(kRunBound), 0);
+    EXPECT_EQ(process.WaitForExit(kRunBound), 0);
     EXPECT_EQ(requests(), 0u);
     EXPECT_EQ(testsupport::ReadFile(home_.stateFile()), before);
 }
@@ -237,8 +177,8 @@ TEST_F(PollwickProgram, CloseMessageToTheHiddenWindowEndsWithoutRequestOrSaving)
 TEST_F(PollwickProgram, SecondInstanceDuringTheFirstsDelayRunsToo) {
     startServer(TaggedAnswer({{"data", "N"}}));
     home_.writeState("delay_min_after_startup=1\n");
-    Process first({program_.string()});
-    ASSERT_TRUE(first.started());
+    testsupport::ChildProcess first({program_.string()});
+    ASSERT_TRUE(first.Started());
     for (int i = 0; i < 400 && !platform::FindWindow("FooPollwick"); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -247,7 +187,7 @@ TEST_F(PollwickProgram, SecondInstanceDuringTheFirstsDelayRunsToo) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(requests(), 1u);
     testsupport::WriteFile(home_.programFolder() / "shutdown", "");
-    EXPECT_EQ(first.waitExit(kRunBound), 0);
+    EXPECT_EQ(first.WaitForExit(kRunBound), 0);
     EXPECT_EQ(requests(), 1u);
 }
 

@@ -65,20 +65,20 @@ TEST_F(SegmentedDownloadTest, FiveMegabytesArriveThroughFiveParallelPartsByteExa
     auto server = StartServer(R"({"/setup.exe": {"rate": 4000000}})");
     RecordingProgress progress;
     Downloader d(1, true, &progress, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/setup.exe"), "setup.exe");
+    DownloadResult r = Get(d, server->Url("/setup.exe"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(fs::path(r.savedPath), TargetFolder(1) / "setup.exe");
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
 
-    auto requests = server->requestsFor("/setup.exe");
+    auto requests = server->RequestsFor("/setup.exe");
     auto layout = Downloader::Layout(static_cast<int64_t>(data.size()));
     ASSERT_GE(requests.size(), layout.size() + 1);
-    EXPECT_EQ(requests[0].header("range"), "bytes=0-1");
+    EXPECT_EQ(requests[0].Header("range"), "bytes=0-1");
     std::set<std::string> askedStarts;
     std::set<int> connections;
     for (size_t i = 1; i < requests.size(); ++i) {
-        EXPECT_EQ(requests[i].header("accept-encoding"), "identity");
-        const std::string range = requests[i].header("range");
+        EXPECT_EQ(requests[i].Header("accept-encoding"), "identity");
+        const std::string range = requests[i].Header("range");
         askedStarts.insert(range.substr(0, range.find('-')));
         connections.insert(requests[i].connection);
     }
@@ -91,7 +91,7 @@ TEST_F(SegmentedDownloadTest, FiveMegabytesArriveThroughFiveParallelPartsByteExa
     // Each thread keeps its connection across its parts; only a part cut short loses its connection.
     EXPECT_LE(connections.size(), Downloader::kPartThreads + pieces);
     // The server may still be sending the rest of a cut part when its piece is asked for.
-    EXPECT_LE(server->maxInFlight(), static_cast<int>(Downloader::kPartThreads + pieces));
+    EXPECT_LE(server->MaxInFlight(), static_cast<int>(Downloader::kPartThreads + pieces));
 
     // Only the result is left: no part file, no part folder.
     EXPECT_EQ(FolderEntries(1), (std::set<std::string>{"setup.exe"}));
@@ -105,7 +105,7 @@ TEST_F(SegmentedDownloadTest, BrokenPartsResumeAndTheResultIsByteExact) {
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"break_after": 45000, "break_times": 4}})");
     Downloader d(2, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->Url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
     // Which parts the server breaks depends on the order their requests arrive in; every broken part
@@ -115,8 +115,8 @@ TEST_F(SegmentedDownloadTest, BrokenPartsResumeAndTheResultIsByteExact) {
         resumeRanges.insert("bytes=" + std::to_string(start + 45000) + "-" + std::to_string(end));
     }
     int resumed = 0;
-    for (const auto& req : server->requestsFor("/f.bin")) {
-        resumed += static_cast<int>(resumeRanges.count(req.header("range")));
+    for (const auto& req : server->RequestsFor("/f.bin")) {
+        resumed += static_cast<int>(resumeRanges.count(req.Header("range")));
     }
     EXPECT_GE(resumed, 1);
 }
@@ -126,7 +126,7 @@ TEST_F(SegmentedDownloadTest, ServerExtensionReplacesTheSaveAsExtension) {
     auto server =
         StartServer(R"({"/dl": {"content_disposition": "attachment; filename=\"Installer.MSI\""}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/dl"), "setup.exe");
+    DownloadResult r = Get(d, server->Url("/dl"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(fs::path(r.savedPath).filename(), "setup.msi");
 }
@@ -136,7 +136,7 @@ TEST_F(SegmentedDownloadTest, UndeletableResultNameGetsTheNextFreeNumber) {
     auto server = StartServer("{}");
     fs::create_directories(TargetFolder(0) / "setup.exe" / "blocker");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "setup.exe");
+    DownloadResult r = Get(d, server->Url("/f.bin"), "setup.exe");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(fs::path(r.savedPath), TargetFolder(0) / "setup_0.exe");
 }
@@ -159,12 +159,12 @@ TEST_P(WholeRequestFallback, RightFileThroughOneWholeRequest) {
     Serve("f.bin", data);
     auto server = StartServer(std::string(R"({"/f.bin": )") + GetParam().route + "}");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->Url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
-    auto requests = server->requestsFor("/f.bin");
+    auto requests = server->RequestsFor("/f.bin");
     ASSERT_FALSE(requests.empty());
-    EXPECT_FALSE(requests.back().hasHeader("range"));
+    EXPECT_FALSE(requests.back().HasHeader("range"));
     EXPECT_EQ(FolderEntries(0), (std::set<std::string>{fs::path(r.savedPath).filename().string()}));
 }
 
@@ -180,7 +180,7 @@ TEST_F(SegmentedDownloadTest, FileShorterThanTheProbeSaidIsNeverASuccess) {
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"announce_total": 310000}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->Url("/f.bin"), "f.bin");
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(FolderEntries(0).empty());
 }
@@ -189,11 +189,11 @@ TEST_F(SegmentedDownloadTest, OneFailingPartFailsTheDownloadAfterTheOthersAreFet
     Serve("f.bin", RandomBytes(500000, 16));
     auto server = StartServer(R"({"/f.bin": {"range_status_from": {"start": 300000, "status": 404}}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->Url("/f.bin"), "f.bin");
     EXPECT_FALSE(r.ok);
     std::set<std::string> asked;
-    for (const auto& req : server->requestsFor("/f.bin")) {
-        asked.insert(req.header("range"));
+    for (const auto& req : server->RequestsFor("/f.bin")) {
+        asked.insert(req.Header("range"));
     }
     for (auto [start, end] : Downloader::Layout(500000)) {
         EXPECT_TRUE(asked.count("bytes=" + std::to_string(start) + "-" + std::to_string(end))) << start;
@@ -205,11 +205,11 @@ TEST_F(SegmentedDownloadTest, ForbiddenProbeIsReportedForTheQueueToRetry) {
     Serve("f.bin", RandomBytes(1000, 17));
     auto server = StartServer(R"({"/f.bin": {"statuses": [403]}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin?id=1#anchor"), "f.bin");
+    DownloadResult r = Get(d, server->Url("/f.bin?id=1#anchor"), "f.bin");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, HasSubstr("Error 403"));
     EXPECT_EQ(d.statusCode, 403);
-    auto requests = server->requestsFor("/f.bin");
+    auto requests = server->RequestsFor("/f.bin");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].target, "/f.bin?id=1");
 }
@@ -218,9 +218,9 @@ TEST_F(SegmentedDownloadTest, HttpsDownloadWithTheTestCa) {
     const std::string data = RandomBytes(350000, 18);
     Serve("f.bin", data);
     auto server = StartServer("{}", true);
-    Downloader::SetExtraCAFile(server->caFile().string());
+    Downloader::SetExtraCAFile(server->CaFile().string());
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->tlsUrl("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->TlsUrl("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
 }
@@ -229,7 +229,7 @@ TEST_F(SegmentedDownloadTest, ProbeWithoutLengthFallsBackToOneRequest) {
     auto server =
         StartServer(R"({"/nolen": {"raw": "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\nstreamed body"}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/nolen"), "f.txt");
+    DownloadResult r = Get(d, server->Url("/nolen"), "f.txt");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(testsupport::ReadFile(r.savedPath), "streamed body");
     EXPECT_EQ(fs::path(r.savedPath).filename(), "f.txt");
@@ -240,11 +240,11 @@ TEST_F(SegmentedDownloadTest, WholeFileKeepsTheExtensionOfThePartedOne) {
     Serve("f.bin", RandomBytes(300000, 20));
     auto parted = StartServer("{}");
     Downloader d1(0, true, nullptr, nullptr, settings());
-    DownloadResult inParts = Get(d1, parted->url("/f.bin"), "ProbeSetup.sh");
+    DownloadResult inParts = Get(d1, parted->Url("/f.bin"), "ProbeSetup.sh");
     ASSERT_TRUE(inParts.ok) << inParts.error;
     auto whole = StartServer(R"({"/f.bin": {"ignore_range": true}})");
     Downloader d2(1, true, nullptr, nullptr, settings());
-    DownloadResult inOne = Get(d2, whole->url("/f.bin"), "ProbeSetup.sh");
+    DownloadResult inOne = Get(d2, whole->Url("/f.bin"), "ProbeSetup.sh");
     ASSERT_TRUE(inOne.ok) << inOne.error;
     EXPECT_EQ(fs::path(inParts.savedPath).filename(), "ProbeSetup.sh");
     EXPECT_EQ(fs::path(inOne.savedPath).filename(), "ProbeSetup.sh");
@@ -257,10 +257,10 @@ TEST_F(SegmentedDownloadTest, IdleThreadsTakeOverTheTailOfTheLastPartsByteExact)
     Serve("f.bin", data);
     auto server = StartServer(R"({"/f.bin": {"rate": 1000000}})");
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->Url("/f.bin"), "f.bin");
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(testsupport::ReadFile(r.savedPath) == data);
-    auto requests = server->requestsFor("/f.bin");
+    auto requests = server->RequestsFor("/f.bin");
     // At least one piece was split off: more part requests than the layout's six.
     EXPECT_GT(requests.size() - 1, Downloader::Layout(4510000).size());
     EXPECT_EQ(FolderEntries(0), (std::set<std::string>{"f.bin"}));
@@ -273,10 +273,10 @@ TEST_F(SegmentedDownloadTest, ServerBreakingOffAfterEveryByteFailsAfterFewReques
     auto server = StartServer(R"({"/f.bin": {"break_after": 1, "break_min_body": 2}})");
     cfg_->Preferences.Attempts = 3;
     Downloader d(0, true, nullptr, nullptr, settings());
-    DownloadResult r = Get(d, server->url("/f.bin"), "f.bin");
+    DownloadResult r = Get(d, server->Url("/f.bin"), "f.bin");
     EXPECT_FALSE(r.ok);
     EXPECT_THAT(r.error, HasSubstr("times without sending enough data"));
-    const size_t requests = server->requestsFor("/f.bin").size();
+    const size_t requests = server->RequestsFor("/f.bin").size();
     EXPECT_LT(requests, 100u);
     std::printf("requests before the download failed: %zu\n", requests);
     EXPECT_GE(requests, static_cast<size_t>(Downloader::kNoProgressLimit));

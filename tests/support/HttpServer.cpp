@@ -31,15 +31,15 @@ public:
         }
     }
     ~Pipe() {
-        closeRead();
-        closeWrite();
+        CloseRead();
+        CloseWrite();
     }
     Pipe(const Pipe&) = delete;
     Pipe& operator=(const Pipe&) = delete;
-    int readEnd() const { return fds_[0]; }
-    int writeEnd() const { return fds_[1]; }
-    void closeRead() { CloseFd(fds_[0]); }
-    void closeWrite() { CloseFd(fds_[1]); }
+    int ReadEnd() const { return fds_[0]; }
+    int WriteEnd() const { return fds_[1]; }
+    void CloseRead() { CloseFd(fds_[0]); }
+    void CloseWrite() { CloseFd(fds_[1]); }
 
 private:
     static void CloseFd(int& fd) {
@@ -139,7 +139,7 @@ LoggedRequest ParseLine(const std::string& line) {
 
 }  // namespace
 
-std::string LoggedRequest::header(const std::string& name) const {
+std::string LoggedRequest::Header(const std::string& name) const {
     auto it = headers.find(name);
     return it == headers.end() ? std::string() : it->second;
 }
@@ -158,9 +158,9 @@ HttpServer::HttpServer(HttpServerOptions options) {
         argv.push_back((dir_ / "tls").string());
     }
     Pipe out;
-    pid_ = Spawn(argv, out.writeEnd());
-    out.closeWrite();
-    std::string line = ReadFirstLine(out.readEnd());
+    pid_ = Spawn(argv, out.WriteEnd());
+    out.CloseWrite();
+    std::string line = ReadFirstLine(out.ReadEnd());
     if (std::sscanf(line.c_str(), "PORT %d %d", &port_, &tlsPort_) != 2 || port_ <= 0) {
         KillAndReap(pid_);
         pid_ = -1;
@@ -172,15 +172,15 @@ HttpServer::~HttpServer() {
     KillAndReap(pid_);
 }
 
-std::string HttpServer::url(const std::string& path) const {
+std::string HttpServer::Url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
-std::string HttpServer::tlsUrl(const std::string& path) const {
+std::string HttpServer::TlsUrl(const std::string& path) const {
     return "https://localhost:" + std::to_string(tlsPort_) + path;
 }
 
-std::vector<LoggedRequest> HttpServer::requests() const {
+std::vector<LoggedRequest> HttpServer::Requests() const {
     std::vector<LoggedRequest> all;
     std::stringstream in(ReadFile(dir_ / "requests.log"));
     std::string line;
@@ -192,9 +192,9 @@ std::vector<LoggedRequest> HttpServer::requests() const {
     return all;
 }
 
-std::vector<LoggedRequest> HttpServer::requestsFor(const std::string& path) const {
+std::vector<LoggedRequest> HttpServer::RequestsFor(const std::string& path) const {
     std::vector<LoggedRequest> matching;
-    for (auto& r : requests()) {
+    for (auto& r : Requests()) {
         std::string p = r.target.substr(0, r.target.find('?'));
         if (p == path) {
             matching.push_back(std::move(r));
@@ -203,9 +203,9 @@ std::vector<LoggedRequest> HttpServer::requestsFor(const std::string& path) cons
     return matching;
 }
 
-int HttpServer::maxInFlight() const {
+int HttpServer::MaxInFlight() const {
     int most = 0;
-    for (const auto& r : requests()) {
+    for (const auto& r : Requests()) {
         most = std::max(most, r.maxInFlight);
     }
     return most;

@@ -30,8 +30,8 @@ struct LoggedRequest {
     int maxInFlight = 0;                         // high-water mark of requests in flight so far
     std::map<std::string, std::string> headers;  // names lower-cased
 
-    std::string header(const std::string& name) const;
-    bool hasHeader(const std::string& name) const { return headers.count(name) != 0; }
+    std::string Header(const std::string& name) const;
+    bool HasHeader(const std::string& name) const { return headers.count(name) != 0; }
 };
 
 class HttpServer {
@@ -41,18 +41,18 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    int port() const { return port_; }
-    int tlsPort() const { return tlsPort_; }
+    int Port() const { return port_; }
+    int TlsPort() const { return tlsPort_; }
     // "http://127.0.0.1:<port>" + path, and "https://localhost:<tls port>" + path.
-    std::string url(const std::string& path) const;
-    std::string tlsUrl(const std::string& path) const;
+    std::string Url(const std::string& path) const;
+    std::string TlsUrl(const std::string& path) const;
     // The CA that signed the HTTPS certificate (only with tls).
-    std::filesystem::path caFile() const { return dir_ / "tls/ca.pem"; }
-    const std::filesystem::path& root() const { return root_; }
+    std::filesystem::path CaFile() const { return dir_ / "tls/ca.pem"; }
+    const std::filesystem::path& Root() const { return root_; }
 
-    std::vector<LoggedRequest> requests() const;
-    std::vector<LoggedRequest> requestsFor(const std::string& path) const;
-    int maxInFlight() const;
+    std::vector<LoggedRequest> Requests() const;
+    std::vector<LoggedRequest> RequestsFor(const std::string& path) const;
+    int MaxInFlight() const;
 
 private:
     TempDir dir_;

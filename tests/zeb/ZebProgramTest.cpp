@@ -132,7 +132,7 @@ std::optional<platform::WindowHandle> WaitForKillWindow() {
 }
 
 TEST_F(ZebProgramTest, CloseMessageToTheHiddenWindowEndsTheWaitingPromptWithoutActing) {
-    zebtest::ChildProcess zeb({zebtest::ZebProgram(), "/data/report.xyz"});
+    testsupport::ChildProcess zeb({zebtest::ZebProgram(), "/data/report.xyz"});
     const auto window = WaitForKillWindow();
     ASSERT_TRUE(window.has_value());
     // The prompt waits for the user; it must not end by itself.
@@ -148,7 +148,7 @@ TEST_F(ZebProgramTest, CloseMessageToTheHiddenWindowEndsTheWaitingPromptWithoutA
 
 TEST_F(ZebProgramTest, ATargetThatLooksLikeAQtOptionIsOnlyTheTarget) {
     // Were "-platform" given to Qt, it would look for a platform plugin of that name and abort.
-    zebtest::ChildProcess zeb({zebtest::ZebProgram(), "-platform", "no-such-platform"});
+    testsupport::ChildProcess zeb({zebtest::ZebProgram(), "-platform", "no-such-platform"});
     const auto window = WaitForKillWindow();
     ASSERT_TRUE(window.has_value()) << "the prompt did not come up";
     ASSERT_TRUE(platform::PostMessageTo(*window, platform::WM_CLOSE, 0, 0));
@@ -156,7 +156,7 @@ TEST_F(ZebProgramTest, ATargetThatLooksLikeAQtOptionIsOnlyTheTarget) {
 }
 
 TEST_F(ZebProgramTest, OtherMessagesToTheHiddenWindowLeaveThePromptWaiting) {
-    zebtest::ChildProcess zeb({zebtest::ZebProgram(), "README"});
+    testsupport::ChildProcess zeb({zebtest::ZebProgram(), "README"});
     const auto window = WaitForKillWindow();
     ASSERT_TRUE(window.has_value());
     ASSERT_TRUE(platform::PostMessageTo(*window, platform::WM_USER + 7, 1, 2));
@@ -170,7 +170,7 @@ TEST_F(ZebProgramTest, PromptsAnsweredAtTheSameMomentKeepEveryDisabledExtension)
     constexpr int kProcesses = 6;
     constexpr int kExtensionsEach = 25;
     const auto start = home_.root() / "start";
-    std::vector<std::unique_ptr<zebtest::ChildProcess>> writers;
+    std::vector<std::unique_ptr<testsupport::ChildProcess>> writers;
     std::vector<std::string> expected;
     for (int p = 0; p < kProcesses; ++p) {
         std::vector<std::string> argv{ZEB_DISABLE_WRITER, start.string()};
@@ -178,7 +178,7 @@ TEST_F(ZebProgramTest, PromptsAnsweredAtTheSameMomentKeepEveryDisabledExtension)
             argv.push_back("p" + std::to_string(p) + "e" + std::to_string(e));
             expected.push_back(argv.back());
         }
-        writers.push_back(std::make_unique<zebtest::ChildProcess>(argv));
+        writers.push_back(std::make_unique<testsupport::ChildProcess>(argv));
     }
     testsupport::WriteFile(start, "go");
     for (auto& writer : writers) {

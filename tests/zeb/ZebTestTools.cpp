@@ -1,18 +1,10 @@
 #include "tests/zeb/ZebTestTools.h"
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
-#include <stdexcept>
 #include <thread>
 
 #include "platform/Registry.h"
 #include "zeb/DisabledExts.h"
-
-extern char** environ;
 
 namespace zebtest {
 
@@ -83,44 +75,6 @@ std::vector<std::string> RecordingPrograms::AllPrograms() const {
     return programs;
 }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const auto& a : argv) {
-        args.push_back(const_cast<char*>(a.c_str()));
-    }
-    args.push_back(nullptr);
-    if (posix_spawn(&pid_, args[0], nullptr, nullptr, args.data(), environ) != 0) {
-        throw std::runtime_error("cannot start " + argv.front());
-    }
-}
-
-ChildProcess::~ChildProcess() {
-    if (!reaped_) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-}
-
-std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!reaped_) {
-        int status = 0;
-        const pid_t done = waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            reaped_ = true;
-            if (WIFEXITED(status)) {
-                return WEXITSTATUS(status);
-            }
-            return std::nullopt;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return std::nullopt;
-}
-
 std::string ZebProgram() {
     return ZEB_PROGRAM;
 }
@@ -128,16 +82,12 @@ std::string ZebProgram() {
 std::optional<int> RunZeb(const std::vector<std::string>& args) {
     std::vector<std::string> argv{ZebProgram()};
     argv.insert(argv.end(), args.begin(), args.end());
-    ChildProcess zeb(argv);
+    testsupport::ChildProcess zeb(argv);
     return zeb.WaitForExit(std::chrono::seconds(60));
 }
 
 std::vector<std::string> StoredValueNames() {
-    platform::TRegistry registry(platform::HKEY_CURRENT_USER);
-    if (!registry.OpenKeyReadOnly(zeb::kDisabledExtsKey)) {
-        return {};
-    }
-    return registry.GetValueNames();
+    return platform::ReadValueNames(platform::HKEY_CURRENT_USER, zeb::kDisabledExtsKey);
 }
 
 }  // namespace zebtest

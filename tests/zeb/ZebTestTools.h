@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestEnv.h"
 
 namespace zebtest {
@@ -35,24 +36,6 @@ public:
 private:
     testsupport::TempDir dir_;
     std::optional<testsupport::ScopedEnv> path_;
-};
-
-// A child process started with an argument vector and the current environment. Killed and reaped on
-// destruction when still running.
-class ChildProcess {
-public:
-    explicit ChildProcess(const std::vector<std::string>& argv);
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    // The exit code once it ended within timeout; nullopt when it is still running (or died by a signal).
-    std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
-    pid_t pid() const { return pid_; }
-
-private:
-    pid_t pid_ = -1;
-    bool reaped_ = false;
 };
 
 // Runs the built zeb with args and waits (bounded) for its exit code.
