@@ -356,6 +356,7 @@ private:
     void video_display(TVideoState* is);
     void video_image_display(TVideoState* is);
     void blend_current_subtitle(TVideoState* is, TVideoPicture* vp);
+    bool draw_picture_in_surface(TVideoState* is, const TVideoPicture* vp, const TDisplayRect& rect);
     int audio_view_start(TVideoState* is, int channels, int data_used, bool waves);
     void video_audio_display(TVideoState* is);
     void draw_waves(TVideoState* is, int start, int channels);

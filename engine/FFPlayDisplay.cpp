@@ -2,6 +2,7 @@
 // subtitles and borders, and the waves and spectrum views of an audio file. Everything here runs on
 // the play thread.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "engine/FFAPI.h"
@@ -22,6 +23,38 @@ constexpr int kWaveTriggerSpan = 1000;
 int Wrap(int AIndex) {
     AIndex %= SAMPLE_ARRAY_SIZE;
     return AIndex < 0 ? AIndex + SAMPLE_ARRAY_SIZE : AIndex;
+}
+
+// Scaling to the window's size: bilinear, in the scaler's fastest form (SDL stretched by taking the
+// nearest pixel).
+constexpr int kDisplayScaleFlags = SWS_FAST_BILINEAR;
+
+// The pixel format of an RGB surface in swscale's terms; none for a layout it has no name for.
+AVPixelFormat SurfacePixelFormat(const SDL_PixelFormat& AFormat) {
+    struct Layout {
+        int Bits;
+        Uint32 R, G, B;
+        AVPixelFormat Format;
+    };
+    // Masks are of a pixel read as a native integer; the formats name bytes in memory (little-endian).
+    static constexpr Layout kLayouts[] = {
+        {32, 0xFF0000, 0x00FF00, 0x0000FF, AV_PIX_FMT_BGR0},
+        {32, 0x0000FF, 0x00FF00, 0xFF0000, AV_PIX_FMT_RGB0},
+        {24, 0xFF0000, 0x00FF00, 0x0000FF, AV_PIX_FMT_BGR24},
+        {24, 0x0000FF, 0x00FF00, 0xFF0000, AV_PIX_FMT_RGB24},
+        {16, 0xF800, 0x07E0, 0x001F, AV_PIX_FMT_RGB565},
+        {16, 0x7C00, 0x03E0, 0x001F, AV_PIX_FMT_RGB555},
+    };
+    if constexpr (std::endian::native != std::endian::little) {
+        return AV_PIX_FMT_NONE;
+    }
+    for (const Layout& l : kLayouts) {
+        if (AFormat.BitsPerPixel == l.Bits && AFormat.Rmask == l.R && AFormat.Gmask == l.G &&
+            AFormat.Bmask == l.B) {
+            return l.Format;
+        }
+    }
+    return AV_PIX_FMT_NONE;
 }
 
 SDL_Rect ToSDL(int x, int y, int w, int h) {
@@ -156,13 +189,53 @@ void TCustomPlayer::video_image_display(TVideoState* is) {
         if (!FSDLHost->Screen()) {
             return;
         }
-        SDL_Rect sdlRect = ToSDL(rect.x, rect.y, rect.w, rect.h);
-        FSDLLoader->SDL_DisplayYUVOverlay(vp->bmp, &sdlRect);
+        if (!draw_picture_in_surface(is, vp, rect)) {
+            SDL_Rect sdlRect = ToSDL(rect.x, rect.y, rect.w, rect.h);
+            FSDLLoader->SDL_DisplayYUVOverlay(vp->bmp, &sdlRect);
+        }
     }
     if (!(rect == is->last_display_rect) || is->force_refresh) {
         fill_border(is->xleft, is->ytop, is->width, is->height, rect, MapColour(FBackColor), true);
         is->last_display_rect = rect;
     }
+}
+
+// A software overlay is converted by SDL in plain C, and one shown at another size than its own is first
+// converted whole and then stretched. swscale converts and scales the picture into the window's surface
+// in one pass instead. False when that cannot be done here (an overlay of the display hardware, a surface
+// of another kind, a rectangle outside the surface): the overlay is then shown by SDL.
+bool TCustomPlayer::draw_picture_in_surface(TVideoState* is, const TVideoPicture* vp,
+                                            const TDisplayRect& rect) {
+    SDL_Surface* screen = FSDLHost->Screen();
+    if (vp->bmp->hw_overlay || !FSDLLoader->SDL_LockSurface || !FSDLLoader->SDL_UnlockSurface) {
+        return false;
+    }
+    const AVPixelFormat format = SurfacePixelFormat(*screen->format);
+    if (format == AV_PIX_FMT_NONE || rect.x < 0 || rect.y < 0 || rect.x + rect.w > screen->w ||
+        rect.y + rect.h > screen->h) {
+        return false;
+    }
+    is->display_convert_ctx =
+        ff::sws_getCachedContext(is->display_convert_ctx, vp->width, vp->height, AV_PIX_FMT_YUV420P, rect.w,
+                                 rect.h, format, kDisplayScaleFlags, nullptr, nullptr, nullptr);
+    if (!is->display_convert_ctx || FSDLLoader->SDL_LockSurface(screen) < 0) {
+        return false;
+    }
+    uint8_t* target[4] = {static_cast<uint8_t*>(screen->pixels) +
+                              static_cast<ptrdiff_t>(rect.y) * screen->pitch +
+                              static_cast<ptrdiff_t>(rect.x) * screen->format->BytesPerPixel,
+                          nullptr, nullptr, nullptr};
+    const int targetPitch[4] = {screen->pitch, 0, 0, 0};
+    FSDLLoader->SDL_LockYUVOverlay(vp->bmp);
+    TAVPicture picture;
+    OverlayPicture(vp->bmp, picture);
+    ff::sws_scale(is->display_convert_ctx, picture.data, picture.linesize, 0, vp->height, target,
+                  targetPitch);
+    FSDLLoader->SDL_UnlockYUVOverlay(vp->bmp);
+    FSDLLoader->SDL_UnlockSurface(screen);
+    FSDLLoader->SDL_UpdateRect(screen, rect.x, rect.y, static_cast<Uint32>(rect.w),
+                               static_cast<Uint32>(rect.h));
+    return true;
 }
 
 void TCustomPlayer::blend_current_subtitle(TVideoState* is, TVideoPicture* vp) {
@@ -378,9 +451,11 @@ void TCustomPlayer::free_video_output(TVideoState* is) {
     for (TSubPicture& sp : is->subpq) {
         free_subtitle_picture(&sp);
     }
-    if (is->img_convert_ctx && ff::sws_freeContext) {
-        ff::sws_freeContext(is->img_convert_ctx);
+    for (SwsContext** context : {&is->img_convert_ctx, &is->display_convert_ctx}) {
+        if (*context && ff::sws_freeContext) {
+            ff::sws_freeContext(*context);
+        }
+        *context = nullptr;
     }
-    is->img_convert_ctx = nullptr;
     free_audio_view(is);
 }

@@ -164,6 +164,9 @@ struct TVideoState {
     std::atomic<int> pictq_windex{0};
     std::atomic<int> pictq_rindex{0};
     SwsContext* img_convert_ctx = nullptr;  // video decoder thread; freed by the file's close
+    // Converts and scales the shown picture into the output surface (play thread; freed by the file's
+    // close).
+    SwsContext* display_convert_ctx = nullptr;
     std::atomic<AVFilterContext*> in_video_filter{nullptr};
     std::atomic<AVFilterContext*> out_video_filter{nullptr};
     std::atomic<double> frame_last_returned_time{0.0};

@@ -104,6 +104,7 @@ void TSDLLoader::Fixup(const std::string& AFileName) {
 #define STREVIO_SDL_BIND(name, exported, type) \
     FixupStub(AFileName, FHandle, exported, optional(exported), name);
     STREVIO_SDL_PLAYER_API(STREVIO_SDL_BIND)
+    STREVIO_SDL_SURFACE_API(STREVIO_SDL_BIND)
 #undef STREVIO_SDL_BIND
     if (!SDL_getenv || !SDL_putenv) {
         SDL_getenv = SDLGetEnv;
@@ -115,6 +116,7 @@ void TSDLLoader::Unfix() {
     SDL_Linked_Version = nullptr;
 #define STREVIO_SDL_CLEAR(name, exported, type) name = nullptr;
     STREVIO_SDL_PLAYER_API(STREVIO_SDL_CLEAR)
+    STREVIO_SDL_SURFACE_API(STREVIO_SDL_CLEAR)
 #undef STREVIO_SDL_CLEAR
     FFixuped = false;
 }

@@ -65,6 +65,14 @@ std::recursive_mutex& SDLLock();
     X(SDL_VideoDriverName, "SDL_VideoDriverName", decltype(&::SDL_VideoDriverName))
 // clang-format on
 
+// Beyond those: direct access to the output surface's pixels, so that a picture can be converted straight
+// into the window (SDL's own conversion of a software overlay is plain C).
+// clang-format off
+#define STREVIO_SDL_SURFACE_API(X)                                                          \
+    X(SDL_LockSurface, "SDL_LockSurface", decltype(&::SDL_LockSurface))                     \
+    X(SDL_UnlockSurface, "SDL_UnlockSurface", decltype(&::SDL_UnlockSurface))
+// clang-format on
+
 // A player's own copy of the 37 entry points, through which it calls SDL.
 struct TSDLEntries {
 #define STREVIO_SDL_MEMBER(name, exported, type) std::type_identity_t<type> name = nullptr;
@@ -94,6 +102,7 @@ public:
     decltype(&::SDL_Linked_Version) SDL_Linked_Version = nullptr;
 #define STREVIO_SDL_MEMBER(name, exported, type) std::type_identity_t<type> name = nullptr;
     STREVIO_SDL_PLAYER_API(STREVIO_SDL_MEMBER)
+    STREVIO_SDL_SURFACE_API(STREVIO_SDL_MEMBER)
 #undef STREVIO_SDL_MEMBER
 
 private:

@@ -135,6 +135,17 @@ std::string RedOverBlueClip() {
         .string();
 }
 
+// 10 s, 640x480 at 5 fps, four coloured quarters: red and green above, white and yellow below.
+std::string QuartersClip() {
+    return MakeFixture("h12_quarters.mkv",
+                       {"-f", "lavfi", "-i",
+                        "color=red:s=320x240:r=5:d=10[a];color=lime:s=320x240:r=5:d=10[b];"
+                        "color=white:s=320x240:r=5:d=10[c];color=yellow:s=320x240:r=5:d=10[d];"
+                        "[a][b]hstack[top];[c][d]hstack[bottom];[top][bottom]vstack[out0]",
+                        "-c:v", "mpeg4", "-q:v", "2", "{out}"})
+        .string();
+}
+
 bool Near(uint32_t AColour, uint32_t AExpected, int ATolerance = 40) {
     for (int shift = 0; shift <= 16; shift += 8) {
         const int a = static_cast<int>(AColour >> shift & 0xFF);
@@ -247,6 +258,57 @@ TEST_F(VideoOutput, AspectRatioSettingsPlaceThePicture) {
     ASSERT_TRUE(PixelBecomes(250, 10, kBlue));
     EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{0, 25, 500, 275}));
     EXPECT_TRUE(Near(window->Pixel(250, 150), 0xFF0000));
+}
+
+// Scaled down, up, or to an odd width, the whole picture fills exactly its rectangle: each quarter's
+// corners and the edges between the quarters are where the picture's aspect puts them.
+TEST_F(VideoOutput, ScaledPictureKeepsItsAspectAndPlace) {
+    struct Case {
+        int Width;
+        int Height;
+        TRect Expected;  // left, top, right, bottom
+    };
+    const Case cases[] = {
+        {400, 300, {0, 0, 400, 300}},     // the picture's own aspect, smaller
+        {500, 300, {50, 0, 450, 300}},    // borders left and right
+        {331, 400, {0, 76, 331, 324}},    // an odd width, borders above and below
+        {1000, 600, {100, 0, 900, 600}},  // larger than the picture
+        {640, 480, {0, 0, 640, 480}},     // the picture's own size
+    };
+    constexpr uint32_t kRed = 0xFF0000;
+    constexpr uint32_t kGreen = 0x00FF00;
+    constexpr uint32_t kYellow = 0xFFFF00;
+    window = std::make_unique<enginetest::XTestHost>(cases[0].Width, cases[0].Height);
+    player->SetBackColor(kBlue);
+    ASSERT_TRUE(player->Open(QuartersClip(), window.get())) << player->LastErrMsg();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.Width) + "x" + std::to_string(c.Height));
+        window->Resize(c.Width, c.Height);
+        const TRect& r = c.Expected;
+        ASSERT_TRUE(Until([&] { return player->SDLHost().DisplayRect() == r; }));
+        const int midX = (r.left + r.right) / 2;
+        const int midY = (r.top + r.bottom) / 2;
+        const struct {
+            int X;
+            int Y;
+            uint32_t Colour;
+        } points[] = {
+            {r.left, r.top + 2, kRed},          {r.right - 1, r.top + 2, kGreen},
+            {r.left + 2, r.bottom - 1, kWhite}, {r.right - 1, r.bottom - 1, kYellow},
+            {midX - 3, r.top + 10, kRed},       {midX + 2, r.top + 10, kGreen},
+            {r.left + 10, midY - 3, kRed},      {r.left + 10, midY + 2, kWhite},
+            {r.left - 1, midY, kBlue},          {r.right, midY, kBlue},
+            {midX, r.top - 1, kBlue},           {midX, r.bottom, kBlue},
+        };
+        for (const auto& p : points) {
+            // A border that the picture leaves no room for is left out.
+            if (p.X < 0 || p.Y < 0 || p.X >= c.Width || p.Y >= c.Height) {
+                continue;
+            }
+            EXPECT_TRUE(PixelBecomes(p.X, p.Y, p.Colour))
+                << p.X << "," << p.Y << ": " << std::hex << window->Pixel(p.X, p.Y);
+        }
+    }
 }
 
 // The picture's ways through the decoder: the filter graph or the scaler, a filter chain, the flip and
