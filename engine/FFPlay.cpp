@@ -78,6 +78,7 @@ bool TCustomPlayer::LoadAVLib(const TPathFileName& APath, bool AAutoLoadSDL) {
 
 void TCustomPlayer::UnloadAVLib() {
     Stop(true);
+    SetEarlyOpen(nullptr);
     FFLoader().Unload(CPlayerLibraries);
     if (FAutoLoadSDL) {
         FSDLLoader->Unload();
@@ -216,6 +217,13 @@ void TCustomPlayer::SleepPumping(unsigned AMilliseconds) {
 
 // Opening.
 
+void TCustomPlayer::SetEarlyOpen(std::unique_ptr<TEarlyOpen> AEarlyOpen) {
+    std::unique_ptr<TEarlyOpen> dropped;
+    std::lock_guard lock(FEarlyOpenLock);
+    dropped = std::move(FEarlyOpen);
+    FEarlyOpen = std::move(AEarlyOpen);
+}
+
 bool TCustomPlayer::Open(const TPathFileName& AFileName, void* AScreenHandle, bool APaused) {
     return DoOpen(AFileName, AScreenHandle, APaused, true);
 }
@@ -251,9 +259,10 @@ bool TCustomPlayer::DoOpen(const TPathFileName& AFileName, void* AScreenHandle, 
     }
     JoinPlayThread();
     FLastPTS = AV_NOPTS_VALUE;
+    // Messages and calls that the previous file's end left are handled before SDL starts again; no
+    // sleep is needed for that, as every thread of that file has been joined.
     if (IsMainThread()) {
-        SleepPumping(10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        MyProcessMessages();
     }
     {
         std::lock_guard lock(SDLLock());

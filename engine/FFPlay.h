@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/EarlyOpen.h"
 #include "engine/FFBaseComponent.h"
 #include "engine/FFDecoder.h"
 #include "engine/FormatConverter.h"
@@ -53,6 +54,9 @@ public:
     bool Open(const TPathFileName& AFileName, void* AScreenHandle = nullptr, bool APaused = false);
     void TryOpen(const TPathFileName& AFileName, void* AScreenHandle = nullptr, bool APaused = false);
     void Stop(bool AWaitForStop = true);
+    // An open of a file started before the player existed; the next open of that same file takes its
+    // input when it asks for nothing more than a plain open, and drops it otherwise.
+    void SetEarlyOpen(std::unique_ptr<TEarlyOpen> AEarlyOpen);
 
     // Control operations.
     void Pause();
@@ -286,6 +290,10 @@ private:
     // Opening and reading (read side).
     bool stream_open(const TPathFileName& AFileName, const AVInputFormat* AFormat, bool APaused, bool AWait);
     int do_open_stream(TVideoState* is);
+    // The early open's probed input when it fits this file's open; null otherwise (the early open is
+    // dropped either way).
+    AVFormatContext* take_early_input(TVideoState* is);
+    int open_input(TVideoState* is, AVFormatContext*& ic);
     int fail_open(TVideoState* is);
     bool probe_streams(TVideoState* is);
     void read_file_facts(TVideoState* is);
@@ -393,6 +401,8 @@ private:
     std::mutex FOptionsLock;  // guards FOptions: the owner sets options while a file's exit renews them
     std::unique_ptr<TFFOptions> FOptions;
     std::unique_ptr<TCustomDecoder> FDecoder;
+    std::mutex FEarlyOpenLock;  // guards FEarlyOpen: set by the owner, taken by the read thread
+    std::unique_ptr<TEarlyOpen> FEarlyOpen;
     TFormatConverter FRGBConverter;
     TFormatConverter FHookConverter;
     platform::TCriticalSection FUpdateRectLock;

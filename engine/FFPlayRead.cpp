@@ -186,40 +186,29 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
     is->last_video_stream = is->last_audio_stream = is->last_subtitle_stream = -1;
     is->video_stream = is->audio_stream = is->subtitle_stream = -1;
 
-    AVFormatContext* ic = ff::avformat_alloc_context();
-    if (!ic) {
-        DoErrLog("Could not allocate context.");
-        if (is->open_in_caller_thread) {
-            read_thread_exit(is, -1);
-        }
-        return -1;
-    }
-    ic->interrupt_callback.callback = player_interrupt_callback;
-    ic->interrupt_callback.opaque = this;
     // Known to the interrupt callback from here on, so that a stop can cancel the open.
     FVideoStateCB = is;
-    FLastRead = ff::av_gettime_relative();
-    std::string name = ffmpeg_filename(is->filename);
-    is->input_fd = OpenNonBlockingInput(is->filename);
-    if (is->input_fd >= 0) {
-        name = "pipe:" + std::to_string(is->input_fd);
-    }
-    AVDictionary* formatOpts = is->format_opts.release();
-    int err = ff::avformat_open_input(&ic, name.c_str(), is->iformat, &formatOpts);
-    is->format_opts.reset(formatOpts);
-    if (err < 0) {
-        DoErrLog(print_error(is->filename, err));
+    AVFormatContext* ic = take_early_input(is);
+    const bool probed = ic != nullptr;
+    if (is->abort_request) {
+        // A stop came while the early open was awaited.
+        if (ic) {
+            ff::avformat_close_input(&ic);
+        }
+        DoErrLog(Format("Opening \"%s\" was stopped", is->filename.c_str()));
         return fail_open(is);
     }
-    const AVDictionaryEntry* left = nullptr;
-    while ((left = ff::av_dict_get(is->format_opts.get(), "", left, AV_DICT_IGNORE_SUFFIX))) {
-        DoErrLog(Format("Option %s not found, ignored.", left->key), false);
+    if (!probed) {
+        if (const int err = open_input(is, ic); err != 0) {
+            return err;
+        }
     }
     is->ic = ic;
     FAVFormatContext = ic;
     if (genpts) {
         ic->flags |= AVFMT_FLAG_GENPTS;
     }
+    // (An input taken from an early open was probed there, and only when no handler is set.)
     if (OnBeforeFindStreamInfo) {
         // A handler's exception is logged and fails the open, which then ends as every failed open does.
         bool handled = true;
@@ -243,7 +232,7 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
             return fail_open(is);
         }
     }
-    if (!probe_streams(is)) {
+    if (!probed && !probe_streams(is)) {
         return fail_open(is);
     }
     read_file_facts(is);
@@ -298,6 +287,59 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
             PublishFile(is);
         }
         DoStreamOpened();
+    }
+    return 0;
+}
+
+AVFormatContext* TCustomPlayer::take_early_input(TVideoState* is) {
+    std::unique_ptr<TEarlyOpen> early;
+    {
+        std::lock_guard lock(FEarlyOpenLock);
+        early = std::move(FEarlyOpen);
+    }
+    // The early open asked for nothing but the file: an open that asks for more makes its own.
+    const bool fits = early && early->FileName() == is->filename && !is->iformat &&
+                      ff::av_dict_count(is->format_opts.get()) == 0 &&
+                      ff::av_dict_count(is->codec_opts.get()) == 0 && !OnBeforeFindStreamInfo;
+    if (!fits) {
+        return nullptr;
+    }
+    FLastRead = ff::av_gettime_relative();
+    AVFormatContext* ic = early->Take([is] { return is->abort_request != 0; }, player_interrupt_callback, this);
+    if (ic) {
+        is->early_open = std::move(early);
+    }
+    return ic;
+}
+
+// Opens the input itself (without an early open): 0, or the failed open's result.
+int TCustomPlayer::open_input(TVideoState* is, AVFormatContext*& ic) {
+    ic = ff::avformat_alloc_context();
+    if (!ic) {
+        DoErrLog("Could not allocate context.");
+        if (is->open_in_caller_thread) {
+            read_thread_exit(is, -1);
+        }
+        return -1;
+    }
+    ic->interrupt_callback.callback = player_interrupt_callback;
+    ic->interrupt_callback.opaque = this;
+    FLastRead = ff::av_gettime_relative();
+    std::string name = ffmpeg_filename(is->filename);
+    is->input_fd = OpenNonBlockingInput(is->filename);
+    if (is->input_fd >= 0) {
+        name = "pipe:" + std::to_string(is->input_fd);
+    }
+    AVDictionary* formatOpts = is->format_opts.release();
+    const int err = ff::avformat_open_input(&ic, name.c_str(), is->iformat, &formatOpts);
+    is->format_opts.reset(formatOpts);
+    if (err < 0) {
+        DoErrLog(print_error(is->filename, err));
+        return fail_open(is);
+    }
+    const AVDictionaryEntry* left = nullptr;
+    while ((left = ff::av_dict_get(is->format_opts.get(), "", left, AV_DICT_IGNORE_SUFFIX))) {
+        DoErrLog(Format("Option %s not found, ignored.", left->key), false);
     }
     return 0;
 }

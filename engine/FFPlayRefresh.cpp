@@ -17,8 +17,6 @@ constexpr double kFrameTimerResetGap = 0.1;
 // How long sound waits for the first picture before it starts without it.
 constexpr double kStartHoldLimit = 5.0;
 constexpr double kStartPollSeconds = 0.005;
-// How long the first picture waits for the next one before it is shown alone.
-constexpr double kStartFillLimit = 1.0;
 
 }  // namespace
 
@@ -232,18 +230,14 @@ void TCustomPlayer::release_start(TVideoState* is) {
     }
 }
 
-// The first picture is shown (and the sound started with it) once the decoder is ahead by a full picture
-// queue, so that the pictures after it are not late from the start. A stream that gives one picture (a
-// cover picture, a still) starts with it after a while.
+// The first picture is shown (and the sound started with it) as soon as it is decoded: with the sound
+// held for it, it is due at once.
 bool TCustomPlayer::start_ready(TVideoState* is) {
     if (!is->start_held || is->video_finished == is->videoq.serial) {
         return true;
     }
-    const AVStream* st = is->video_st;
-    const bool onePicture = (st && (st->disposition & AV_DISPOSITION_ATTACHED_PIC)) ||
-                            GetSystemTime() - is->start_held_since > kStartFillLimit;
     std::lock_guard lock(is->pictq_mutex);
-    return is->pictq_size >= (onePicture ? 1 : VIDEO_PICTURE_QUEUE_SIZE - 1);
+    return is->pictq_size >= 1;
 }
 
 // Sound does not wait for a picture that cannot come.

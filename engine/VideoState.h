@@ -15,6 +15,7 @@
 #include <string>
 
 #include "engine/Clock.h"
+#include "engine/EarlyOpen.h"
 #include "engine/FFBaseComponent.h"
 #include "engine/PacketQueue.h"
 #include "engine/VideoPicture.h"
@@ -251,6 +252,9 @@ struct TVideoState {
     // -1 for every other input. Closed after the input is.
     int input_fd = -1;
     void close_input_fd();
+    // The early open whose input this file took: the input's I/O calls its interrupt callback until
+    // the input is closed.
+    std::unique_ptr<TEarlyOpen> early_open;
     // While the audio stream is open. Kept last so that it goes first: the device stops before anything
     // that its callback reads is freed.
     std::unique_ptr<TAudioState, TAudioStateDeleter> audio;

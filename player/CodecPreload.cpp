@@ -6,26 +6,8 @@
 
 namespace player {
 
-namespace {
-
-void LoadLibraries(const std::string& AFolder) {
-    try {
-        // The same loads as the player's, which then find everything in place; a failure here is met
-        // again, and reported, by the player's own load.
-        FFLoader().SetLibraryPath(AFolder);
-        if (FFLoader().Load(CPlayerLibraries)) {
-            FFLoader().Load(libSoundTouch);
-        }
-        std::string error;
-        MyFreeLibrary(MyLoadLibrary(AFolder, kSDLLibraryFile, error));
-    } catch (...) {
-        // Left to the player's load.
-    }
-}
-
-}  // namespace
-
-CodecPreload::CodecPreload(std::string AFolder) : thread_(LoadLibraries, std::move(AFolder)) {}
+CodecPreload::CodecPreload(std::string AFolder, std::string AFileName)
+    : thread_([this, folder = std::move(AFolder), file = std::move(AFileName)] { Run(folder, file); }) {}
 
 CodecPreload::~CodecPreload() {
     Wait();
@@ -34,6 +16,30 @@ CodecPreload::~CodecPreload() {
 void CodecPreload::Wait() {
     if (thread_.joinable()) {
         thread_.join();
+    }
+}
+
+std::unique_ptr<TEarlyOpen> CodecPreload::TakeEarlyOpen() {
+    Wait();
+    return std::move(earlyOpen_);
+}
+
+void CodecPreload::Run(const std::string& AFolder, const std::string& AFileName) {
+    try {
+        // The same loads as the player's, which then find everything in place; a failure here is met
+        // again, and reported, by the player's own load.
+        FFLoader().SetLibraryPath(AFolder);
+        if (FFLoader().Load(CPlayerLibraries)) {
+            // First, so that the file is probed while the rest loads.
+            if (!AFileName.empty()) {
+                earlyOpen_ = StartEarlyOpen(AFileName);
+            }
+            FFLoader().Load(libSoundTouch);
+        }
+        std::string error;
+        MyFreeLibrary(MyLoadLibrary(AFolder, kSDLLibraryFile, error));
+    } catch (...) {
+        // Left to the player's load.
     }
 }
 

@@ -421,6 +421,9 @@ void TFormMain::InitHandler() {
         WaitForCodecLibraries();
     }
     CreatePlayer();
+    if (MyPlayer_ && TakeEarlyOpen) {
+        MyPlayer_->SetEarlyOpen(TakeEarlyOpen());
+    }
 
     DebugLog(DEBUG_GENERAL, "TFormMain::InitHandler: ParamCount=%d", static_cast<int>(arguments_.size()));
     if (!arguments_.isEmpty()) {
@@ -529,6 +532,10 @@ void TFormMain::PlayCurrentVideo() {
     MyPlayer_->DisableDisplay = false;
     MyPlayer_->Mute = config_.Preferences.Mute;
     MyPlayer_->SetAspectRatio(0.0f);
+    // A start position (the benchmark's) is sought by the open itself, before anything is decoded.
+    if (const double start = bench_report::StartSeconds(); !std::isnan(start)) {
+        MyPlayer_->SetStartTime(static_cast<int64_t>(start * 1e6));
+    }
     winutils::ForceForegroundWindow(this);
 
     TVideoDriver driver = vdGDI;
@@ -553,9 +560,6 @@ void TFormMain::PlayCurrentVideo() {
     }
     playing = true;
     SetButtonImage(ButtonPlayOrPause, kImagePause);
-    if (const double start = bench_report::StartSeconds(); !std::isnan(start)) {
-        MyPlayer_->Seek(static_cast<int64_t>(start * 1e6), TSeekFlags{}, false);
-    }
     DebugLog(DEBUG_GENERAL, "TFormMain::PlayCurrentVideo: END");
 }
 

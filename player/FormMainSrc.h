@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/EarlyOpen.h"
 #include "engine/FFBaseComponent.h"
 #include "platform/qt/WindowMessages.h"
 
@@ -110,6 +111,9 @@ public:
     // Waits for the codec libraries that the program started loading early (none when unset); called
     // before the player is made.
     std::function<void()> WaitForCodecLibraries;
+    // Hands over the open of the program's file that was started early (null when none); the player
+    // gets it as soon as it is made.
+    std::function<std::unique_ptr<TEarlyOpen>()> TakeEarlyOpen;
 
     // The folder the codec libraries are loaded from: "3rdparty/ffmpeg" beside the program.
     static std::string CodecFolder();

@@ -39,7 +39,8 @@ void PrepareDisplay() {
 
 int RunPlayer(int argc, char** argv) {
     // Loaded meanwhile the application and its window start; joined before this returns.
-    player::CodecPreload codecPreload(player::TFormMain::CodecFolder());
+    // The file to play is opened meanwhile too; the player takes it if it opens that same file.
+    player::CodecPreload codecPreload(player::TFormMain::CodecFolder(), argc > 1 ? argv[1] : "");
     player::Configuration configuration;
     player::config = &configuration;
     QApplication app(argc, argv);
@@ -69,6 +70,7 @@ int RunPlayer(int argc, char** argv) {
         player::TFormDonate donate(&form);
         player::TFormAbout about(donate, &form);
         form.WaitForCodecLibraries = [&codecPreload] { codecPreload.Wait(); };
+        form.TakeEarlyOpen = [&codecPreload] { return codecPreload.TakeEarlyOpen(); };
         form.ShowAboutDialog = [&about] { about.exec(); };
         player::TFormInfo info(&form);
         form.ShowMultiMonitorNotice = [&info] {
