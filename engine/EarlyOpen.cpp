@@ -17,6 +17,12 @@ bool IsRegularFile(const std::string& AFileName) {
     return !AFileName.empty() && stat(AFileName.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// A local name that is not a regular file (a FIFO, a device) may block in open(), where no cancel
+// reaches; such a name is left to the player's own open, which opens it without blocking.
+bool MayBlockInOpen(const std::string& AFileName) {
+    return AFileName.find(':') == std::string::npos && !IsRegularFile(AFileName);
+}
+
 }  // namespace
 
 TEarlyOpen::TEarlyOpen(std::string AFileName) : FFileName(std::move(AFileName)), FThread([this] { Run(); }) {}
@@ -45,7 +51,7 @@ int TEarlyOpen::InterruptCallback(void* opaque) {
 }
 
 void TEarlyOpen::Run() {
-    AVFormatContext* ic = ff::avformat_alloc_context();
+    AVFormatContext* ic = MayBlockInOpen(FFileName) ? nullptr : ff::avformat_alloc_context();
     if (ic != nullptr) {
         ic->interrupt_callback.callback = InterruptCallback;
         ic->interrupt_callback.opaque = this;

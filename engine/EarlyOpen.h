@@ -18,7 +18,8 @@ struct AVFormatContext;
 
 class TEarlyOpen {
 public:
-    // Starts opening AFileName (a regular file) at once; the codec libraries must be loaded.
+    // Starts opening AFileName at once (a local name only when it is a regular file); the codec
+    // libraries must be loaded.
     explicit TEarlyOpen(std::string AFileName);
     // Cancels a running open, waits for its end and closes an input that nobody took.
     ~TEarlyOpen();

@@ -29,11 +29,24 @@ void CodecPreload::Run(const std::string& AFolder, const std::string& AFileName)
         // The same loads as the player's, which then find everything in place; a failure here is met
         // again, and reported, by the player's own load.
         FFLoader().SetLibraryPath(AFolder);
+        // One library at a time, in the order they build on each other: the system's loader is held for
+        // each load, and the window's own loads (its platform plugins) get their turns in between. The
+        // file is opened as soon as what the open uses is in, while the rest loads.
+        bool loaded = true;
+        for (const TLibrary library : {avUtil, swResample, avCodec, avFormat}) {
+            loaded = FFLoader().Load(library) && loaded;
+        }
+        if (loaded && !AFileName.empty()) {
+            earlyOpen_ = StartEarlyOpen(AFileName);
+        }
+        for (const TLibrary library : {swScale, myUtil, avFilter, avDevice}) {
+            loaded = FFLoader().Load(library) && loaded;
+        }
+        if (!loaded) {
+            // The set's load below then unloads every member, which the open must not be using.
+            earlyOpen_.reset();
+        }
         if (FFLoader().Load(CPlayerLibraries)) {
-            // First, so that the file is probed while the rest loads.
-            if (!AFileName.empty()) {
-                earlyOpen_ = StartEarlyOpen(AFileName);
-            }
             FFLoader().Load(libSoundTouch);
         }
         std::string error;
