@@ -6,8 +6,8 @@
 //   first_sound TIME PTS     the first sound since the open or the last seek went to the device
 //   file_end TIME            the file has played to its end
 //
-// With STREVIO_BENCH_START=S as well, the player program seeks to S seconds as soon as its file is open,
-// as a click on its progress bar would (StartSeconds: NaN without it).
+// With STREVIO_BENCH_START=S as well, the player program starts its file at S seconds: the open seeks
+// there before anything is decoded, as the other players' start options do (StartSeconds: NaN without it).
 //
 // TIME is seconds of the monotonic clock (CLOCK_MONOTONIC, as GetSystemTime), PTS stream seconds.
 #pragma once
