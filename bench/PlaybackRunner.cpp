@@ -23,8 +23,8 @@
 #include <string>
 #include <thread>
 
-#include "engine/FFPlay.h"
-#include "engine/Myutils.h"
+#include "engine/base/Myutils.h"
+#include "engine/play/FFPlay.h"
 
 namespace {
 

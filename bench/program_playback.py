@@ -12,7 +12,7 @@ private Xvfb; medians are shown. Decoding is software only, sound goes to a dumm
 
 - strevio: the program itself (player/strevio), started on the clip as a user would, with its own empty
   HOME and XDG folders so that no settings leak in or out. Its times come from the lines it writes when
-  STREVIO_BENCH_REPORT is set (engine/BenchReport.h: the monotonic time of its first picture or sound and
+  STREVIO_BENCH_REPORT is set (engine/base/BenchReport.h: the monotonic time of its first picture or sound and
   of the file's end); at the end it is closed by SIGTERM, as a session end closes it. STREVIO_BENCH_START
   makes it start the file at 10 s (its open seeks there before decoding).
 - engine: bench's strevio_playback_runner, as in engine_playback.py (it seeks right after its open).

@@ -1,8 +1,8 @@
 #include "player/CodecPreload.h"
 
-#include "engine/AVLibLoader.h"
-#include "engine/FFLoad.h"
-#include "engine/Myutils.h"
+#include "engine/base/Myutils.h"
+#include "engine/load/AVLibLoader.h"
+#include "engine/load/FFLoad.h"
 
 namespace player {
 

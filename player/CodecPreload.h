@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/EarlyOpen.h"
+#include "engine/play/EarlyOpen.h"
 
 namespace player {
 

@@ -29,9 +29,9 @@
 #include <exception>
 #include <filesystem>
 
-#include "engine/BenchReport.h"
-#include "engine/Bitmap.h"
-#include "engine/FFPlay.h"
+#include "engine/base/BenchReport.h"
+#include "engine/base/Bitmap.h"
+#include "engine/play/FFPlay.h"
 #include "platform/SpecialFolders.h"
 #include "platform/qt/MessageBox.h"
 #include "player/Configuration.h"

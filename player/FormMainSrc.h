@@ -13,8 +13,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/EarlyOpen.h"
-#include "engine/FFBaseComponent.h"
+#include "engine/base/FFBaseComponent.h"
+#include "engine/play/EarlyOpen.h"
 #include "platform/qt/WindowMessages.h"
 
 class QFrame;

@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "engine/Bitmap.h"
+#include "engine/base/Bitmap.h"
 #include "platform/qt/WindowMessages.h"
 
 namespace player {

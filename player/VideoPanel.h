@@ -8,7 +8,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "engine/HostWindow.h"
+#include "engine/play/HostWindow.h"
 
 namespace player {
 

@@ -1,4 +1,4 @@
-#include "engine/AudioDecoder.h"
+#include "engine/tools/AudioDecoder.h"
 
 #include <gtest/gtest.h>
 

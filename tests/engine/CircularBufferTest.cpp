@@ -1,4 +1,4 @@
-#include "engine/CircularBuffer.h"
+#include "engine/tools/CircularBuffer.h"
 
 #include <gtest/gtest.h>
 

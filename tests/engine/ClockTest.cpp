@@ -1,11 +1,11 @@
-#include "engine/Clock.h"
+#include "engine/play/Clock.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
-#include "engine/VideoState.h"
+#include "engine/play/VideoState.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace {

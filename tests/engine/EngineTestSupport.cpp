@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/FFLoad.h"
+#include "engine/load/FFLoad.h"
 
 namespace enginetest {
 

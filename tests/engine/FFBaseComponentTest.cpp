@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/FFBaseComponent.h"
+#include "engine/base/FFBaseComponent.h"
 
 TEST(FFBaseComponent, NewComponentHasVersionAndDefaultTimeouts) {
     TFFBaseComponent component;

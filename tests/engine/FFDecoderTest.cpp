@@ -1,4 +1,4 @@
-#include "engine/FFDecoder.h"
+#include "engine/tools/FFDecoder.h"
 
 #include <gtest/gtest.h>
 

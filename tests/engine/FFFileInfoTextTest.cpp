@@ -1,4 +1,4 @@
-#include "engine/FFFileInfoText.h"
+#include "engine/tools/FFFileInfoText.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/FFAPI.h"
-#include "engine/FFDecoder.h"
-#include "engine/Myutils.h"
+#include "engine/base/Myutils.h"
+#include "engine/load/FFAPI.h"
+#include "engine/tools/FFDecoder.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/Fixtures.h"
 

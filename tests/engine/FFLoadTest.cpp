@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/FFAPI.h"
-#include "engine/FFLoad.h"
-#include "engine/FFLog.h"
-#include "engine/STAPI.h"
+#include "engine/base/FFLog.h"
+#include "engine/load/FFAPI.h"
+#include "engine/load/FFLoad.h"
+#include "engine/load/STAPI.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/TestEnv.h"
 

@@ -6,9 +6,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "engine/FFAPI.h"
-#include "engine/FFLoad.h"
-#include "engine/FFLog.h"
+#include "engine/base/FFLog.h"
+#include "engine/load/FFAPI.h"
+#include "engine/load/FFLoad.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/TestEnv.h"
 

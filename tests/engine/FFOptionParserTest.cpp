@@ -1,4 +1,4 @@
-#include "engine/FFOptionParser.h"
+#include "engine/tools/FFOptionParser.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/FFLog.h"
-#include "engine/FFOptions.h"
+#include "engine/base/FFLog.h"
+#include "engine/base/FFOptions.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/support/TestEnv.h"

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "engine/FFLoad.h"
-#include "engine/FFLog.h"
-#include "engine/FFOptions.h"
+#include "engine/base/FFLog.h"
+#include "engine/base/FFOptions.h"
+#include "engine/load/FFLoad.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/Fixtures.h"
 

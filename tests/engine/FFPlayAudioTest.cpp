@@ -1,4 +1,4 @@
-#include "engine/FFPlayAudio.h"
+#include "engine/play/FFPlayAudio.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/FFAPI.h"
-#include "engine/FFLoad.h"
-#include "engine/FFPlay.h"
+#include "engine/load/FFAPI.h"
+#include "engine/load/FFLoad.h"
+#include "engine/play/FFPlay.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/engine/XTestHost.h"

@@ -1,4 +1,4 @@
-#include "engine/FFPlay.h"
+#include "engine/play/FFPlay.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FFAPI.h"
+#include "engine/load/FFAPI.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/support/Fixtures.h"

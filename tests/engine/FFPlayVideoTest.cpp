@@ -1,6 +1,6 @@
 // The video rules that need no file: where a picture goes, how long it stays, how subtitles are coloured
 // and blended, and the deinterlacer.
-#include "engine/FFPlayVideo.h"
+#include "engine/play/FFPlayVideo.h"
 
 #include <gtest/gtest.h>
 

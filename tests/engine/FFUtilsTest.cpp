@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/FFLoad.h"
-#include "engine/FFUtils.h"
+#include "engine/base/FFUtils.h"
+#include "engine/load/FFLoad.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/TestEnv.h"
 

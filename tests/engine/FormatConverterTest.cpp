@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/FFAPI.h"
-#include "engine/FormatConverter.h"
+#include "engine/load/FFAPI.h"
+#include "engine/tools/FormatConverter.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/FrameDecoder.h"
+#include "engine/tools/FrameDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "engine/FFAPI.h"
+#include "engine/load/FFAPI.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/support/Fixtures.h"

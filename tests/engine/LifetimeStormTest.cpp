@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/FFPlay.h"
+#include "engine/play/FFPlay.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/support/Fixtures.h"

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "engine/FFLoad.h"
+#include "engine/load/FFLoad.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Myutils.h"
+#include "engine/base/Myutils.h"
 #include "tests/support/TestEnv.h"
 
 namespace {

@@ -1,10 +1,10 @@
-#include "engine/PacketQueue.h"
+#include "engine/play/PacketQueue.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
-#include "engine/FFAPI.h"
+#include "engine/load/FFAPI.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Myutils.h"
-#include "engine/PlayEvent.h"
+#include "engine/base/Myutils.h"
+#include "engine/play/PlayEvent.h"
 #include "tests/engine/PlayerTestSupport.h"
 
 namespace {

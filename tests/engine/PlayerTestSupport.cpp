@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "engine/Myutils.h"
+#include "engine/base/Myutils.h"
 #include "tests/support/Fixtures.h"
 
 namespace playertest {

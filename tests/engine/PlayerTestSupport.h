@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/FFLog.h"
+#include "engine/base/FFLog.h"
 
 namespace playertest {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "engine/AVLibLoader.h"
-#include "engine/Myutils.h"
-#include "engine/PlayEvent.h"
-#include "engine/PlayThread.h"
-#include "engine/SDLHost.h"
-#include "engine/libsdl.h"
+#include "engine/base/Myutils.h"
+#include "engine/load/AVLibLoader.h"
+#include "engine/load/libsdl.h"
+#include "engine/play/PlayEvent.h"
+#include "engine/play/PlayThread.h"
+#include "engine/play/SDLHost.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/engine/XTestHost.h"
 #include "tests/support/TestEnv.h"

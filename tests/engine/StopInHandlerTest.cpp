@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/FFPlay.h"
+#include "engine/play/FFPlay.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/support/Fixtures.h"

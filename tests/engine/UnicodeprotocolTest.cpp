@@ -8,11 +8,11 @@
 #include <atomic>
 #include <cstdio>
 
-#include "engine/FFAPI.h"
-#include "engine/FFLoad.h"
-#include "engine/FFPlay.h"
-#include "engine/FrameDecoder.h"
-#include "engine/Unicodeprotocol.h"
+#include "engine/base/Unicodeprotocol.h"
+#include "engine/load/FFAPI.h"
+#include "engine/load/FFLoad.h"
+#include "engine/play/FFPlay.h"
+#include "engine/tools/FrameDecoder.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/support/Fixtures.h"

@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/FFAPI.h"
-#include "engine/PlayEvent.h"
+#include "engine/load/FFAPI.h"
+#include "engine/play/PlayEvent.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 

@@ -17,9 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Bitmap.h"
-#include "engine/FFAPI.h"
-#include "engine/FFPlay.h"
+#include "engine/base/Bitmap.h"
+#include "engine/load/FFAPI.h"
+#include "engine/play/FFPlay.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/engine/XTestHost.h"

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/HostWindow.h"
+#include "engine/play/HostWindow.h"
 
 struct _XDisplay;
 

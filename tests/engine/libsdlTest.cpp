@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "engine/AVLibLoader.h"
-#include "engine/FFAPI.h"
-#include "engine/libsdl.h"
+#include "engine/load/AVLibLoader.h"
+#include "engine/load/FFAPI.h"
+#include "engine/load/libsdl.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/TestEnv.h"
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/FFPlay.h"
-#include "engine/VideoState.h"
+#include "engine/play/FFPlay.h"
+#include "engine/play/VideoState.h"
 #include "platform/Dispatcher.h"
 #include "platform/Registry.h"
 #include "platform/qt/MessageBox.h"

@@ -25,8 +25,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Bitmap.h"
-#include "engine/FFPlay.h"
+#include "engine/base/Bitmap.h"
+#include "engine/play/FFPlay.h"
 #include "platform/Dispatcher.h"
 #include "platform/qt/QtDispatcher.h"
 #include "player/Configuration.h"

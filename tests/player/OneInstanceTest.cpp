@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/FFPlay.h"
+#include "engine/play/FFPlay.h"
 #include "platform/Dispatcher.h"
 #include "platform/qt/QtDispatcher.h"
 #include "player/Configuration.h"
