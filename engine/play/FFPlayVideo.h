@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/base/Deinterlace.h"
 #include "engine/play/VideoPicture.h"
 
 extern "C" {
@@ -58,12 +59,6 @@ void blend_subtitle_rect(uint8_t* const AData[3], const int ALinesize[3], const 
 // Copies the last visible pixel of each row into the column right of it, for each plane whose pitch is
 // wider than its visible part (scalers may read one pixel past the edge).
 void duplicate_right_column(uint8_t* const APlanes[3], const int APitches[3], int AWidth, int AHeight);
-
-// The engine's own deinterlacer for YUV420P (and the other planar 8-bit formats with even heights):
-// each field line is rebuilt from its neighbours with the (-1 4 2 4 -1) / 8 filter. False when the
-// format is not supported.
-bool deinterlace_yuv420p(uint8_t* const ADst[3], const int ADstLinesize[3], const uint8_t* const ASrc[3],
-                         const int ASrcLinesize[3], int AWidth, int AHeight);
 
 // Links a filter chain text (or nothing: a direct link) between a source and a sink, and configures the
 // graph. 0 or a negative FFmpeg error code.

@@ -1,6 +1,7 @@
-// The file information component: counts and first indexes of a file's streams, a record per stream,
-// the file's programs and metadata. It opens a file itself, or adopts a context that the player opened;
-// an adopted context is only read, never closed, seeked or decoded here.
+// The file information component, TCustomDecoder: it decodes nothing. It gives counts and first indexes
+// of a file's streams, a record per stream, the file's programs and metadata. It opens a file itself, or
+// adopts a context that the player opened; an adopted context is only read, never closed, seeked or
+// decoded here. The frame decoder built on it, TFFDecoder, is in FrameDecoder.h.
 #pragma once
 
 #include <atomic>

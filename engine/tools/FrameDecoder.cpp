@@ -5,11 +5,11 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "engine/base/Deinterlace.h"
 #include "engine/base/FFLog.h"
 #include "engine/base/FFOptions.h"
 #include "engine/base/FFUtils.h"
 #include "engine/load/FFAPI.h"
-#include "engine/play/FFPlayVideo.h"
 
 namespace {
 

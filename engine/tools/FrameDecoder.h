@@ -1,8 +1,8 @@
-// The frame decoder: a pull decoder over a file that it opened itself. The caller selects a video
-// and/or an audio stream, seeks, and asks for the next picture or the next block of audio. A picture is
-// kept as a private copy and can be converted into a bitmap; audio is converted to one output format
-// (by default stereo, 44100 Hz, signed 16-bit interleaved). It also steps to the next and previous key
-// frame and to the previous frame.
+// The frame decoder, TFFDecoder (its file information part, TCustomDecoder, is in FFDecoder.h): a pull
+// decoder over a file that it opened itself. The caller selects a video and/or an audio stream, seeks,
+// and asks for the next picture or the next block of audio. A picture is kept as a private copy and can
+// be converted into a bitmap; audio is converted to one output format (by default stereo, 44100 Hz,
+// signed 16-bit interleaved). It also steps to the next and previous key frame and to the previous frame.
 //
 // One thread at a time uses a decoder.
 #pragma once
