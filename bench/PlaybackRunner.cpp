@@ -24,7 +24,7 @@
 #include <thread>
 
 #include "engine/base/Myutils.h"
-#include "engine/play/FFPlay.h"
+#include "engine/play/FFPlayPipeline.h"
 
 namespace {
 
@@ -59,12 +59,12 @@ bool PumpUntil(F done, double ASeconds, int AIntervalMs) {
 
 // The engine plays the file's pictures: it has a video stream and runs a decoder for it.
 bool PlaysPictures(TFFPlayer& player) {
-    TVideoState* is = player.VideoState();
+    TVideoState* is = Pipeline(player).VideoState();
     return is && is->video_stream >= 0 && is->video_tid != nullptr;
 }
 
 bool PlayedToEnd(TFFPlayer& player, const TOutput& out) {
-    TVideoState* is = player.VideoState();
+    TVideoState* is = Pipeline(player).VideoState();
     if (!is) {
         return true;
     }
@@ -78,7 +78,7 @@ bool PlayedToEnd(TFFPlayer& player, const TOutput& out) {
 // was shown and the first sound handed to the device (milliseconds from the request), and how many
 // pictures were skipped in the first 2 s of media.
 void PrintStartFacts(TFFPlayer& player, const char* AName, Clock::time_point ARequest) {
-    TVideoState* is = player.VideoState();
+    TVideoState* is = Pipeline(player).VideoState();
     const int drops0 = is->frame_drops_early + is->frame_drops_late;
     PumpUntil([&] { return !std::isnan(is->first_picture_time.load()) && !std::isnan(is->first_sound_time.load()); },
               30.0, 1);
@@ -107,7 +107,7 @@ int RunStartFacts(TFFPlayer& player, const std::string& file, double seekTo) {
     PrintStartFacts(player, "start", opened);
     const auto seeked = Clock::now();
     player.Seek(static_cast<int64_t>((seekTo >= 0 ? seekTo : 10.0) * 1e6));
-    PumpUntil([&] { return player.VideoState()->seek_req == 0; }, 30.0, 1);
+    PumpUntil([&] { return Pipeline(player).VideoState()->seek_req == 0; }, 30.0, 1);
     PrintStartFacts(player, "seek", seeked);
     player.Stop(true);
     return 0;
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
     }
     std::printf("open_ms %.1f\n", MsSince(start, Clock::now()));
     std::fflush(stdout);
-    const double duration = player.VideoState() ? player.VideoState()->FileDuration / 1e6 : 0.0;
+    const double duration = Pipeline(player).VideoState() ? Pipeline(player).VideoState()->FileDuration / 1e6 : 0.0;
     // Pictures when the file has video and the engine plays it, else sound.
     const bool pictures = PlaysPictures(player);
     const auto firstOutput = [&] { return pictures ? out.picture.load() : out.sound.load(); };

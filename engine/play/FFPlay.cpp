@@ -510,8 +510,8 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
     if (TVideoState* opening = FVideoStateCB) {
         opening->abort_request = 1;
     }
-    if (FState_ && FState_->FileOpened == 0) {
-        FState_->abort_request = 1;
+    if (ownedFile_ && ownedFile_->FileOpened == 0) {
+        ownedFile_->abort_request = 1;
     }
 }
 
@@ -564,7 +564,7 @@ void TCustomPlayer::ReleaseFailedOpen() {
     bool failed = false;
     {
         std::lock_guard lock(FExitLock);
-        failed = FState_ && FVideoState == nullptr && FState_->FileOpened == -2;
+        failed = ownedFile_ && FVideoState == nullptr && ownedFile_->FileOpened == -2;
     }
     if (failed) {
         do_exit();
@@ -579,7 +579,7 @@ bool TCustomPlayer::ReleaseState() {
     std::shared_ptr<TVideoState> state;
     {
         std::lock_guard lock(FExitLock);
-        state = std::move(FState_);
+        state = std::move(ownedFile_);
         if (state) {
             PublishFile(nullptr);
             stream_close(state.get());
@@ -597,7 +597,7 @@ std::shared_ptr<TVideoState> TCustomPlayer::HeldFile() const {
 
 void TCustomPlayer::PublishFile(TVideoState* is) {
     std::lock_guard lock(FPublishLock);
-    FPublished = is && FState_.get() == is ? FState_ : nullptr;
+    FPublished = is && ownedFile_.get() == is ? ownedFile_ : nullptr;
     FVideoState = FPublished.get();
 }
 
@@ -663,10 +663,10 @@ void TCustomPlayer::DoReleaseResourceOnFailed(TVideoState* is) {
     std::shared_ptr<TVideoState> state;
     {
         std::lock_guard lock(FExitLock);
-        if (FState_.get() != is) {
+        if (ownedFile_.get() != is) {
             return;
         }
-        state = std::move(FState_);
+        state = std::move(ownedFile_);
         PublishFile(nullptr);
     }
     stream_close(is);

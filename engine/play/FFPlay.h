@@ -85,6 +85,13 @@ public:
     int VideoHookBitsPixel() const;
     void SetVideoHookBitsPixel(int AValue);
 
+    // The host window.
+    // The owner's window moved or changed size: the output follows it (while a file is open).
+    void UpdateScreenPosition();
+    // A rectangle in host-window pixels as picture pixels, through where the picture was drawn; all zero
+    // without a file.
+    TRect DisplayToActualRect(const TRect& ADisplayRect);
+
     // Properties the owner reads.
     std::string LastErrMsg() const;
     const TPathFileName& FileName() const { return FFileName; }
@@ -101,13 +108,6 @@ public:
     // The output size that the open file's pictures ask for (640 x 480 until a file says otherwise).
     int DefaultWidth() const { return Fdefault_width; }
     int DefaultHeight() const { return Fdefault_height; }
-    // The open file's state; null without one. For the engine's own threads and tests.
-    TVideoState* VideoState() const { return FVideoState; }
-    // For the audio pipeline: the resampler options as "key=value:..." text, and the SDL entry points.
-    std::string SwrOptionsText();
-    TSDLEntries SDLEntries() const;
-    // System time in microseconds at the start of the latest audio device callback; 0 before the first.
-    std::atomic<int64_t> Faudio_callback_time{0};
 
     // Stream choice while a file plays.
     int AudioStreamIndex() const;
@@ -134,6 +134,8 @@ public:
     void SetShowMode(TShowMode AValue);
     int64_t StartTime() const { return Fstart_time; }
     void SetStartTime(int64_t AValue);
+    // The same storage as StartTime, written without the seek.
+    int64_t& start_time() { return Fstart_time; }
 
     // Properties that only store their value (read by the engine code that uses them).
     TAudioDriver AudioDriver = adDefault;
@@ -188,8 +190,6 @@ public:
     // Read settings that belong to the file being opened: reset at every stop.
     int seek_by_bytes = -1;
     int infinite_buffer = -1;
-    // The same storage as StartTime, written without the seek.
-    int64_t& start_time() { return Fstart_time; }
 
     // Events.
     TFileOpenEvent OnFileOpen;
@@ -201,47 +201,24 @@ public:
     TFrameHookEvent OnFrameHook;
     TAudioHookEvent OnAudioHook;
 
+private:
+    // The engine's own units that are not members (the audio pipeline's routines) and the engine's tests
+    // reach the few internals they need through it (engine/play/FFPlayPipeline.h).
+    friend class TPlayerPipeline;
+
+    // The pipeline, grouped by the unit that defines each routine. Every routine that takes the file's
+    // record (is) runs on a thread of that file or on the owner's thread under the data lock.
+
+    // FFPlay.cpp: the open and stop protocols, the per-file exit, the error path.
     // The common error path: logs at error level and, with ASetLastError, keeps the text.
     void DoErrLog(const std::string& AMsg, bool ASetLastError = true);
     // Sets PlayState and reports it.
     void DoState(TPlayState AState) override;
-
-    // Per-file operations shared by the engine's threads.
-    void stream_seek(TVideoState* is, int64_t pos, int64_t rel, TSeekFlags flags, bool wait);
-    void stream_toggle_pause(TVideoState* is);
-    int stream_component_open(TVideoState* is, int stream_index);
-    void stream_component_close(TVideoState* is, int stream_index);
-    bool stream_change_channel(TVideoState* is, int codec_type, int stream_index);
-    void stream_cycle_channel(TVideoState* is, int codec_type);
     // Asks the play thread to close the file (data: the file's record or any pointer; never read).
     void PushQuitEvent(void* data);
     void PushAspectEvent(void* data);
     // The per-file exit: closes the file's threads and resources, then resets the per-playback settings.
     void do_exit() override;
-
-    // The play loop's view of the player; every call comes on the play thread.
-    TObject* Sender() override { return this; }
-    bool LockData(unsigned ATimeoutMs) override;
-    void UnlockData() override;
-    bool HasFile() override;
-    bool RefreshDue() override;
-    void video_refresh(double& ARemainingTime) override;
-    void ForceRefresh() override;
-    void alloc_picture() override;
-    void ScreenResized(int AWidth, int AHeight) override;
-    void SetLooping() override;
-    // The host window and SDL inside it; for the engine's own threads and tests.
-    TSDLHost& SDLHost() { return *FSDLHost; }
-    // The owner's window moved or changed size: the output follows it (while a file is open).
-    void UpdateScreenPosition();
-    // A rectangle in host-window pixels as picture pixels, through where the picture was drawn; all zero
-    // without a file.
-    TRect DisplayToActualRect(const TRect& ADisplayRect);
-    // The FFmpeg I/O interrupt callback of every input the player opens.
-    static int player_interrupt_callback(void* opaque);
-    static int input_is_realtime(AVFormatContext* s);
-
-private:
     void ResetFlags();
     bool DoOpen(const TPathFileName& AFileName, void* AScreenHandle, bool APaused, bool AWait);
     void WaitForStop();
@@ -286,8 +263,24 @@ private:
     void SetLastErrMsg(const std::string& AMsg);
     void InitOptions();
     void SleepPumping(unsigned AMilliseconds);
+    void DoReleaseResourceOnFailed(TVideoState* is);
+    void stream_close(TVideoState* is);
+    // The open file's state; null without one.
+    TVideoState* VideoState() const { return FVideoState; }
+    // The host window and SDL inside it.
+    TSDLHost& SDLHost() { return *FSDLHost; }
 
-    // Opening and reading (read side).
+    // FFPlayControl.cpp: what the control operations share.
+    bool SendFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
+                           const std::string& arg, int flags);
+    bool QueueFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
+                            const std::string& arg, int flags, double pts);
+    void ConvertShownPicture(TVideoState* is, int64_t& APTS);
+
+    // FFPlayRead.cpp: opening the input and the read thread.
+    // The FFmpeg I/O interrupt callback of every input the player opens.
+    static int player_interrupt_callback(void* opaque);
+    static int input_is_realtime(AVFormatContext* s);
     bool stream_open(const TPathFileName& AFileName, const AVInputFormat* AFormat, bool APaused, bool AWait);
     int do_open_stream(TVideoState* is);
     // The early open's probed input when it fits this file's open; null otherwise (the early open is
@@ -312,14 +305,19 @@ private:
     void route_packet(TVideoState* is, AVPacket* pkt);
     void read_thread_exit(TVideoState* is, int result);
     void wait_continue_read(TVideoState* is, int milliseconds);
-    void DoReleaseResourceOnFailed(TVideoState* is);
-    void stream_close(TVideoState* is);
+    void stream_seek(TVideoState* is, int64_t pos, int64_t rel, TSeekFlags flags, bool wait);
+    void stream_toggle_pause(TVideoState* is);
 
-    // Stream decoders.
+    // FFPlayStreams.cpp: the decoder of one stream, and switching streams.
+    int stream_component_open(TVideoState* is, int stream_index);
+    void stream_component_close(TVideoState* is, int stream_index);
+    bool stream_change_channel(TVideoState* is, int codec_type, int stream_index);
+    void stream_cycle_channel(TVideoState* is, int codec_type);
     int open_audio_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st, int stream_index);
     void open_video_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st, int stream_index);
 
-    // Video decoding and the picture queue.
+    // FFPlayVideo.cpp: the video decoder thread and the picture queue.
+    void alloc_picture() override;
     void start_video_thread(TVideoState* is);
     void do_video_thread(TVideoState* is);
     void after_video_frame(TVideoState* is);
@@ -334,7 +332,23 @@ private:
                       int64_t pos, int serial);
     bool request_overlay(TVideoState* is, TVideoPicture* vp, int width, int height);
     int fill_overlay(TVideoState* is, TVideoPicture* vp, AVFrame* src_frame, double pts);
-    // Video refresh and A/V sync.
+
+    // FFPlaySubtitle.cpp: the subtitle decoder thread.
+    void start_subtitle_thread(TVideoState* is);
+    void do_subtitle_thread(TVideoState* is);
+    void free_subtitle_picture(TSubPicture* sp);
+
+    // FFPlayRefresh.cpp: the play loop's view of the player (every call comes on the play thread), video
+    // refresh, A/V sync and position reports.
+    TObject* Sender() override { return this; }
+    bool LockData(unsigned ATimeoutMs) override;
+    void UnlockData() override;
+    bool HasFile() override;
+    bool RefreshDue() override;
+    void video_refresh(double& ARemainingTime) override;
+    void ForceRefresh() override;
+    void ScreenResized(int AWidth, int AHeight) override;
+    void SetLooping() override;
     void video_refresh(TVideoState* is, double& remaining_time);
     // AOnScreen: the due picture is shown (else it only passes, as the window cannot be seen).
     bool refresh_picture(TVideoState* is, double& remaining_time, bool AOnScreen);
@@ -352,9 +366,9 @@ private:
     bool start_ready(TVideoState* is);
     void check_start_hold(TVideoState* is);
     void note_picture_shown(TVideoState* is, const TVideoPicture* vp);
-    void ConvertShownPicture(TVideoState* is, int64_t& APTS);
     bool LastPictureShown(TVideoState* is);
-    // Video output and the audio views.
+
+    // FFPlayDisplay.cpp: the video output and the audio views, on the play thread.
     void fill_rectangle(int x, int y, int w, int h, uint32_t color, bool update);
     void fill_border(int xleft, int ytop, int width, int height, const TDisplayRect& inner, uint32_t color,
                      bool update);
@@ -374,16 +388,15 @@ private:
     void free_audio_view(TVideoState* is);
     void free_picture(TVideoPicture* vp);
     void free_video_output(TVideoState* is);
-    // Subtitles.
-    void start_subtitle_thread(TVideoState* is);
-    void do_subtitle_thread(TVideoState* is);
-    void free_subtitle_picture(TSubPicture* sp);
 
-    bool SendFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
-                           const std::string& arg, int flags);
-    bool QueueFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
-                            const std::string& arg, int flags, double pts);
+    // FFPlayAudio.cpp: what the audio pipeline takes from the player.
+    // The resampler options as "key=value:..." text, and the SDL entry points.
+    std::string SwrOptionsText();
+    TSDLEntries SDLEntries() const;
 
+    // The player's state.
+    // System time in microseconds at the start of the latest audio device callback; 0 before the first.
+    std::atomic<int64_t> Faudio_callback_time{0};
     std::unique_ptr<TSDLLoader> FSDLLoader;
     std::unique_ptr<TSDLHost> FSDLHost;
     // Position and state reports of the play thread, handed to the owner by the event thread.
@@ -443,11 +456,13 @@ private:
 
     // The record of the file, owned from stream_open until the per-file exit; an owner's call that
     // reached it shares it, so that it outlives the call.
-    std::shared_ptr<TVideoState> FState_;  // under FExitLock
-    std::mutex FExitLock;                  // one per-file exit at a time
-    mutable std::mutex FPublishLock;       // guards FPublished
+    std::shared_ptr<TVideoState> ownedFile_;  // under FExitLock
+    std::mutex FExitLock;                     // one per-file exit at a time
+    mutable std::mutex FPublishLock;          // guards FPublished
     std::shared_ptr<TVideoState> FPublished;  // the record FVideoState points to
+    // The open file that owners' calls and the play loop reach; set once the file counts as opened.
     std::atomic<TVideoState*> FVideoState{nullptr};
+    // The file being opened, from the moment its input exists: the interrupt callback and Stop reach it.
     std::atomic<TVideoState*> FVideoStateCB{nullptr};
     void* FScreenHandle = nullptr;
     mutable std::mutex FErrLock;  // guards FLastErrMsg: the read thread reports open errors
@@ -458,7 +473,7 @@ private:
     std::atomic<bool> FLoading{false};
     std::atomic<bool> FTryOpen{false};
     std::atomic<bool> FLooping{false};
-    std::atomic<TPlayState> FState{psStop};
+    std::atomic<TPlayState> FState{psStop};  // the last play state set, read as PlayState
     std::atomic<bool> FSeeking{false};
     bool FAutoLoadSDL = true;
     int Fsws_flags = 4;

@@ -13,7 +13,7 @@
 #include "engine/load/FFAPI.h"
 #include "engine/load/FFLoad.h"
 #include "engine/load/STAPI.h"
-#include "engine/play/FFPlay.h"
+#include "engine/play/FFPlayPipeline.h"
 #include "engine/play/FFPlayVideo.h"
 #include "engine/play/PlayEvent.h"
 
@@ -40,7 +40,7 @@ void Log(TVideoState* is, TLogLevel ALevel, const std::string& AText) {
 
 // Errors of the pipeline go to the player's error log; LastErrMsg stays as it is.
 void Report(TVideoState* is, const std::string& AText) {
-    Player(is).DoErrLog(AText, false);
+    Pipeline(Player(is)).DoErrLog(AText, false);
 }
 
 const char* SampleFormatName(int AFormat) {
@@ -504,7 +504,7 @@ int configure_audio_filters(TVideoState* is, const std::string& afilters, bool A
         return AVERROR(ENOMEM);
     }
     AVFilterGraph* graph = a.graph.get();
-    const std::string swrOpts = Player(is).SwrOptionsText();
+    const std::string swrOpts = Pipeline(Player(is)).SwrOptionsText();
     if (!swrOpts.empty()) {
         ff::av_opt_set(graph, "aresample_swr_opts", swrOpts.c_str(), 0);
     }
@@ -713,7 +713,7 @@ void audio_device_callback(void* opaque, Uint8* stream, int len) {
     TAudioState& a = *is->audio;
     TCustomPlayer& player = Player(is);
     const int64_t callbackTime = ff::av_gettime_relative();
-    player.Faudio_callback_time = callbackTime;
+    Pipeline(player).AudioCallbackTime() = callbackTime;
     while (len > 0) {
         if (is->audio_buf_index >= static_cast<int>(is->audio_buf_size)) {
             double pts = NAN;
@@ -834,7 +834,7 @@ int audio_component_open(TVideoState* is, const TAudioDevice* AWithDevice) {
     AVCodecContext* avctx = is->audio_avctx.get();
     is->audio.reset(new TAudioState);
     TAudioState& a = *is->audio;
-    a.sdl = player.SDLEntries();
+    a.sdl = Pipeline(player).SDLEntries();
     if (AWithDevice) {
         a.device = *AWithDevice;
     } else {

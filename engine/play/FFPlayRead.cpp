@@ -144,7 +144,7 @@ bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFor
     is->infinite_buffer = infinite_buffer;
     {
         std::lock_guard lock(FExitLock);
-        FState_ = std::move(state);
+        ownedFile_ = std::move(state);
     }
     if (is->open_in_caller_thread && do_open_stream(is) < 0) {
         DoReleaseResourceOnFailed(is);

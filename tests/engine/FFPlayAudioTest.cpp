@@ -16,7 +16,7 @@
 
 #include "engine/load/FFAPI.h"
 #include "engine/load/FFLoad.h"
-#include "engine/play/FFPlay.h"
+#include "engine/play/FFPlayPipeline.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/engine/XTestHost.h"
@@ -180,7 +180,7 @@ protected:
     bool WaitForAudioEnd() {
         return playertest::WaitUntil(
             [&] {
-                TVideoState* is = player->VideoState();
+                TVideoState* is = Pipeline(*player).VideoState();
                 return is && is->audio_finished == is->audioq.serial;
             },
             30000);
@@ -244,7 +244,7 @@ TEST_F(FFPlayAudioTest, MuteWritesSilenceWhileDecodingAndTheClockGoOn) {
     player->Mute = true;
     DiskDevice disk;
     ASSERT_TRUE(player->Open(SineClip().string())) << player->LastErrMsg();
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     ASSERT_NE(is, nullptr);
     // The audio clock follows the blocks played, muted or not.
     EXPECT_TRUE(playertest::WaitUntil([&] { return clock_value(&is->audclk) > 1.5; }, 30000));
@@ -263,7 +263,7 @@ TEST_F(FFPlayAudioTest, HookGetsEveryDecodedBlockWithTheDeviceFormat) {
     std::vector<int16_t> ring;
     int index = -1;
     int pending = -1;
-    audio_snapshot_samples(player->VideoState(), ring, index, pending, 2, 0, kSampleArraySize);
+    audio_snapshot_samples(Pipeline(*player).VideoState(), ring, index, pending, 2, 0, kSampleArraySize);
     ASSERT_EQ(ring.size(), static_cast<size_t>(kSampleArraySize));
     EXPECT_EQ(index, kClipBytes / 2);
     EXPECT_GE(pending, 0);
@@ -274,7 +274,7 @@ TEST_F(FFPlayAudioTest, HookGetsEveryDecodedBlockWithTheDeviceFormat) {
     int spanPending = -1;
     constexpr int kFrames = 300;
     constexpr int kExtra = 50;
-    audio_snapshot_samples(player->VideoState(), span, spanIndex, spanPending, 2, kFrames, kExtra);
+    audio_snapshot_samples(Pipeline(*player).VideoState(), span, spanIndex, spanPending, 2, kFrames, kExtra);
     ASSERT_EQ(span.size(), static_cast<size_t>(kSampleArraySize));
     ASSERT_EQ(spanIndex, index);
     const int first = index - (spanPending / 4 + kFrames) * 2 - kExtra;
@@ -294,7 +294,7 @@ TEST_F(FFPlayAudioTest, FilterTextShapesTheSoundAndItsFiltersAreConfiguredFirst)
     player->AudioFilters = "volume=0.5";
     ASSERT_TRUE(player->Open(SineClip().string())) << player->LastErrMsg();
     ASSERT_TRUE(WaitForAudioEnd());
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     ASSERT_NE(is, nullptr);
     {
         std::lock_guard graphLock(is->filter_command_lock);
@@ -366,7 +366,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FFPlayAudioSilentTempoTest,
 TEST_F(FFPlayAudioTest, SurroundClipPlaysOnAStereoDeviceWhenAsked) {
     ScopedEnv channels("SDL_AUDIO_CHANNELS", "2");
     ASSERT_TRUE(player->Open(SurroundClip().string())) << player->LastErrMsg();
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     ASSERT_NE(is, nullptr);
     EXPECT_EQ(is->audio_tgt.channels, 2);
     EXPECT_EQ(is->audio_tgt.channel_layout, static_cast<int64_t>(AV_CH_LAYOUT_STEREO));
@@ -382,7 +382,7 @@ TEST_F(FFPlayAudioTest, SurroundClipPlaysOnAStereoDeviceWhenAsked) {
 TEST_F(FFPlayAudioTest, SurroundClipOpensASurroundDeviceByDefault) {
     ScopedEnv channels("SDL_AUDIO_CHANNELS", std::nullopt);
     ASSERT_TRUE(player->Open(SurroundClip().string())) << player->LastErrMsg();
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     ASSERT_NE(is, nullptr);
     EXPECT_EQ(is->audio_tgt.channels, 6);
     player->Stop(true);
@@ -403,7 +403,7 @@ TEST_F(FFPlayAudioTest, StopDuringPlaybackAndAtTheEndLeavesNoThread) {
             ASSERT_TRUE(WaitForAudioEnd());
         }
         player->Stop(true);
-        EXPECT_EQ(player->VideoState(), nullptr);
+        EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
         EXPECT_TRUE(playertest::WaitUntil([&] { return ThreadCount() <= threads; })) << "phase " << phase;
     }
 }
@@ -422,13 +422,13 @@ TEST_F(FFPlayAudioTest, ManyOpenPlayStopCyclesAreClean) {
         player->Stop(i % 2 == 0);
     }
     player->Stop(true);
-    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
     EXPECT_TRUE(playertest::WaitUntil([&] { return ThreadCount() <= threads; }));
 }
 
 TEST_F(FFPlayAudioTest, PausedPlaybackHandsNoBlocksAndResumesFromTheAudio) {
     ASSERT_TRUE(player->Open(SineClip().string()));
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     ASSERT_TRUE(playertest::WaitUntil([&] { return clock_value(&is->audclk) > 0.3; }));
     player->Pause();
     const int atPause = hookedBytes;
@@ -642,7 +642,7 @@ TEST(AudioVideoSyncTest, PicturesFollowTheSoundWithinFortyMilliseconds) {
     player.RepeatType = rtNone;
     enginetest::XTestHost window(96, 64);
     ASSERT_TRUE(player.Open(AudioVideoClip().string(), &window)) << player.LastErrMsg();
-    TVideoState* is = player.VideoState();
+    TVideoState* is = Pipeline(player).VideoState();
     ASSERT_NE(is, nullptr);
     ASSERT_GE(is->video_stream, 0);
     ASSERT_GE(is->audio_stream, 0);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/load/FFAPI.h"
+#include "engine/play/FFPlayPipeline.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/support/Fixtures.h"
@@ -80,7 +81,7 @@ TEST_F(FFPlayTest, OpensAFileFillsTheQueuesAndStops) {
     EXPECT_EQ(player->DefaultWidth(), 320);
     EXPECT_EQ(player->DefaultHeight(), 240);
 
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     ASSERT_NE(is, nullptr);
     EXPECT_TRUE(
         playertest::WaitUntil([&] { return is->videoq.nb_packets > 5 && is->audioq.nb_packets > 5; }));
@@ -91,7 +92,7 @@ TEST_F(FFPlayTest, OpensAFileFillsTheQueuesAndStops) {
 
     player->Stop(true);
     EXPECT_EQ(events.back(), "state 4");
-    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
     EXPECT_EQ(player->PlayState(), psStop);
     EXPECT_EQ(player->QueueSize(), -1);
     EXPECT_EQ(player->Decoder()->StreamCount(), -1);
@@ -101,9 +102,9 @@ TEST_F(FFPlayTest, OpensAFileFillsTheQueuesAndStops) {
 TEST_F(FFPlayTest, AudioOnlyFileReportsNoFrameSizeAndShowsWaves) {
     ASSERT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string())) << player->LastErrMsg();
     EXPECT_EQ(events.at(0), "open -1x-1");
-    EXPECT_EQ(player->VideoState()->show_mode, SHOW_MODE_WAVES);
+    EXPECT_EQ(Pipeline(*player).VideoState()->show_mode, SHOW_MODE_WAVES);
     EXPECT_EQ(player->VideoStreamIndex(), -1);
-    EXPECT_NEAR(static_cast<double>(player->VideoState()->AudioDuration), 2000000.0, 100000.0);
+    EXPECT_NEAR(static_cast<double>(Pipeline(*player).VideoState()->AudioDuration), 2000000.0, 100000.0);
 }
 
 TEST_F(FFPlayTest, SecondOpenStopsTheFirstBeforeTheNewFileReports) {
@@ -127,7 +128,7 @@ TEST_F(FFPlayTest, FileWithoutAudioOrVideoFails) {
     const std::string clip = MakeClip(Clip::NoStreams).string();
     EXPECT_FALSE(player->Open(clip));
     EXPECT_EQ(player->LastErrMsg(), "Failed to open file \"" + clip + "\" or configure filtergraph");
-    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
 }
 
 TEST_F(FFPlayTest, VideoDecoderThatCannotOpenLeavesTheAudio) {
@@ -157,7 +158,7 @@ TEST_F(FFPlayTest, BadInputsFailWithAClearMessage) {
         EXPECT_FALSE(player->Open(input));
         EXPECT_FALSE(player->LastErrMsg().empty());
         EXPECT_NE(player->LastErrMsg().find(input), std::string::npos) << player->LastErrMsg();
-        EXPECT_EQ(player->VideoState(), nullptr);
+        EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
     }
     EXPECT_EQ(player->LastErrMsg(), (dir / "missing.mp4").string() + ": No such file or directory");
     // Nothing is left half-open: the next file opens.
@@ -186,7 +187,7 @@ TEST_F(FFPlayTest, ReadTimeoutAbortsASilentServer) {
     EXPECT_FALSE(player->Open(url));
     EXPECT_TRUE(log.Contains("connecting/reading timeout")) << log.All();
     EXPECT_EQ(player->LastErrMsg(), url + ": Immediate exit requested");
-    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
 }
 
 TEST_F(FFPlayTest, StopCancelsAnOpenInProgressAndASecondOpenIsRefused) {
@@ -213,7 +214,7 @@ TEST_F(FFPlayTest, AsynchronousOpenReportsTheFileFromTheReadThread) {
     player->OpenInCallerThread = false;
     player->TryOpen(MakeClip(Clip::VideoAudio).string());
     EXPECT_TRUE(playertest::WaitUntil([&] { return events.size() >= 2; }));
-    ASSERT_NE(player->VideoState(), nullptr);
+    ASSERT_NE(Pipeline(*player).VideoState(), nullptr);
     EXPECT_EQ(events.at(0), "open 320x240");
     player->Stop(true);
     EXPECT_EQ(events.back(), "state 4");
@@ -221,7 +222,7 @@ TEST_F(FFPlayTest, AsynchronousOpenReportsTheFileFromTheReadThread) {
 
 TEST_F(FFPlayTest, SeekRestartsTheQueuesAtTheAskedPosition) {
     ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string())) << player->LastErrMsg();
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     ASSERT_TRUE(playertest::WaitUntil([&] { return is->videoq.nb_packets > 5; }));
     const int videoSerial = is->videoq.serial;
     const int audioSerial = is->audioq.serial;
@@ -244,7 +245,7 @@ TEST_F(FFPlayTest, SeekRestartsTheQueuesAtTheAskedPosition) {
 TEST_F(FFPlayTest, FlushRestartsTheQueuesWithANewSerial) {
     // Opened paused, so that no audio block of the new run is played before the flag is read.
     ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string(), nullptr, true));
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     ASSERT_TRUE(playertest::WaitUntil([&] { return is->videoq.nb_packets > 5; }));
     const int serial = is->videoq.serial;
     player->FlushQueue();
@@ -254,7 +255,7 @@ TEST_F(FFPlayTest, FlushRestartsTheQueuesWithANewSerial) {
 
 TEST_F(FFPlayTest, PauseResumeAndStepReportTheirStatesOnce) {
     ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string()));
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     events.clear();
     player->Pause();
     player->Pause();
@@ -322,7 +323,7 @@ TEST_F(FFPlayTest, SeekTargetsFollowTheFileStartAndDuration) {
         "h8_start_offset.mkv", {"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=4", "-c:v",
                                 "mpeg4", "-g", "1", "-output_ts_offset", "1.4", "{out}"});
     ASSERT_TRUE(player->Open(clip.string())) << player->LastErrMsg();
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     ASSERT_EQ(is->ic->start_time, 1400000);
     const int64_t duration = is->ic->duration;
     // To 0: half a frame before the first picture.
@@ -349,7 +350,7 @@ TEST_F(FFPlayTest, StartTimeIsReachedWhenTheFileOpens) {
 TEST_F(FFPlayTest, PausedOpenStartsPaused) {
     ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string(), nullptr, true));
     EXPECT_TRUE(player->Paused());
-    EXPECT_EQ(player->VideoState()->open_paused, 1);
+    EXPECT_EQ(Pipeline(*player).VideoState()->open_paused, 1);
     player->Resume();
     EXPECT_FALSE(player->Paused());
     EXPECT_EQ(events.back(), "state 2");
@@ -357,7 +358,7 @@ TEST_F(FFPlayTest, PausedOpenStartsPaused) {
 
 TEST_F(FFPlayTest, ShowModeCyclesThroughTheViews) {
     ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string()));
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     EXPECT_EQ(is->show_mode, SHOW_MODE_VIDEO);
     player->SetShowMode(smRDFT);
     EXPECT_EQ(is->show_mode, SHOW_MODE_RDFT);
@@ -372,7 +373,7 @@ TEST_F(FFPlayTest, ShowModeCyclesThroughTheViews) {
 
 TEST_F(FFPlayTest, SyncTypeChangeChoosesTheMasterAgain) {
     ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string()));
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     EXPECT_EQ(master_sync_kind(is), AV_SYNC_AUDIO_MASTER);
     player->SetSyncType(stVideo);
     EXPECT_EQ(master_sync_kind(is), AV_SYNC_VIDEO_MASTER);
@@ -390,14 +391,14 @@ TEST_F(FFPlayTest, BeforeFindStreamInfoSeesTheOpenedInput) {
 
 TEST_F(FFPlayTest, TryOpenInTheCallersThreadOpensBeforeItReturns) {
     player->TryOpen(MakeClip(Clip::VideoOnly).string());
-    ASSERT_NE(player->VideoState(), nullptr);
+    ASSERT_NE(Pipeline(*player).VideoState(), nullptr);
     EXPECT_EQ(events.at(0), "open 320x240");
     EXPECT_EQ(player->AudioStreamIndex(), -1);
 }
 
 TEST_F(FFPlayTest, RelativeSeekStartsFromTheLastTargetWithoutAClock) {
     ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string()));
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     player->Seek(int64_t{2000000});
     ASSERT_TRUE(playertest::WaitUntil([&] { return is->seek_req == 0; }));
     // No picture has been shown, so the video clock has no value: whole seconds of the last target.
@@ -467,7 +468,7 @@ int GreyAt(int64_t APTS) {
 
 TEST_F(FFPlayTest, CurrentFrameIsThePictureShownLastWithItsTime) {
     ASSERT_TRUE(player->Open(GreyStepClip())) << player->LastErrMsg();
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     ASSERT_TRUE(playertest::WaitUntil([&] { return clock_pts(&is->vidclk) >= 0.5; }, 30000));
     // While the file plays, each call gives a picture and the time of that same picture.
     std::vector<int64_t> times;
@@ -538,7 +539,7 @@ TEST_F(FFPlayTest, PlayTimeLimitActsDuringPlayback) {
             }
             return -1;
         };
-        ASSERT_TRUE(playertest::WaitUntil([&] { return reachedAt() >= 0 || !player->VideoState(); }, 30000));
+        ASSERT_TRUE(playertest::WaitUntil([&] { return reachedAt() >= 0 || !Pipeline(*player).VideoState(); }, 30000));
         if (c.Loops) {
             // Back at the start: a later position before the middle of the played span.
             ASSERT_TRUE(playertest::WaitUntil(
@@ -560,7 +561,7 @@ TEST_F(FFPlayTest, PlayTimeLimitActsDuringPlayback) {
         if (c.Stops) {
             ASSERT_TRUE(playertest::WaitUntil([&] { return events.back() == "state 4"; }, 30000))
                 << ::testing::PrintToString(seen()) << ::testing::PrintToString(events);
-            EXPECT_EQ(player->VideoState(), nullptr);
+            EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
             const int64_t last = seen().back();
             EXPECT_GE(last, limit);
             EXPECT_LT(last, limit + 1000000);
@@ -574,7 +575,7 @@ TEST_F(FFPlayTest, PlayTimeLimitActsDuringPlayback) {
 // and its first sound is of the same moment; after a seek the same holds at the new position.
 TEST_F(FFPlayTest, SoundAndPictureStartTogetherAtTheOpenAndAfterASeek) {
     ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string())) << player->LastErrMsg();
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     const auto checkStart = [&](double AAt) {
         ASSERT_TRUE(playertest::WaitUntil([&] { return !std::isnan(is->first_sound_time); }, 30000));
         ASSERT_FALSE(std::isnan(is->first_picture_time));
@@ -591,7 +592,7 @@ TEST_F(FFPlayTest, SoundAndPictureStartTogetherAtTheOpenAndAfterASeek) {
 
 TEST_F(FFPlayTest, SoundWithoutPicturesStartsAtOnce) {
     ASSERT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string())) << player->LastErrMsg();
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     EXPECT_EQ(is->start_held, 0);
     EXPECT_TRUE(playertest::WaitUntil([&] { return !std::isnan(is->first_sound_time); }, 30000));
     EXPECT_TRUE(std::isnan(is->first_picture_time));
@@ -608,25 +609,25 @@ TEST_F(FFPlayTest, OpenAfterUnloadIsRefusedAndWorksAgainAfterLoad) {
 
 TEST_F(FFPlayTest, SwitchingToTheOpenStreamChangesNothing) {
     ASSERT_TRUE(player->Open(playertest::TwoAudioSubtitleClip().string()));
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     AVCodecContext* before = is->audio_avctx.get();
-    EXPECT_TRUE(player->stream_change_channel(is, AVMEDIA_TYPE_AUDIO, 1));
+    EXPECT_TRUE(Pipeline(*player).stream_change_channel(is, AVMEDIA_TYPE_AUDIO, 1));
     EXPECT_EQ(is->audio_avctx.get(), before);
-    EXPECT_TRUE(player->stream_change_channel(is, AVMEDIA_TYPE_AUDIO, 3));
+    EXPECT_TRUE(Pipeline(*player).stream_change_channel(is, AVMEDIA_TYPE_AUDIO, 3));
     EXPECT_EQ(is->audio_stream, 3);
     // Cycling walks on to the next audio stream, wrapping round.
-    player->stream_cycle_channel(is, AVMEDIA_TYPE_AUDIO);
+    Pipeline(*player).stream_cycle_channel(is, AVMEDIA_TYPE_AUDIO);
     EXPECT_EQ(is->audio_stream, 1);
     // Subtitles off (-1) is a valid choice for subtitles only.
-    EXPECT_TRUE(player->stream_change_channel(is, AVMEDIA_TYPE_SUBTITLE, -1));
-    EXPECT_FALSE(player->stream_change_channel(is, AVMEDIA_TYPE_AUDIO, -1));
+    EXPECT_TRUE(Pipeline(*player).stream_change_channel(is, AVMEDIA_TYPE_SUBTITLE, -1));
+    EXPECT_FALSE(Pipeline(*player).stream_change_channel(is, AVMEDIA_TYPE_AUDIO, -1));
     EXPECT_EQ(player->LastErrMsg(), "the stream index is invalid.");
 }
 
 TEST_F(FFPlayTest, ImageSequenceReportsNoDuration) {
     const auto pattern = MakeClip(Clip::PngSequence).parent_path() / "frame%03d.png";
     ASSERT_TRUE(player->Open(pattern.string())) << player->LastErrMsg();
-    EXPECT_EQ(player->VideoState()->IsImage2, 1);
+    EXPECT_EQ(Pipeline(*player).VideoState()->IsImage2, 1);
     EXPECT_EQ(duration, 0);
 }
 
@@ -634,7 +635,7 @@ TEST_F(FFPlayTest, EndOfFileIsReportedOncePerSeek) {
     playertest::LogCapture log;
     const std::string clip = MakeClip(Clip::AudioOnly).string();
     ASSERT_TRUE(player->Open(clip));
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     AVPacket* pkt = ff::av_packet_alloc();
     bool sawEndPacket = false;
     // A consumer that keeps the queue short lets the read thread reach the end of the input. The audio
@@ -722,7 +723,7 @@ TEST_F(FFPlayTest, ManyOpenStopCyclesLeaveNoThreadBehind) {
         player->Stop(i % 2 == 0);
     }
     player->Stop(true);
-    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
     EXPECT_TRUE(playertest::WaitUntil([&] { return ThreadCount() <= threads; }));
 }
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/play/FFPlay.h"
+#include "engine/play/FFPlayPipeline.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/support/Fixtures.h"
@@ -63,11 +63,11 @@ protected:
 
     // The player is idle again, keeps no thread, and plays the next file as usual.
     void ExpectUsable() {
-        ASSERT_TRUE(WaitUntil([&] { return player->VideoState() == nullptr; }, 30000));
+        ASSERT_TRUE(WaitUntil([&] { return Pipeline(*player).VideoState() == nullptr; }, 30000));
         ASSERT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string())) << player->LastErrMsg();
-        EXPECT_NE(player->VideoState(), nullptr);
+        EXPECT_NE(Pipeline(*player).VideoState(), nullptr);
         player->Stop(true);
-        EXPECT_EQ(player->VideoState(), nullptr);
+        EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
         EXPECT_EQ(player->PlayState(), psStop);
         EXPECT_TRUE(WaitUntil([&] { return ThreadCount() <= baseline; }, 30000))
             << ThreadCount() << " threads, " << baseline << " before";
@@ -137,7 +137,7 @@ TEST_P(OwnerCallStormTest, CallsWhileTheFileEndsAreSafe) {
         c.Call(*player);
         player->Stop(false);
         int calls = 0;
-        while (player->VideoState() != nullptr && calls < 100000) {
+        while (Pipeline(*player).VideoState() != nullptr && calls < 100000) {
             c.Call(*player);
             ++calls;
         }
@@ -284,7 +284,7 @@ TEST_P(HandlerStormTest, TheFileEndsAndThePlayerStaysUsable) {
             EXPECT_TRUE(opened) << "cycle " << i << ": " << player->LastErrMsg();
         }
         // A stop, wherever it was asked for, ends the file.
-        EXPECT_TRUE(WaitUntil([&] { return player->VideoState() == nullptr && player->PlayState() == psStop; },
+        EXPECT_TRUE(WaitUntil([&] { return Pipeline(*player).VideoState() == nullptr && player->PlayState() == psStop; },
                               30000))
             << "cycle " << i;
         player->Stop(true);
@@ -330,7 +330,7 @@ TEST_P(ThrowingHandlerTest, BeforeFindStreamInfoFailsTheOpenOnly) {
     for (int i = 0; i < 5; ++i) {
         EXPECT_FALSE(player->Open(MakeClip(Clip::VideoAudio).string())) << "cycle " << i;
         EXPECT_NE(player->LastErrMsg().find("handler broke"), std::string::npos) << player->LastErrMsg();
-        EXPECT_EQ(player->VideoState(), nullptr);
+        EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
     }
     EXPECT_EQ(failures, 5);
     player->OnBeforeFindStreamInfo = nullptr;
@@ -384,7 +384,7 @@ TEST_P(FifoTest, OpenStopAndDestroyReturn) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         player->Stop(true);
         EXPECT_TRUE(WaitUntil([&] { return failures == 1; }, 30000));
-        EXPECT_EQ(player->VideoState(), nullptr);
+        EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
     }
     ExpectUsable();
     // A try-open left waiting is cancelled by the destructor.

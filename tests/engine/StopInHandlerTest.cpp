@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/play/FFPlay.h"
+#include "engine/play/FFPlayPipeline.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/support/Fixtures.h"
@@ -155,7 +155,7 @@ TEST_P(StopInHandlerTest, ReturnsAndTheFileStillEndsWithPsStop) {
 
     if (c.Do == Action::Stop) {
         // psStop comes once, after the handler's call, and nothing follows it.
-        EXPECT_TRUE(playertest::WaitUntil([&] { return player->VideoState() == nullptr; }));
+        EXPECT_TRUE(playertest::WaitUntil([&] { return Pipeline(*player).VideoState() == nullptr; }));
         playertest::WaitUntil([] { return false; }, 300);
         const std::vector<std::string> items = reports.Items();
         const auto act = std::find(items.begin(), items.end(), "act");
@@ -173,7 +173,7 @@ TEST_P(StopInHandlerTest, ReturnsAndTheFileStillEndsWithPsStop) {
         ASSERT_NE(opened, items.end()) << ::testing::PrintToString(items);
         EXPECT_LT(stop - items.begin(), opened - items.begin()) << ::testing::PrintToString(items);
         EXPECT_EQ(player->FileName(), next);
-        EXPECT_NE(player->VideoState(), nullptr);
+        EXPECT_NE(Pipeline(*player).VideoState(), nullptr);
         EXPECT_TRUE(playertest::WaitUntil([&] { return reports.Count("play") == 2; }))
             << ::testing::PrintToString(reports.Items());
         player->Stop(true);
@@ -187,7 +187,7 @@ TEST_P(StopInHandlerTest, ReturnsAndTheFileStillEndsWithPsStop) {
     acted = true;
     ASSERT_TRUE(player->Open(first)) << player->LastErrMsg();
     player->Stop(true);
-    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
     EXPECT_TRUE(playertest::WaitUntil([&] { return ThreadCount() <= baseline; }));
 }
 
@@ -221,9 +221,9 @@ TEST(StopInHandler, OpenInsideThePlayReportIsRefused) {
     };
     ASSERT_TRUE(player.Open(MakeClip(Clip::VideoAudio).string())) << player.LastErrMsg();
     EXPECT_EQ(refusal, "Current trying open is not completed.");
-    EXPECT_NE(player.VideoState(), nullptr);
+    EXPECT_NE(Pipeline(player).VideoState(), nullptr);
     player.Stop(true);
-    EXPECT_EQ(player.VideoState(), nullptr);
+    EXPECT_EQ(Pipeline(player).VideoState(), nullptr);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 
 #include "engine/base/Bitmap.h"
 #include "engine/load/FFAPI.h"
-#include "engine/play/FFPlay.h"
+#include "engine/play/FFPlayPipeline.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/engine/PlayerTestSupport.h"
 #include "tests/engine/XTestHost.h"
@@ -198,11 +198,11 @@ protected:
         Until([] { return false; }, static_cast<unsigned>(AMilliseconds));
     }
     double VideoClock() {
-        TVideoState* is = player->VideoState();
+        TVideoState* is = Pipeline(*player).VideoState();
         return is ? clock_pts(&is->vidclk) : NAN;
     }
     bool FirstPictureShownPaused() {
-        TVideoState* is = player->VideoState();
+        TVideoState* is = Pipeline(*player).VideoState();
         return is && is->open_paused == 0 && player->Paused() && !std::isnan(VideoClock());
     }
     std::vector<TPlayState> States() {
@@ -226,7 +226,7 @@ TEST_F(VideoOutput, PictureFillsTheDisplayRectangleWithTheBackColourAroundIt) {
     EXPECT_TRUE(PixelBecomes(447, 290, 0xFF0000)) << std::hex << window->Pixel(447, 290);
     EXPECT_TRUE(PixelBecomes(20, 150, kBlue)) << std::hex << window->Pixel(20, 150);
     EXPECT_TRUE(PixelBecomes(480, 150, kBlue)) << std::hex << window->Pixel(480, 150);
-    EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{50, 0, 450, 300}));
+    EXPECT_EQ(Pipeline(*player).SDLHost().DisplayRect(), (TRect{50, 0, 450, 300}));
     // Window pixels map back to picture pixels through that rectangle.
     EXPECT_EQ(player->DisplayToActualRect({50, 0, 450, 300}), (TRect{0, 0, 320, 240}));
     EXPECT_EQ(player->DisplayToActualRect({250, 150, 0, 0}), (TRect{0, 0, 160, 120}));
@@ -236,7 +236,7 @@ TEST_F(VideoOutput, PictureFillsTheDisplayRectangleWithTheBackColourAroundIt) {
     ASSERT_TRUE(PixelBecomes(150, 20, kBlue)) << std::hex << window->Pixel(150, 20);
     EXPECT_TRUE(PixelBecomes(150, 200, 0xFF0000));
     EXPECT_TRUE(PixelBecomes(150, 380, kBlue)) << std::hex << window->Pixel(150, 380);
-    EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{0, 88, 300, 312}));
+    EXPECT_EQ(Pipeline(*player).SDLHost().DisplayRect(), (TRect{0, 88, 300, 312}));
     EXPECT_EQ(player->ScreenWidth, 300);
     EXPECT_EQ(player->ScreenHeight, 400);
     player->Stop(true);
@@ -251,12 +251,12 @@ TEST_F(VideoOutput, AspectRatioSettingsPlaceThePicture) {
     // Negative: fill the area (500/300 as a float gives 498 wide at x = 1).
     player->SetAspectRatio(-1.0f);
     ASSERT_TRUE(PixelBecomes(20, 150, 0xFF0000));
-    EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{1, 0, 499, 300}));
+    EXPECT_EQ(Pipeline(*player).SDLHost().DisplayRect(), (TRect{1, 0, 499, 300}));
     EXPECT_TRUE(PixelBecomes(0, 150, kBlue)) << std::hex << window->Pixel(0, 150);
     // 2.0 in 500x300: 500x250 at y = 25.
     player->SetAspectRatio(2.0f);
     ASSERT_TRUE(PixelBecomes(250, 10, kBlue));
-    EXPECT_EQ(player->SDLHost().DisplayRect(), (TRect{0, 25, 500, 275}));
+    EXPECT_EQ(Pipeline(*player).SDLHost().DisplayRect(), (TRect{0, 25, 500, 275}));
     EXPECT_TRUE(Near(window->Pixel(250, 150), 0xFF0000));
 }
 
@@ -364,7 +364,7 @@ TEST_F(VideoOutput, SeekRebuildsTheFilterGraphOnlyWhenAsked) {
         player->ResetFilterAfterSeeking = reset;
         ASSERT_TRUE(player->Open(KeyFrameClip(), window.get())) << player->LastErrMsg();
         ASSERT_TRUE(Until([&] { return VideoClock() > 0.1; }));
-        ASSERT_NE(player->VideoState()->FilterGraph, nullptr);
+        ASSERT_NE(Pipeline(*player).VideoState()->FilterGraph, nullptr);
         player->Seek(int64_t{2000000});
         ASSERT_TRUE(Until([&] { return VideoClock() > 2.1; }));
         const int rebuilt = log.Count(
@@ -394,7 +394,7 @@ TEST_F(VideoOutput, VideoHookSeesEveryPictureInOrderWithItsTime) {
         return times.size() >= 50;
     }));
     Idle(200);
-    EXPECT_EQ(player->VideoState()->frame_drops_early, 0);
+    EXPECT_EQ(Pipeline(*player).VideoState()->frame_drops_early, 0);
     player->Stop(true);
     std::lock_guard guard(lock);
     ASSERT_EQ(times.size(), 50u);
@@ -489,7 +489,7 @@ TEST_F(VideoOutput, SeekWhilePausedShowsTheFirstPictureAtTheNewPosition) {
     Idle(300);
     EXPECT_TRUE(player->Paused());
     EXPECT_NEAR(VideoClock(), 2.0, 0.001);
-    EXPECT_EQ(player->VideoState()->seek_paused, 0);
+    EXPECT_EQ(Pipeline(*player).VideoState()->seek_paused, 0);
 }
 
 TEST_F(VideoOutput, AudioFileShowsWavesAndSpectrumWithoutError) {
@@ -498,14 +498,14 @@ TEST_F(VideoOutput, AudioFileShowsWavesAndSpectrumWithoutError) {
     player->SetBackColor(kBlue);
     player->DisableAudio = false;
     ASSERT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string(), window.get())) << player->LastErrMsg();
-    ASSERT_EQ(player->VideoState()->show_mode, SHOW_MODE_WAVES);
+    ASSERT_EQ(Pipeline(*player).VideoState()->show_mode, SHOW_MODE_WAVES);
     // Two channels: two traces, split by a line in the wave colour half-way down.
     ASSERT_TRUE(PixelBecomes(5, 100, kWhite)) << std::hex << window->Pixel(5, 100);
     EXPECT_TRUE(PixelBecomes(5, 5, kBlue)) << std::hex << window->Pixel(5, 5);
 
     // The spectrum draws one column per frame, moving right.
     player->SetShowMode(smRDFT);
-    ASSERT_TRUE(Until([&] { return player->VideoState()->xpos > 3; }));
+    ASSERT_TRUE(Until([&] { return Pipeline(*player).VideoState()->xpos > 3; }));
     EXPECT_NE(window->Pixel(1, 100), kBlue);
     EXPECT_FALSE(log.Contains("Error")) << log.All();
 }
@@ -516,9 +516,9 @@ TEST_F(VideoOutput, NothingIsDrawnWhileTheWindowCannotBeSeen) {
     player->SetBackColor(kBlue);
     player->DisableAudio = false;
     ASSERT_TRUE(player->Open(MakeClip(Clip::AudioOnly).string(), window.get())) << player->LastErrMsg();
-    ASSERT_EQ(player->VideoState()->show_mode, SHOW_MODE_WAVES);
+    ASSERT_EQ(Pipeline(*player).VideoState()->show_mode, SHOW_MODE_WAVES);
     // Sound plays on; the waves view has drawn no trace (the channels' dividing line would be white).
-    ASSERT_TRUE(Until([&] { return clock_pts(&player->VideoState()->audclk) > 0.5; }));
+    ASSERT_TRUE(Until([&] { return clock_pts(&Pipeline(*player).VideoState()->audclk) > 0.5; }));
     EXPECT_NE(window->Pixel(5, 100), kWhite);
     // Seen again (paused, so that the file cannot end meanwhile): the view is back at once.
     player->Pause();
@@ -686,7 +686,7 @@ TEST_F(VideoOutput, HostWindowDestroyedWhilePlayingEndsTheFile) {
     }));
     EXPECT_TRUE(log.Contains("is being destroyed: the file ends")) << log.All();
     player->Stop(true);
-    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
     EXPECT_EQ(States().back(), psStop);
 }
 
@@ -703,7 +703,7 @@ TEST_F(VideoOutput, OverlayThatCannotBeMadeEndsTheFile) {
         const std::vector<TPlayState> s = States();
         return !s.empty() && s.back() == psStop;
     }));
-    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
     EXPECT_TRUE(log.Contains("SDL_CreateYUVOverlay() error: there is no output surface")) << log.All();
     player->Stop(true);
     EXPECT_EQ(States().back(), psStop);
@@ -719,9 +719,9 @@ TEST_F(VideoOutput, ZeroSizeWindowPlaysWithoutDrawingAndStops) {
         ++pictures;
     };
     ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
-    EXPECT_TRUE(Until([&] { return pictures > 5 || player->VideoState() == nullptr; }));
+    EXPECT_TRUE(Until([&] { return pictures > 5 || Pipeline(*player).VideoState() == nullptr; }));
     player->Stop(true);
-    EXPECT_EQ(player->VideoState(), nullptr);
+    EXPECT_EQ(Pipeline(*player).VideoState(), nullptr);
     EXPECT_EQ(States().back(), psStop);
 }
 
@@ -735,7 +735,7 @@ TEST_F(VideoOutput, FullScreenOutputTakesTheDesktopSize) {
     player->is_full_screen = true;
     ASSERT_TRUE(player->Open(RedClip(), window.get())) << player->LastErrMsg();
     ASSERT_TRUE(PixelBecomes(250, 150, 0xFF0000)) << std::hex << window->Pixel(250, 150);
-    TVideoState* is = player->VideoState();
+    TVideoState* is = Pipeline(*player).VideoState();
     EXPECT_EQ(is->width, desktopWidth);
     EXPECT_EQ(is->height, desktopHeight);
 }

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/play/FFPlay.h"
+#include "engine/play/FFPlayPipeline.h"
 #include "engine/play/VideoState.h"
 #include "platform/Dispatcher.h"
 #include "platform/Registry.h"
@@ -261,7 +261,7 @@ TEST_F(FormMainTest, NegativeDurationLeavesTheTotalAndSeeksNothing) {
     TFormMain& form = StartPlaying(Clip::VideoAudio);
     ASSERT_TRUE(form.playing);
     form.MyPlayer()->Pause();
-    TVideoState* is = form.MyPlayer()->VideoState();
+    TVideoState* is = Pipeline(*form.MyPlayer()).VideoState();
     ASSERT_NE(is, nullptr);
     // The start's own seek to 0 is taken first; then a mark shows whether anything asks again.
     ASSERT_TRUE(WaitFor([&] { return is->seek_req.load() == 0; }));
@@ -496,7 +496,7 @@ TEST_F(FormMainTest, DraggingTheProgressBarSeeksOnRelease) {
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     ASSERT_TRUE(WaitFor([&] { return form.TrackBarProgress->width() > 200; }));
-    TVideoState* is = form.MyPlayer()->VideoState();
+    TVideoState* is = Pipeline(*form.MyPlayer()).VideoState();
     ASSERT_NE(is, nullptr);
     const int64_t before = is->seek_pos;
 
@@ -528,7 +528,7 @@ TEST_F(FormMainTest, AClickOnTheProgressGrooveSeeksThere) {
     form.resize(800, 400);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     ASSERT_TRUE(WaitFor([&] { return form.TrackBarProgress->width() > 200; }));
-    TVideoState* is = form.MyPlayer()->VideoState();
+    TVideoState* is = Pipeline(*form.MyPlayer()).VideoState();
     ASSERT_NE(is, nullptr);
 
     QSlider* bar = form.TrackBarProgress;
