@@ -25,8 +25,8 @@ void TBitmap::SetPixelFormat(TPixelFormat AFormat) {
     if (PixelFormatBits(AFormat) == 0) {
         throw std::invalid_argument(Format("Invalid PixelFormat %d", static_cast<int>(AFormat)));
     }
-    if (AFormat != FPixelFormat) {
-        FPixelFormat = AFormat;
+    if (AFormat != pixelFormat_) {
+        pixelFormat_ = AFormat;
         Reallocate();
     }
 }
@@ -34,18 +34,18 @@ void TBitmap::SetPixelFormat(TPixelFormat AFormat) {
 void TBitmap::SetSize(int AWidth, int AHeight) {
     AWidth = AWidth < 0 ? 0 : AWidth;
     AHeight = AHeight < 0 ? 0 : AHeight;
-    if (AWidth != FWidth || AHeight != FHeight) {
-        FWidth = AWidth;
-        FHeight = AHeight;
+    if (AWidth != width_ || AHeight != height_) {
+        width_ = AWidth;
+        height_ = AHeight;
         Reallocate();
     }
 }
 
 uint8_t* TBitmap::ScanLine(int ARow) {
-    if (ARow < 0 || ARow >= FHeight || FPixels.empty()) {
+    if (ARow < 0 || ARow >= height_ || pixels_.empty()) {
         return nullptr;
     }
-    return FPixels.data() + static_cast<size_t>(ARow) * static_cast<size_t>(FBytesPerLine);
+    return pixels_.data() + static_cast<size_t>(ARow) * static_cast<size_t>(bytesPerLine_);
 }
 
 const uint8_t* TBitmap::ScanLine(int ARow) const {
@@ -53,7 +53,7 @@ const uint8_t* TBitmap::ScanLine(int ARow) const {
 }
 
 void TBitmap::Reallocate() {
-    const int64_t bits = static_cast<int64_t>(FWidth) * PixelFormatBits(FPixelFormat);
-    FBytesPerLine = static_cast<int>((bits + 31) / 32 * 4);
-    FPixels.assign(static_cast<size_t>(FBytesPerLine) * static_cast<size_t>(FHeight), 0);
+    const int64_t bits = static_cast<int64_t>(width_) * PixelFormatBits(pixelFormat_);
+    bytesPerLine_ = static_cast<int>((bits + 31) / 32 * 4);
+    pixels_.assign(static_cast<size_t>(bytesPerLine_) * static_cast<size_t>(height_), 0);
 }

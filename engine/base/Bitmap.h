@@ -33,9 +33,9 @@ class TBitmap : public TObject {
 public:
     TBitmap() = default;
 
-    int Width() const { return FWidth; }
-    int Height() const { return FHeight; }
-    TPixelFormat PixelFormat() const { return FPixelFormat; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    TPixelFormat PixelFormat() const { return pixelFormat_; }
     // Changes the pixel format; the pixels are cleared. Throws std::invalid_argument outside
     // pf8bit..pf32bit.
     void SetPixelFormat(TPixelFormat AFormat);
@@ -43,24 +43,24 @@ public:
     // as 0.
     void SetSize(int AWidth, int AHeight);
     // Bytes from one row to the next: the row's pixels rounded up to a multiple of 32 bits.
-    int BytesPerLine() const { return FBytesPerLine; }
+    int BytesPerLine() const { return bytesPerLine_; }
     // Row ARow (0 is the top row); null for an empty bitmap or a row outside it.
     uint8_t* ScanLine(int ARow);
     const uint8_t* ScanLine(int ARow) const;
-    uint8_t* Bits() { return FPixels.empty() ? nullptr : FPixels.data(); }
+    uint8_t* Bits() { return pixels_.empty() ? nullptr : pixels_.data(); }
 
     // The drawing lock (BasicLockable, so std::lock_guard and std::unique_lock take it).
-    void lock() { FCanvasLock.lock(); }
-    void unlock() { FCanvasLock.unlock(); }
-    bool try_lock() { return FCanvasLock.try_lock(); }
+    void lock() { canvasLock_.lock(); }
+    void unlock() { canvasLock_.unlock(); }
+    bool try_lock() { return canvasLock_.try_lock(); }
 
 private:
     void Reallocate();
 
-    int FWidth = 0;
-    int FHeight = 0;
-    TPixelFormat FPixelFormat = pf32bit;
-    int FBytesPerLine = 0;
-    std::vector<uint8_t> FPixels;
-    std::mutex FCanvasLock;
+    int width_ = 0;
+    int height_ = 0;
+    TPixelFormat pixelFormat_ = pf32bit;
+    int bytesPerLine_ = 0;
+    std::vector<uint8_t> pixels_;
+    std::mutex canvasLock_;
 };

@@ -69,16 +69,16 @@ public:
     constexpr TSeekFlags() = default;
     constexpr TSeekFlags(std::initializer_list<TSeekFlag> AFlags) {
         for (TSeekFlag f : AFlags) {
-            FBits = static_cast<uint8_t>(FBits | (1u << f));
+            bits_ = static_cast<uint8_t>(bits_ | (1u << f));
         }
     }
-    constexpr bool Contains(TSeekFlag AFlag) const { return (FBits >> AFlag) & 1u; }
-    constexpr bool Empty() const { return FBits == 0; }
-    constexpr uint8_t Bits() const { return FBits; }
+    constexpr bool Contains(TSeekFlag AFlag) const { return (bits_ >> AFlag) & 1u; }
+    constexpr bool Empty() const { return bits_ == 0; }
+    constexpr uint8_t Bits() const { return bits_; }
     constexpr bool operator==(const TSeekFlags&) const = default;
 
 private:
-    uint8_t FBits = 0;
+    uint8_t bits_ = 0;
 };
 
 // The FFmpeg seek-flag word of a set: backward 1, byte 2, any 4, frame 8.

@@ -260,10 +260,10 @@ TFFOptions::~TFFOptions() {
 
 void TFFOptions::RememberFreeFunctions() {
     if (ff::sws_freeContext) {
-        FFreeScaler = ff::sws_freeContext;
+        freeScaler_ = ff::sws_freeContext;
     }
     if (ff::av_dict_free) {
-        FFreeDict = ff::av_dict_free;
+        freeDict_ = ff::av_dict_free;
     }
 }
 
@@ -277,15 +277,15 @@ void TFFOptions::init_opts() {
 }
 
 void TFFOptions::uninit_opts() {
-    if (FFreeScaler) {
-        FFreeScaler(Fsws_opts);
+    if (freeScaler_) {
+        freeScaler_(Fsws_opts);
         Fsws_opts = nullptr;
     }
-    if (FFreeDict) {
-        FFreeDict(&Fswr_opts);
-        FFreeDict(&Fformat_opts);
-        FFreeDict(&Fcodec_opts);
-        FFreeDict(&Fresample_opts);
+    if (freeDict_) {
+        freeDict_(&Fswr_opts);
+        freeDict_(&Fformat_opts);
+        freeDict_(&Fcodec_opts);
+        freeDict_(&Fresample_opts);
     }
 }
 

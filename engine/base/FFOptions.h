@@ -51,8 +51,8 @@ private:
 
     // The free functions of the libraries that made the objects, kept so that the objects are freed
     // even after the loader has cleared its bindings (the libraries' code stays mapped).
-    decltype(ff::sws_freeContext) FFreeScaler = nullptr;
-    decltype(ff::av_dict_free) FFreeDict = nullptr;
+    decltype(ff::sws_freeContext) freeScaler_ = nullptr;
+    decltype(ff::av_dict_free) freeDict_ = nullptr;
     void RememberFreeFunctions();
 
     unsigned Fsws_flags = SWS_BICUBIC;

@@ -32,10 +32,10 @@ void TAVLibLoader::UnloadAVLib() {
 
 bool TAVLibLoader::LoadSDLLib(const TPathFileName& APath, const TPathFileName& AFile) {
     if (FSDLLoader.Load(APath, AFile)) {
-        FSDL = FSDLLoader.Entries();
+        sdl_ = FSDLLoader.Entries();
         return true;
     }
-    FSDL = TSDLEntries{};
+    sdl_ = TSDLEntries{};
     FLastErrMsg = FSDLLoader.LastErrMsg();
     return false;
 }

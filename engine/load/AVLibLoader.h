@@ -30,13 +30,13 @@ public:
     const std::string& LastErrMsg() const { return FLastErrMsg; }
     bool AutoLoadSDL() const { return FAutoLoadSDL; }
     // The player's copy of the 37 SDL entry points (kept after UnloadSDLLib).
-    const TSDLEntries& SDL() const { return FSDL; }
+    const TSDLEntries& SDL() const { return sdl_; }
     const TSDLLoader& SDLLoader() const { return FSDLLoader; }
 
 private:
     TFFOptions& FOptions;
     TSDLLoader FSDLLoader;
-    TSDLEntries FSDL;
+    TSDLEntries sdl_;
     bool FAutoLoadSDL = true;
     std::string FLastErrMsg;
 };

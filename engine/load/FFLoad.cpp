@@ -59,7 +59,7 @@ bool FileExists(const std::string& APath) {
 class TLockManagerMutex {
 public:
     void Obtain() {
-        FMutex.lock();
+        mutex_.lock();
         FOwner = std::this_thread::get_id();
     }
     bool Release() {
@@ -67,12 +67,12 @@ public:
             return false;
         }
         FOwner = std::thread::id();
-        FMutex.unlock();
+        mutex_.unlock();
         return true;
     }
 
 private:
-    std::mutex FMutex;
+    std::mutex mutex_;
     std::atomic<std::thread::id> FOwner{};
 };
 
@@ -194,25 +194,25 @@ TFFLoader::~TFFLoader() {
 }
 
 TPathFileName TFFLoader::LibraryNames(TLibrary ALibrary) const {
-    const TLibraryStatus& status = FStatus[ALibrary];
+    const TLibraryStatus& status = status_[ALibrary];
     return status.Name.empty() ? std::string(kLibraryTable[ALibrary].FileName) : status.Name;
 }
 
 void TFFLoader::SetLibraryNames(TLibrary ALibrary, const TPathFileName& AName) {
     Unload(ALibrary);
-    FStatus[ALibrary].Name = AName;
+    status_[ALibrary].Name = AName;
 }
 
 bool TFFLoader::Load(TLibrary ALibrary) {
     const TLibraryItem& item = kLibraryTable[ALibrary];
-    TLibraryStatus& status = FStatus[ALibrary];
+    TLibraryStatus& status = status_[ALibrary];
     const std::filesystem::path name(LibraryNames(ALibrary));
     if (!status.Handle) {
         std::string folder;
         if (name.has_parent_path()) {
             folder = name.parent_path().string() + "/";
-        } else if (!FLibraryPath.empty() && !item.SysLib) {
-            folder = FLibraryPath;
+        } else if (!libraryPath_.empty() && !item.SysLib) {
+            folder = libraryPath_;
             if (folder.back() != '/') {
                 folder += '/';
             }
@@ -248,7 +248,7 @@ bool TFFLoader::Load(TLibrary ALibrary) {
 }
 
 bool TFFLoader::LoadDependencies(TLibrary ALibrary, const std::string& AFolder) {
-    TLibraryStatus& status = FStatus[ALibrary];
+    TLibraryStatus& status = status_[ALibrary];
     for (const TLibrary dependency : CodecDependencies(ALibrary)) {
         const std::string file = kLibraryTable[dependency].FileName;
         if (!FileExists(AFolder + file)) {
@@ -304,7 +304,7 @@ bool TFFLoader::Load(TLibraries ALibraries) {
 }
 
 bool TFFLoader::Loaded(TLibrary ALibrary) const {
-    return FStatus[ALibrary].Handle && FStatus[ALibrary].Fixuped;
+    return status_[ALibrary].Handle && status_[ALibrary].Fixuped;
 }
 
 bool TFFLoader::Loaded(TLibraries ALibraries) const {
@@ -329,7 +329,7 @@ void TFFLoader::CheckLibAV(TLibraries ALibraries) const {
 }
 
 void TFFLoader::Unload(TLibrary ALibrary) {
-    TLibraryStatus& status = FStatus[ALibrary];
+    TLibraryStatus& status = status_[ALibrary];
     if (status.Fixuped) {
         if (ALibrary == avCodec) {
             RegisterLockManager(false);

@@ -29,16 +29,16 @@ public:
     constexpr TLibraries() = default;
     constexpr TLibraries(std::initializer_list<TLibrary> ALibs) {
         for (TLibrary lib : ALibs) {
-            FBits = static_cast<uint16_t>(FBits | (1u << lib));
+            bits_ = static_cast<uint16_t>(bits_ | (1u << lib));
         }
     }
-    constexpr bool Contains(TLibrary ALib) const { return (FBits >> ALib) & 1u; }
-    constexpr bool Empty() const { return FBits == 0; }
-    constexpr uint16_t Bits() const { return FBits; }
+    constexpr bool Contains(TLibrary ALib) const { return (bits_ >> ALib) & 1u; }
+    constexpr bool Empty() const { return bits_ == 0; }
+    constexpr uint16_t Bits() const { return bits_; }
     constexpr bool operator==(const TLibraries&) const = default;
 
 private:
-    uint16_t FBits = 0;
+    uint16_t bits_ = 0;
 };
 
 inline constexpr TLibraries CAllLibraries{avCodec,    avDevice, avFilter, avFormat,     avUtil,
@@ -83,8 +83,8 @@ public:
     void Unload(TLibraries ALibraries);
 
     const std::string& LastErrMsg() const { return FLastErrMsg; }
-    const TPathFileName& LibraryPath() const { return FLibraryPath; }
-    void SetLibraryPath(const TPathFileName& APath) { FLibraryPath = APath; }
+    const TPathFileName& LibraryPath() const { return libraryPath_; }
+    void SetLibraryPath(const TPathFileName& APath) { libraryPath_ = APath; }
     bool InstallLogger() const { return FInstallLogger; }
     void SetInstallLogger(bool AValue) { FInstallLogger = AValue; }
     // The replacement name if set, else the table's file name.
@@ -109,8 +109,8 @@ private:
 
     bool FInstallLogger = true;
     std::string FLastErrMsg;
-    TPathFileName FLibraryPath;
-    std::array<TLibraryStatus, kLibraryCount> FStatus{};
+    TPathFileName libraryPath_;
+    std::array<TLibraryStatus, kLibraryCount> status_{};
 };
 
 // The process-wide loader.

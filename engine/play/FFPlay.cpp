@@ -26,11 +26,11 @@ constexpr unsigned kDataLockSliceMs = 10;
 
 TCustomPlayer::TCustomPlayer()
     : FSDLLoader(std::make_unique<TSDLLoader>()),
-      FSDLHost(std::make_unique<TSDLHost>(this, *FSDLLoader)),
+      sdlHost_(std::make_unique<TSDLHost>(this, *FSDLLoader)),
       FOptions(std::make_unique<TFFOptions>()),
       FDecoder(std::make_unique<TCustomDecoder>()) {
     // A host window that goes away ends the file; its threads are joined by the next stop or open.
-    FSDLHost->OnHostLost = [this] { PushQuitEvent(nullptr); };
+    sdlHost_->OnHostLost = [this] { PushQuitEvent(nullptr); };
     ResetFlags();
 }
 
@@ -107,12 +107,12 @@ void TCustomPlayer::UnloadSDLLib() {
 // Errors and states.
 
 std::string TCustomPlayer::LastErrMsg() const {
-    std::lock_guard lock(FErrLock);
+    std::lock_guard lock(errLock_);
     return FLastErrMsg;
 }
 
 void TCustomPlayer::SetLastErrMsg(const std::string& AMsg) {
-    std::lock_guard lock(FErrLock);
+    std::lock_guard lock(errLock_);
     FLastErrMsg = AMsg;
 }
 
@@ -131,7 +131,7 @@ void TCustomPlayer::DoState(TPlayState AState) {
     // While a file plays, the engine's threads report through the event ring, so that they never wait
     // for the owner and the owner gets the reports in order, psStop last.
     // (psPlay comes before the loop runs and is handed over at once, so that Open returns after it.)
-    if (FEventsRunning && FLooping && !IsMainThread()) {
+    if (eventsRunning_ && FLooping && !IsMainThread()) {
         FPlayEvent.PushState(AState, OnState != nullptr);
         return;
     }
@@ -146,18 +146,18 @@ void TCustomPlayer::DoState(TPlayState AState) {
     auto call = [this, handler, AState, reporter] {
         const bool marked = std::this_thread::get_id() != reporter || !IsMainThread();
         if (marked) {
-            FStateReportOn = std::this_thread::get_id();
+            stateReportOn_ = std::this_thread::get_id();
         }
         try {
             handler(this, AState);
         } catch (...) {
             if (marked) {
-                FStateReportOn = std::thread::id();
+                stateReportOn_ = std::thread::id();
             }
             throw;
         }
         if (marked) {
-            FStateReportOn = std::thread::id();
+            stateReportOn_ = std::thread::id();
         }
     };
     try {
@@ -169,7 +169,7 @@ void TCustomPlayer::DoState(TPlayState AState) {
     } catch (const std::exception& e) {
         FFLogger().Log(this, llError, std::string("Error occurs OnState: ") + e.what());
     }
-    if (FStopDeferred.exchange(false) && FSDLLoader->SDL_PushEvent) {
+    if (stopDeferred_.exchange(false) && FSDLLoader->SDL_PushEvent) {
         SDL_Event event{};
         event.type = kQuitEvent;
         FSDLLoader->SDL_PushEvent(&event);
@@ -188,7 +188,7 @@ void TCustomPlayer::ResetFlags() {
     FFrameHeight = 0;
     if (!FLoading) {
         FForceFormat = nullptr;
-        Fstart_time = AV_NOPTS_VALUE;
+        startTime_ = AV_NOPTS_VALUE;
         PlayTime = AV_NOPTS_VALUE;
         RepeatType = rtRewind;
         VerticalFlip = false;
@@ -203,7 +203,7 @@ void TCustomPlayer::ResetFlags() {
 
 void TCustomPlayer::InitOptions() {
     if (FFLoader().Loaded(CPlayerLibraries)) {
-        std::lock_guard lock(FOptionsLock);
+        std::lock_guard lock(optionsLock_);
         FOptions->init_opts();
     }
 }
@@ -251,7 +251,7 @@ bool TCustomPlayer::DoOpen(const TPathFileName& AFileName, void* AScreenHandle, 
     ReleaseFailedOpen();
     FLoading = false;
     {
-        std::lock_guard lock(FOptionsLock);
+        std::lock_guard lock(optionsLock_);
         int64_t flags = 0;
         if (FOptions->sws_opts() && ff::av_opt_get_int(FOptions->sws_opts(), "sws_flags", 0, &flags) >= 0) {
             Fsws_flags = static_cast<int>(flags);
@@ -273,7 +273,7 @@ bool TCustomPlayer::DoOpen(const TPathFileName& AFileName, void* AScreenHandle, 
     if (DisableDisplay) {
         DisableVideo = true;
     } else {
-        const HostSize desktop = FSDLHost->DesktopSize();
+        const HostSize desktop = sdlHost_->DesktopSize();
         Ffs_screen_width = desktop.Width;
         Ffs_screen_height = desktop.Height;
     }
@@ -281,7 +281,7 @@ bool TCustomPlayer::DoOpen(const TPathFileName& AFileName, void* AScreenHandle, 
     FScreenHandle = AScreenHandle;
     const bool opened = stream_open(AFileName, FForceFormat, APaused, AWait);
     if (opened) {
-        FFileName = AFileName;
+        fileName_ = AFileName;
         if (AWait) {
             DoStreamOpened();
         }
@@ -333,8 +333,8 @@ void TCustomPlayer::DoFileOpen() {
         }
     }
     // Without a size from the owner the output takes the host window's client area.
-    if ((ScreenWidth < 1 || ScreenHeight < 1) && FSDLHost->Embedded()) {
-        const HostSize size = FSDLHost->ClientSize();
+    if ((ScreenWidth < 1 || ScreenHeight < 1) && sdlHost_->Embedded()) {
+        const HostSize size = sdlHost_->ClientSize();
         ScreenWidth = size.Width;
         ScreenHeight = size.Height;
     }
@@ -359,15 +359,15 @@ bool TCustomPlayer::DoSDLInit(void* AScreenHandle) {
     settings.DisableAudio = DisableAudio;
     settings.DisableDisplay = DisableDisplay;
     settings.HijackWndProc = HijackWndProc;
-    if (!FSDLHost->DoSDLInit(static_cast<HostWindow*>(AScreenHandle), settings)) {
-        SetLastErrMsg(FSDLHost->LastErrMsg());
+    if (!sdlHost_->DoSDLInit(static_cast<HostWindow*>(AScreenHandle), settings)) {
+        SetLastErrMsg(sdlHost_->LastErrMsg());
         return false;
     }
     return true;
 }
 
 void TCustomPlayer::DoSDLQuit() {
-    FSDLHost->DoSDLQuit();
+    sdlHost_->DoSDLQuit();
 }
 
 // The play thread runs the play loop; the event thread hands its reports to the owner.
@@ -392,16 +392,16 @@ void TCustomPlayer::StartPlayThread() {
             }
         };
         delivery.TriggerEventInMainThread = [this] { return TriggerEventInMainThread; };
-        std::lock_guard lock(FEventThreadLock);
+        std::lock_guard lock(eventThreadLock_);
         FEventThread = std::make_unique<TEventThread>(FPlayEvent, std::move(delivery));
         FEventThread->Start();
-        FEventsRunning = true;
+        eventsRunning_ = true;
     }
-    auto thread = std::make_unique<TPlayThread>(*this, *FSDLHost, *FSDLLoader, FStopEvent);
+    auto thread = std::make_unique<TPlayThread>(*this, *sdlHost_, *FSDLLoader, FStopEvent);
     platform::TThread* started = thread.get();
     {
-        std::lock_guard lock(FPlayThreadLock);
-        FPlayThread = std::move(thread);
+        std::lock_guard lock(playThreadLock_);
+        playThread_ = std::move(thread);
         started->Start();
     }
     while (!FLooping && !started->Finished()) {
@@ -413,8 +413,8 @@ void TCustomPlayer::JoinPlayThread() {
     ReapRetiredEventThreads();
     std::unique_ptr<platform::TThread> thread;
     {
-        std::lock_guard lock(FPlayThreadLock);
-        thread = std::move(FPlayThread);
+        std::lock_guard lock(playThreadLock_);
+        thread = std::move(playThread_);
     }
     if (thread) {
         thread->WaitFor();
@@ -422,9 +422,9 @@ void TCustomPlayer::JoinPlayThread() {
     // The play thread's last report is psStop; the event thread ends once it has handed it over.
     std::unique_ptr<TEventThread> events;
     {
-        std::lock_guard lock(FEventThreadLock);
+        std::lock_guard lock(eventThreadLock_);
         events = std::move(FEventThread);
-        FEventsRunning = false;
+        eventsRunning_ = false;
     }
     if (!events) {
         return;
@@ -438,8 +438,8 @@ void TCustomPlayer::JoinPlayThread() {
     // returns. It is kept until then; the reports left in the ring, psStop last, are handed over here.
     TEventThread* retired = events.get();
     {
-        std::lock_guard lock(FEventThreadLock);
-        FRetiredEventThreads.push_back(std::move(events));
+        std::lock_guard lock(eventThreadLock_);
+        retiredEventThreads_.push_back(std::move(events));
     }
     retired->RetireAndFinish();
 }
@@ -448,8 +448,8 @@ void TCustomPlayer::JoinPlayThread() {
 void TCustomPlayer::ReapRetiredEventThreads() {
     std::vector<std::unique_ptr<TEventThread>> ending;
     {
-        std::lock_guard lock(FEventThreadLock);
-        std::erase_if(FRetiredEventThreads, [&](std::unique_ptr<TEventThread>& AThread) {
+        std::lock_guard lock(eventThreadLock_);
+        std::erase_if(retiredEventThreads_, [&](std::unique_ptr<TEventThread>& AThread) {
             if (AThread->DeliveringOnThisStack()) {
                 return false;
             }
@@ -460,16 +460,16 @@ void TCustomPlayer::ReapRetiredEventThreads() {
     for (std::unique_ptr<TEventThread>& thread : ending) {
         if (!thread->WaitFor(kStopEventBoundMs)) {
             FFLogger().Log(this, llError, "Stop: a retired event thread did not end in time; kept for later");
-            std::lock_guard lock(FEventThreadLock);
-            FRetiredEventThreads.push_back(std::move(thread));
+            std::lock_guard lock(eventThreadLock_);
+            retiredEventThreads_.push_back(std::move(thread));
         }
     }
 }
 
 void TCustomPlayer::PushQuitEvent(void* data) {
     (void)data;  // never read: the record may be gone by the time the quit is handled
-    FQuitRequested = true;
-    FQuitEvent.SetEvent();
+    quitRequested_ = true;
+    quitEvent_.SetEvent();
     if (FLooping && FSDLLoader->SDL_PushEvent) {
         SDL_Event event{};
         event.type = kQuitEvent;
@@ -495,10 +495,10 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
         }
         is->step = 0;
         PushQuitEvent(is);
-        if (AWaitForStop && FStateReportOn.load() == std::this_thread::get_id()) {
+        if (AWaitForStop && stateReportOn_.load() == std::this_thread::get_id()) {
             // Inside a state report that the play thread waits for: waiting here would never end. The
             // play thread ends the file as soon as the report returns; psStop follows as usual.
-            FStopDeferred = true;
+            stopDeferred_ = true;
         } else if (AWaitForStop) {
             WaitForStop();
         }
@@ -506,7 +506,7 @@ void TCustomPlayer::Stop(bool AWaitForStop) {
     }
     ReapRetiredEventThreads();
     FLastRead = 0;
-    std::lock_guard lock(FExitLock);
+    std::lock_guard lock(exitLock_);
     if (TVideoState* opening = FVideoStateCB) {
         opening->abort_request = 1;
     }
@@ -563,7 +563,7 @@ bool TCustomPlayer::WaitStopEvent(unsigned ATimeoutMs) {
 void TCustomPlayer::ReleaseFailedOpen() {
     bool failed = false;
     {
-        std::lock_guard lock(FExitLock);
+        std::lock_guard lock(exitLock_);
         failed = ownedFile_ && FVideoState == nullptr && ownedFile_->FileOpened == -2;
     }
     if (failed) {
@@ -578,7 +578,7 @@ bool TCustomPlayer::ReleaseState() {
     }
     std::shared_ptr<TVideoState> state;
     {
-        std::lock_guard lock(FExitLock);
+        std::lock_guard lock(exitLock_);
         state = std::move(ownedFile_);
         if (state) {
             PublishFile(nullptr);
@@ -591,14 +591,14 @@ bool TCustomPlayer::ReleaseState() {
 }
 
 std::shared_ptr<TVideoState> TCustomPlayer::HeldFile() const {
-    std::lock_guard lock(FPublishLock);
-    return FPublished;
+    std::lock_guard lock(publishLock_);
+    return published_;
 }
 
 void TCustomPlayer::PublishFile(TVideoState* is) {
-    std::lock_guard lock(FPublishLock);
-    FPublished = is && ownedFile_.get() == is ? ownedFile_ : nullptr;
-    FVideoState = FPublished.get();
+    std::lock_guard lock(publishLock_);
+    published_ = is && ownedFile_.get() == is ? ownedFile_ : nullptr;
+    FVideoState = published_.get();
 }
 
 bool TCustomPlayer::LockDataPumping(const char* AWhat) {
@@ -615,20 +615,20 @@ bool TCustomPlayer::LockDataPumping(const char* AWhat) {
     return false;
 }
 
-TCustomPlayer::TFileCall::TFileCall(TCustomPlayer& APlayer, const char* AWhat) : FPlayer(APlayer) {
-    if (!FPlayer.HeldFile()) {
+TCustomPlayer::TFileCall::TFileCall(TCustomPlayer& APlayer, const char* AWhat) : player_(APlayer) {
+    if (!player_.HeldFile()) {
         return;
     }
-    FLocked = FPlayer.LockDataPumping(AWhat);
-    if (FLocked) {
+    locked_ = player_.LockDataPumping(AWhat);
+    if (locked_) {
         // Looked up again under the lock: a close that ran meanwhile has unpublished the file.
-        FFile = FPlayer.HeldFile();
+        file_ = player_.HeldFile();
     }
 }
 
 TCustomPlayer::TFileCall::~TFileCall() {
-    if (FLocked) {
-        FPlayer.FDataLock.Release();
+    if (locked_) {
+        player_.FDataLock.Release();
     }
 }
 
@@ -662,7 +662,7 @@ void TCustomPlayer::do_exit() {
 void TCustomPlayer::DoReleaseResourceOnFailed(TVideoState* is) {
     std::shared_ptr<TVideoState> state;
     {
-        std::lock_guard lock(FExitLock);
+        std::lock_guard lock(exitLock_);
         if (ownedFile_.get() != is) {
             return;
         }
@@ -686,8 +686,8 @@ int TCustomPlayer::QueueSize() const {
 }
 
 void TCustomPlayer::SetAspectRatio(float AValue) {
-    if (AValue != FAspectRatio) {
-        FAspectRatio = AValue;
+    if (AValue != aspectRatio_) {
+        aspectRatio_ = AValue;
         PushAspectEvent(nullptr);
     }
 }
@@ -713,7 +713,7 @@ void TCustomPlayer::SetForceFormat(const std::string& AValue) {
 }
 
 void TCustomPlayer::SetBackColor(uint32_t AValue) {
-    FBackColor = AValue & 0xFFFFFF;
+    backColor_ = AValue & 0xFFFFFF;
     if (const std::shared_ptr<TVideoState> is = HeldFile()) {
         is->no_background = 0;
         is->force_refresh = 1;
@@ -721,7 +721,7 @@ void TCustomPlayer::SetBackColor(uint32_t AValue) {
 }
 
 void TCustomPlayer::SetPlaybackSpeed(double AValue) {
-    FPlaybackSpeed = AValue;
+    playbackSpeed_ = AValue;
     if (const std::shared_ptr<TVideoState> is = HeldFile()) {
         std::lock_guard lock(is->extclk.lock);
         is->extclk.speed = AValue;
@@ -729,7 +729,7 @@ void TCustomPlayer::SetPlaybackSpeed(double AValue) {
 }
 
 void TCustomPlayer::SetSyncType(Tav_sync_type AValue) {
-    Fav_sync_type = AValue;
+    avSyncType_ = AValue;
     if (const std::shared_ptr<TVideoState> is = HeldFile()) {
         is->av_sync_type = AValue;
         is->av_sync_type_ok = 0;
@@ -737,8 +737,8 @@ void TCustomPlayer::SetSyncType(Tav_sync_type AValue) {
 }
 
 void TCustomPlayer::SetStartTime(int64_t AValue) {
-    if (AValue != Fstart_time) {
-        Fstart_time = AValue;
+    if (AValue != startTime_) {
+        startTime_ = AValue;
         if (AValue != AV_NOPTS_VALUE) {
             Seek(AValue);
         }

@@ -94,7 +94,7 @@ public:
 
     // Properties the owner reads.
     std::string LastErrMsg() const;
-    const TPathFileName& FileName() const { return FFileName; }
+    const TPathFileName& FileName() const { return fileName_; }
     void* ScreenHandle() const { return FScreenHandle; }
     AVFormatContext* GetAVFormatContext() const { return FAVFormatContext; }
     TCustomDecoder* Decoder() const { return FDecoder.get(); }
@@ -118,24 +118,24 @@ public:
     void SetSubtitleStreamIndex(int AValue);
 
     // Properties with behaviour on write.
-    float AspectRatio() const { return FAspectRatio; }
+    float AspectRatio() const { return aspectRatio_; }
     void SetAspectRatio(float AValue);
     std::string ForceFormat() const;
     void SetForceFormat(const std::string& AValue);
-    uint32_t BackColor() const { return FBackColor; }
+    uint32_t BackColor() const { return backColor_; }
     void SetBackColor(uint32_t AValue);
-    double PlaybackSpeed() const { return FPlaybackSpeed; }
+    double PlaybackSpeed() const { return playbackSpeed_; }
     void SetPlaybackSpeed(double AValue);
-    Tav_sync_type SyncType() const { return Fav_sync_type; }
+    Tav_sync_type SyncType() const { return avSyncType_; }
     void SetSyncType(Tav_sync_type AValue);
-    Tav_sync_type av_sync_type() const { return Fav_sync_type; }
+    Tav_sync_type av_sync_type() const { return avSyncType_; }
     void set_av_sync_type(Tav_sync_type AValue) { SetSyncType(AValue); }
-    TShowMode ShowMode() const { return FShowMode; }
+    TShowMode ShowMode() const { return showMode_; }
     void SetShowMode(TShowMode AValue);
-    int64_t StartTime() const { return Fstart_time; }
+    int64_t StartTime() const { return startTime_; }
     void SetStartTime(int64_t AValue);
     // The same storage as StartTime, written without the seek.
-    int64_t& start_time() { return Fstart_time; }
+    int64_t& start_time() { return startTime_; }
 
     // Properties that only store their value (read by the engine code that uses them).
     TAudioDriver AudioDriver = adDefault;
@@ -251,14 +251,14 @@ private:
         ~TFileCall();
         TFileCall(const TFileCall&) = delete;
         TFileCall& operator=(const TFileCall&) = delete;
-        TVideoState* get() const { return FFile.get(); }
-        explicit operator bool() const { return FFile != nullptr; }
-        TVideoState* operator->() const { return FFile.get(); }
+        TVideoState* get() const { return file_.get(); }
+        explicit operator bool() const { return file_ != nullptr; }
+        TVideoState* operator->() const { return file_.get(); }
 
     private:
-        TCustomPlayer& FPlayer;
-        bool FLocked = false;
-        std::shared_ptr<TVideoState> FFile;
+        TCustomPlayer& player_;
+        bool locked_ = false;
+        std::shared_ptr<TVideoState> file_;
     };
     void SetLastErrMsg(const std::string& AMsg);
     void InitOptions();
@@ -268,7 +268,7 @@ private:
     // The open file's state; null without one.
     TVideoState* VideoState() const { return FVideoState; }
     // The host window and SDL inside it.
-    TSDLHost& SDLHost() { return *FSDLHost; }
+    TSDLHost& SDLHost() { return *sdlHost_; }
 
     // FFPlayControl.cpp: what the control operations share.
     bool SendFilterCommand(AVFilterGraph* graph, const std::string& target, const std::string& cmd,
@@ -398,21 +398,21 @@ private:
     // System time in microseconds at the start of the latest audio device callback; 0 before the first.
     std::atomic<int64_t> Faudio_callback_time{0};
     std::unique_ptr<TSDLLoader> FSDLLoader;
-    std::unique_ptr<TSDLHost> FSDLHost;
+    std::unique_ptr<TSDLHost> sdlHost_;
     // Position and state reports of the play thread, handed to the owner by the event thread.
     TPlayEvent FPlayEvent;
-    std::mutex FEventThreadLock;  // guards FEventThread
+    std::mutex eventThreadLock_;  // guards FEventThread
     std::unique_ptr<TEventThread> FEventThread;
     // Event threads that a stop made inside one of their handlers could not wait for; each ends once
     // that handler returns and is joined by the next open or stop, or by the destructor.
-    std::vector<std::unique_ptr<TEventThread>> FRetiredEventThreads;  // under FEventThreadLock
-    std::atomic<bool> FEventsRunning{false};
+    std::vector<std::unique_ptr<TEventThread>> retiredEventThreads_;  // under eventThreadLock_
+    std::atomic<bool> eventsRunning_{false};
     // The thread that runs a state report which an engine thread hands over synchronously (psPlay), for
     // as long as it runs; a stop inside it cannot wait for that engine thread.
-    std::atomic<std::thread::id> FStateReportOn{};
+    std::atomic<std::thread::id> stateReportOn_{};
     // Such a stop was made: the engine thread ends the file once the report has returned.
-    std::atomic<bool> FStopDeferred{false};
-    std::vector<int16_t> FViewSamples;  // play thread
+    std::atomic<bool> stopDeferred_{false};
+    std::vector<int16_t> viewSamples_;  // play thread
     // The waves view's bars, one per channel and column ([Top, Top + Height) rows), as the frame being
     // drawn wants them and as the screen holds them, with the area, colours and surface they were drawn
     // for: a frame then repaints only the columns whose bar moved. Play thread.
@@ -433,9 +433,9 @@ private:
         uint32_t Fore = 0;
         std::vector<TWaveBar> Bars;
     };
-    std::vector<TWaveBar> FWaveBars;  // play thread
-    TWavesShown FWavesShown;          // play thread
-    std::mutex FOptionsLock;  // guards FOptions: the owner sets options while a file's exit renews them
+    std::vector<TWaveBar> waveBars_;  // play thread
+    TWavesShown wavesShown_;          // play thread
+    std::mutex optionsLock_;  // guards FOptions: the owner sets options while a file's exit renews them
     std::unique_ptr<TFFOptions> FOptions;
     std::unique_ptr<TCustomDecoder> FDecoder;
     std::mutex FEarlyOpenLock;  // guards FEarlyOpen: set by the owner, taken by the read thread
@@ -449,23 +449,23 @@ private:
     platform::TEvent FPictEvent{true, true};
     platform::TEvent FStopEvent{true, true};
     // Wakes the play thread when a quit is pushed.
-    platform::TEvent FQuitEvent{false, false};
-    std::atomic<bool> FQuitRequested{false};
-    std::mutex FPlayThreadLock;  // guards FPlayThread
-    std::unique_ptr<platform::TThread> FPlayThread;
+    platform::TEvent quitEvent_{false, false};
+    std::atomic<bool> quitRequested_{false};
+    std::mutex playThreadLock_;  // guards playThread_
+    std::unique_ptr<platform::TThread> playThread_;
 
     // The record of the file, owned from stream_open until the per-file exit; an owner's call that
     // reached it shares it, so that it outlives the call.
-    std::shared_ptr<TVideoState> ownedFile_;  // under FExitLock
-    std::mutex FExitLock;                     // one per-file exit at a time
-    mutable std::mutex FPublishLock;          // guards FPublished
-    std::shared_ptr<TVideoState> FPublished;  // the record FVideoState points to
+    std::shared_ptr<TVideoState> ownedFile_;  // under exitLock_
+    std::mutex exitLock_;                     // one per-file exit at a time
+    mutable std::mutex publishLock_;          // guards published_
+    std::shared_ptr<TVideoState> published_;  // the record FVideoState points to
     // The open file that owners' calls and the play loop reach; set once the file counts as opened.
     std::atomic<TVideoState*> FVideoState{nullptr};
     // The file being opened, from the moment its input exists: the interrupt callback and Stop reach it.
     std::atomic<TVideoState*> FVideoStateCB{nullptr};
     void* FScreenHandle = nullptr;
-    mutable std::mutex FErrLock;  // guards FLastErrMsg: the read thread reports open errors
+    mutable std::mutex errLock_;  // guards FLastErrMsg: the read thread reports open errors
     std::string FLastErrMsg;
     std::atomic<int64_t> FLastPTS{AV_NOPTS_VALUE};
     std::atomic<int64_t> FCurrentPTS{-1};
@@ -484,15 +484,15 @@ private:
     std::atomic<int> FFrameWidth{0};
     std::atomic<int> FFrameHeight{0};
     std::atomic<AVFormatContext*> FAVFormatContext{nullptr};
-    TPathFileName FFileName;
+    TPathFileName fileName_;
     TPathFileName Finput_filename;  // the name being opened
     const AVInputFormat* FForceFormat = nullptr;
-    float FAspectRatio = 0.0f;
-    uint32_t FBackColor = 0;
-    std::atomic<double> FPlaybackSpeed{1.0};
-    Tav_sync_type Fav_sync_type = stAudio;
-    TShowMode FShowMode = smDefault;
-    int64_t Fstart_time = AV_NOPTS_VALUE;
+    float aspectRatio_ = 0.0f;
+    uint32_t backColor_ = 0;
+    std::atomic<double> playbackSpeed_{1.0};
+    Tav_sync_type avSyncType_ = stAudio;
+    TShowMode showMode_ = smDefault;
+    int64_t startTime_ = AV_NOPTS_VALUE;
 };
 
 // Publishes the owner's properties; adds no code.

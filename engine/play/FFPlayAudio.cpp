@@ -466,7 +466,7 @@ void TAudioStateDeleter::operator()(TAudioState* state) const {
 }
 
 std::string TCustomPlayer::SwrOptionsText() {
-    std::lock_guard lock(FOptionsLock);
+    std::lock_guard lock(optionsLock_);
     std::string text;
     AVDictionary* opts = FOptions ? FOptions->swr_opts() : nullptr;
     const AVDictionaryEntry* e = nullptr;

@@ -63,7 +63,7 @@ void TCustomPlayer::StepToNextFrame() {
 }
 
 void TCustomPlayer::SetShowMode(TShowMode AValue) {
-    FShowMode = AValue;
+    showMode_ = AValue;
     const std::shared_ptr<TVideoState> is = HeldFile();
     if (!is) {
         return;
@@ -323,7 +323,7 @@ bool TCustomPlayer::opt_default(const std::string& opt, const std::string& arg) 
         DoErrLog("FFmpeg libraries not loaded.");
         return false;
     }
-    std::lock_guard lock(FOptionsLock);
+    std::lock_guard lock(optionsLock_);
     if (FOptions->opt_default(opt, arg) < 0) {
         SetLastErrMsg(GOptionError.empty() ? print_error(opt, AVERROR_OPTION_NOT_FOUND) : GOptionError);
         return false;

@@ -70,8 +70,8 @@ SDL_Rect ToSDL(int x, int y, int w, int h) {
 }  // namespace
 
 void TCustomPlayer::fill_rectangle(int x, int y, int w, int h, uint32_t color, bool update) {
-    std::lock_guard lock(FSDLHost->UpdateRectLock());
-    SDL_Surface* screen = FSDLHost->Screen();
+    std::lock_guard lock(sdlHost_->UpdateRectLock());
+    SDL_Surface* screen = sdlHost_->Screen();
     if (!screen) {
         return;
     }
@@ -91,7 +91,7 @@ void TCustomPlayer::fill_border(int xleft, int ytop, int width, int height, cons
 }
 
 uint32_t TCustomPlayer::MapColour(uint32_t ARGB) {
-    SDL_Surface* screen = FSDLHost->Screen();
+    SDL_Surface* screen = sdlHost_->Screen();
     if (!screen) {
         return 0;
     }
@@ -120,17 +120,17 @@ int TCustomPlayer::video_open(TVideoState* is, bool force, const TVideoPicture* 
         h = Fdefault_height;
     }
     w = std::min(w, kMaxVideoModeSide);
-    SDL_Surface* screen = FSDLHost->Screen();
+    SDL_Surface* screen = sdlHost_->Screen();
     if (screen && screen->w == is->width && screen->w == w && screen->h == is->height && screen->h == h &&
         !force) {
         return 0;
     }
-    if (!FSDLHost->SetVideoMode(w, h)) {
+    if (!sdlHost_->SetVideoMode(w, h)) {
         FFLogger().Log(this, llError, "SDL: could not set video mode.");
         return -1;
     }
     screen = KeepOverlayDepth(w, h);
-    if (!FSDLHost->Embedded() && FSDLLoader->SDL_WM_SetCaption) {
+    if (!sdlHost_->Embedded() && FSDLLoader->SDL_WM_SetCaption) {
         FSDLLoader->SDL_WM_SetCaption("Strevio", "Strevio");
     }
     if (!screen) {
@@ -139,8 +139,8 @@ int TCustomPlayer::video_open(TVideoState* is, bool force, const TVideoPicture* 
     }
     is->width = screen->w;
     is->height = screen->h;
-    fill_rectangle(is->xleft, is->ytop, is->width, is->height, MapColour(FBackColor), true);
-    FWavesShown.Valid = false;
+    fill_rectangle(is->xleft, is->ytop, is->width, is->height, MapColour(backColor_), true);
+    wavesShown_.Valid = false;
     return 0;
 }
 
@@ -148,8 +148,8 @@ int TCustomPlayer::video_open(TVideoState* is, bool force, const TVideoPicture* 
 // 16 bits (SDL's headless driver reports 8) gets the same mode again at 32 bits. SDL keeps the one screen
 // surface, so the host's surface stays the one in use.
 SDL_Surface* TCustomPlayer::KeepOverlayDepth(int AWidth, int AHeight) {
-    std::lock_guard lock(FSDLHost->UpdateRectLock());
-    SDL_Surface* screen = FSDLHost->Screen();
+    std::lock_guard lock(sdlHost_->UpdateRectLock());
+    SDL_Surface* screen = sdlHost_->Screen();
     if (!screen || screen->format->BitsPerPixel >= 16) {
         return screen;
     }
@@ -158,14 +158,14 @@ SDL_Surface* TCustomPlayer::KeepOverlayDepth(int AWidth, int AHeight) {
     if (deeper != screen) {
         FFLogger().Log(this, llWarning, "SDL: the screen surface could not be given 32 bits per pixel.");
     }
-    return FSDLHost->Screen();
+    return sdlHost_->Screen();
 }
 
 void TCustomPlayer::video_display(TVideoState* is) {
-    if (!FSDLHost->Screen()) {
+    if (!sdlHost_->Screen()) {
         video_open(is, false, nullptr);
     }
-    if (!FSDLHost->Screen()) {
+    if (!sdlHost_->Screen()) {
         return;
     }
     if (is->audio_st && is->show_mode != SHOW_MODE_VIDEO) {
@@ -182,13 +182,13 @@ void TCustomPlayer::video_image_display(TVideoState* is) {
         return;
     }
     blend_current_subtitle(is, vp);
-    const float aspect = output_aspect(FAspectRatio, is->width, is->height);
+    const float aspect = output_aspect(aspectRatio_, is->width, is->height);
     const TDisplayRect rect = display_rect_for_picture(is->xleft, is->ytop, is->width, is->height, vp->width,
                                                        vp->height, vp->sar, aspect);
-    FSDLHost->UpdateDisplayRect(rect.x, rect.y, rect.w, rect.h);
+    sdlHost_->UpdateDisplayRect(rect.x, rect.y, rect.w, rect.h);
     {
-        std::lock_guard lock(FSDLHost->UpdateRectLock());
-        if (!FSDLHost->Screen()) {
+        std::lock_guard lock(sdlHost_->UpdateRectLock());
+        if (!sdlHost_->Screen()) {
             return;
         }
         if (!draw_picture_in_surface(is, vp, rect)) {
@@ -197,7 +197,7 @@ void TCustomPlayer::video_image_display(TVideoState* is) {
         }
     }
     if (!(rect == is->last_display_rect) || is->force_refresh) {
-        fill_border(is->xleft, is->ytop, is->width, is->height, rect, MapColour(FBackColor), true);
+        fill_border(is->xleft, is->ytop, is->width, is->height, rect, MapColour(backColor_), true);
         is->last_display_rect = rect;
     }
 }
@@ -208,7 +208,7 @@ void TCustomPlayer::video_image_display(TVideoState* is) {
 // of another kind, a rectangle outside the surface): the overlay is then shown by SDL.
 bool TCustomPlayer::draw_picture_in_surface(TVideoState* is, const TVideoPicture* vp,
                                             const TDisplayRect& rect) {
-    SDL_Surface* screen = FSDLHost->Screen();
+    SDL_Surface* screen = sdlHost_->Screen();
     if (vp->bmp->hw_overlay || !FSDLLoader->SDL_LockSurface || !FSDLLoader->SDL_UnlockSurface) {
         return false;
     }
@@ -276,7 +276,7 @@ int TCustomPlayer::audio_view_start(TVideoState* is, int channels, int data_used
     // A copy of the samples the view reads, so that it does not hold up the audio callback: the delay
     // below reaches back at most the pending block and 2 x data_used frames, the trigger search 1000
     // samples further, and a trace runs data_used frames (plus 9 for the trigger's look-ahead) forward.
-    audio_snapshot_samples(is, FViewSamples, index, writeBufSize, channels, 2 * data_used,
+    audio_snapshot_samples(is, viewSamples_, index, writeBufSize, channels, 2 * data_used,
                            kWaveTriggerSpan + 10 * channels);
     if (is->paused) {
         return is->last_i_start;
@@ -297,10 +297,10 @@ int TCustomPlayer::audio_view_start(TVideoState* is, int channels, int data_used
         int i_start = start;
         for (int i = 0; i < kWaveTriggerSpan; i += channels) {
             const int idx = Wrap(i_start - i);
-            const int a = FViewSamples[idx];
-            const int b = FViewSamples[Wrap(idx + 4 * channels)];
-            const int c = FViewSamples[Wrap(idx + 5 * channels)];
-            const int d = FViewSamples[Wrap(idx + 9 * channels)];
+            const int a = viewSamples_[idx];
+            const int b = viewSamples_[Wrap(idx + 4 * channels)];
+            const int c = viewSamples_[Wrap(idx + 5 * channels)];
+            const int d = viewSamples_[Wrap(idx + 9 * channels)];
             const int score = a - d;
             if (h < score && (b ^ c) < 0) {
                 h = score;
@@ -341,26 +341,26 @@ void TCustomPlayer::draw_waves(TVideoState* is, int start, int channels) {
     const int width = std::max(is->width, 0);
     const int h = is->height / channels;
     const int h2 = h * 9 / 20;
-    FWaveBars.resize(static_cast<size_t>(channels) * static_cast<size_t>(width));
+    waveBars_.resize(static_cast<size_t>(channels) * static_cast<size_t>(width));
     for (int ch = 0; ch < channels; ++ch) {
         int i = Wrap(start + ch);
         const int y1 = is->ytop + ch * h + h / 2;
-        TWaveBar* bars = FWaveBars.data() + static_cast<size_t>(ch) * static_cast<size_t>(width);
+        TWaveBar* bars = waveBars_.data() + static_cast<size_t>(ch) * static_cast<size_t>(width);
         for (int x = 0; x < width; ++x) {
-            const int y = (FViewSamples[i] * h2) >> 15;
+            const int y = (viewSamples_[i] * h2) >> 15;
             bars[x] = y < 0 ? TWaveBar{y1 + y, -y} : TWaveBar{y1, y};
             i = Wrap(i + channels);
         }
     }
-    std::lock_guard lock(FSDLHost->UpdateRectLock());
-    SDL_Surface* screen = FSDLHost->Screen();
+    std::lock_guard lock(sdlHost_->UpdateRectLock());
+    SDL_Surface* screen = sdlHost_->Screen();
     if (!screen) {
-        FWavesShown.Valid = false;
+        wavesShown_.Valid = false;
         return;
     }
-    const uint32_t back = MapColour(FBackColor);
+    const uint32_t back = MapColour(backColor_);
     const uint32_t fore = MapColour(WaveColor);
-    const TWavesShown& shown = FWavesShown;
+    const TWavesShown& shown = wavesShown_;
     const bool same = shown.Valid && !is->force_refresh && shown.Screen == screen && shown.XLeft == is->xleft &&
                       shown.YTop == is->ytop && shown.Width == width && shown.Height == is->height &&
                       shown.Channels == channels && shown.Back == back && shown.Fore == fore;
@@ -388,9 +388,9 @@ void TCustomPlayer::draw_waves_whole(TVideoState* is, SDL_Surface* screen, int c
                                      uint32_t fore) {
     const int width = std::max(is->width, 0);
     FillOnScreen(*FSDLLoader, screen, is->xleft, is->ytop, width, is->height, back);
-    for (size_t k = 0; k < FWaveBars.size(); ++k) {
+    for (size_t k = 0; k < waveBars_.size(); ++k) {
         const int x = static_cast<int>(k % static_cast<size_t>(width));
-        FillOnScreen(*FSDLLoader, screen, is->xleft + x, FWaveBars[k].Top, 1, FWaveBars[k].Height, fore);
+        FillOnScreen(*FSDLLoader, screen, is->xleft + x, waveBars_[k].Top, 1, waveBars_[k].Height, fore);
     }
     const int h = is->height / channels;
     for (int ch = 1; ch < channels; ++ch) {
@@ -400,20 +400,20 @@ void TCustomPlayer::draw_waves_whole(TVideoState* is, SDL_Surface* screen, int c
         FSDLLoader->SDL_UpdateRect(screen, is->xleft, is->ytop, static_cast<Uint32>(width),
                                    static_cast<Uint32>(is->height));
     }
-    FWavesShown = TWavesShown{true, screen, is->xleft, is->ytop, width, is->height, channels, back, fore,
-                              FWaveBars};
+    wavesShown_ = TWavesShown{true, screen, is->xleft, is->ytop, width, is->height, channels, back, fore,
+                              waveBars_};
 }
 
 void TCustomPlayer::draw_waves_changes(TVideoState* is, SDL_Surface* screen, uint32_t back, uint32_t fore) {
-    const int width = FWavesShown.Width;
-    const int channels = FWavesShown.Channels;
+    const int width = wavesShown_.Width;
+    const int channels = wavesShown_.Channels;
     int left = width;
     int right = -1;
     int top = INT32_MAX;
     int bottom = INT32_MIN;
-    for (size_t k = 0; k < FWaveBars.size(); ++k) {
-        const TWaveBar was = FWavesShown.Bars[k];
-        const TWaveBar now = FWaveBars[k];
+    for (size_t k = 0; k < waveBars_.size(); ++k) {
+        const TWaveBar was = wavesShown_.Bars[k];
+        const TWaveBar now = waveBars_[k];
         if (was == now || (was.Height <= 0 && now.Height <= 0)) {
             continue;
         }
@@ -429,7 +429,7 @@ void TCustomPlayer::draw_waves_changes(TVideoState* is, SDL_Surface* screen, uin
             }
         }
     }
-    FWavesShown.Bars.swap(FWaveBars);
+    wavesShown_.Bars.swap(waveBars_);
     if (right < left) {
         return;
     }
@@ -444,7 +444,7 @@ void TCustomPlayer::draw_waves_changes(TVideoState* is, SDL_Surface* screen, uin
 
 void TCustomPlayer::draw_spectrum(TVideoState* is, int start, int channels, int rdft_bits, int nb_freq) {
     if (!is->no_background) {
-        fill_rectangle(is->xleft, is->ytop, is->width, is->height, MapColour(FBackColor), true);
+        fill_rectangle(is->xleft, is->ytop, is->width, is->height, MapColour(backColor_), true);
         is->no_background = 1;
     }
     const int nb_display_channels = std::min(channels, 2);
@@ -462,7 +462,7 @@ void TCustomPlayer::draw_spectrum(TVideoState* is, int start, int channels, int 
         int i = Wrap(start + ch);
         for (int x = 0; x < 2 * nb_freq; ++x) {
             const double w = static_cast<double>(x - nb_freq) / nb_freq;
-            data[ch][x] = static_cast<float>(FViewSamples[i] * (1.0 - w * w));
+            data[ch][x] = static_cast<float>(viewSamples_[i] * (1.0 - w * w));
             i = Wrap(i + channels);
         }
         ff::av_rdft_calc(is->rdft, data[ch]);
@@ -480,8 +480,8 @@ void TCustomPlayer::draw_spectrum(TVideoState* is, int start, int channels, int 
                        MapColour(static_cast<uint32_t>(a << 16 | b << 8 | (a + b) / 2)), false);
     }
     {
-        std::lock_guard lock(FSDLHost->UpdateRectLock());
-        if (SDL_Surface* screen = FSDLHost->Screen(); screen && is->height > 0) {
+        std::lock_guard lock(sdlHost_->UpdateRectLock());
+        if (SDL_Surface* screen = sdlHost_->Screen(); screen && is->height > 0) {
             FSDLLoader->SDL_UpdateRect(screen, is->xpos, is->ytop, 1, static_cast<Uint32>(is->height));
         }
     }
@@ -509,12 +509,12 @@ void TCustomPlayer::free_audio_view(TVideoState* is) {
 
 void TCustomPlayer::UpdateScreenPosition() {
     if (FVideoState) {
-        FSDLHost->UpdateScreenPosition();
+        sdlHost_->UpdateScreenPosition();
     }
 }
 
 TRect TCustomPlayer::DisplayToActualRect(const TRect& ADisplayRect) {
-    return FSDLHost->DisplayToActualRect(ADisplayRect, FVideoState != nullptr, FFrameWidth, FFrameHeight);
+    return sdlHost_->DisplayToActualRect(ADisplayRect, FVideoState != nullptr, FFrameWidth, FFrameHeight);
 }
 
 // Freeing.

@@ -101,7 +101,7 @@ bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFor
     // A record still held (a failed or cancelled open) is closed and freed before the new one.
     ReleaseState();
     // A quit asked for from here on belongs to this file.
-    FQuitRequested = false;
+    quitRequested_ = false;
     std::shared_ptr<TVideoState> state;
     try {
         state = std::make_shared<TVideoState>();
@@ -127,13 +127,13 @@ bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFor
     clock_init(&is->extclk, nullptr);
     is->audio_clock_serial = -1;
     is->audio_last_serial = -1;
-    is->av_sync_type = Fav_sync_type;
-    clock_set_speed(&is->extclk, FPlaybackSpeed);
+    is->av_sync_type = avSyncType_;
+    clock_set_speed(&is->extclk, playbackSpeed_);
     is->wait_for_stream_opened = AWait ? 1 : 0;
     is->open_in_caller_thread = OpenInCallerThread ? 1 : 0;
     is->seek_by_bytes = seek_by_bytes;
     {
-        std::lock_guard lock(FOptionsLock);
+        std::lock_guard lock(optionsLock_);
         AVDictionary* copy = nullptr;
         ff::av_dict_copy(&copy, FOptions->format_opts(), 0);
         is->format_opts.reset(copy);
@@ -143,7 +143,7 @@ bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFor
     }
     is->infinite_buffer = infinite_buffer;
     {
-        std::lock_guard lock(FExitLock);
+        std::lock_guard lock(exitLock_);
         ownedFile_ = std::move(state);
     }
     if (is->open_in_caller_thread && do_open_stream(is) < 0) {
@@ -169,7 +169,7 @@ bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFor
         SleepPumping(kReadWaitMs);
     }
     if (is->FileOpened == 1) {
-        std::lock_guard lock(FExitLock);
+        std::lock_guard lock(exitLock_);
         PublishFile(is);
         return true;
     }
@@ -240,7 +240,7 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
         ic->streams[i]->discard = AVDISCARD_ALL;
     }
     choose_streams(is, st_index);
-    is->show_mode = FShowMode;
+    is->show_mode = showMode_;
     if (st_index[AVMEDIA_TYPE_VIDEO] >= 0) {
         set_default_window_size(ic, ic->streams[st_index[AVMEDIA_TYPE_VIDEO]]);
     }
@@ -283,7 +283,7 @@ int TCustomPlayer::do_open_stream(TVideoState* is) {
         // A stop before the play thread runs must wait for it, not take the previous thread's end.
         FStopEvent.ResetEvent();
         {
-            std::lock_guard lock(FExitLock);
+            std::lock_guard lock(exitLock_);
             PublishFile(is);
         }
         DoStreamOpened();
@@ -387,8 +387,8 @@ void TCustomPlayer::read_file_facts(TVideoState* is) {
         is->StartTime = ic->start_time;
     }
     is->FileDuration = ic->duration != AV_NOPTS_VALUE ? ic->duration : -1;
-    if (Fstart_time != AV_NOPTS_VALUE) {
-        int64_t target = Fstart_time;
+    if (startTime_ != AV_NOPTS_VALUE) {
+        int64_t target = startTime_;
         if (ic->start_time != AV_NOPTS_VALUE) {
             target += ic->start_time;
         }

@@ -66,7 +66,7 @@ void TCustomPlayer::ScreenResized(int AWidth, int AHeight) {
 void TCustomPlayer::SetLooping() {
     FLooping = true;
     // A quit asked for before the loop ran (a stop inside OnFileOpen) ends the file now.
-    if (FQuitRequested) {
+    if (quitRequested_) {
         PushQuitEvent(nullptr);
     }
 }
@@ -78,7 +78,7 @@ void TCustomPlayer::video_refresh(TVideoState* is, double& remaining_time) {
         adjust_external_clock_speed(is);
     }
     // Nothing is drawn into a window that cannot be seen; a paint when it shows again redraws.
-    const bool onScreen = FSDLHost->HostOnScreen();
+    const bool onScreen = sdlHost_->HostOnScreen();
     if (!DisableDisplay && is->show_mode != SHOW_MODE_VIDEO && is->audio_st && onScreen) {
         const double time = GetSystemTime();
         if (is->force_refresh || is->last_vis_time + rdftspeed < time) {

@@ -756,7 +756,7 @@ void TCustomPlayer::alloc_picture() {
     video_open(is, false, vp);
     FFrameWidth = vp->width;
     FFrameHeight = vp->height;
-    SDL_Surface* screen = FSDLHost->Screen();
+    SDL_Surface* screen = sdlHost_->Screen();
     SDL_Overlay* bmp =
         screen ? FSDLLoader->SDL_CreateYUVOverlay(vp->width, vp->height, kYV12Overlay, screen) : nullptr;
     if (bmp) {

@@ -29,14 +29,14 @@ constexpr unsigned kEventWaitStepMs = 100;
 
 void TPlayEvent::PushEvent(const TEventItem& AItem) {
     std::lock_guard lock(FLock);
-    if (FHeader == FTailer || FEvents[PrevSlot(FTailer)].EventType != AItem.EventType) {
-        FTailer = NextSlot(FTailer);
-        if (FTailer == FHeader) {
+    if (FHeader == tailer_ || events_[PrevSlot(tailer_)].EventType != AItem.EventType) {
+        tailer_ = NextSlot(tailer_);
+        if (tailer_ == FHeader) {
             FHeader = NextSlot(FHeader);
         }
     }
-    FEvents[PrevSlot(FTailer)] = AItem;
-    FEvent.SetEvent();
+    events_[PrevSlot(tailer_)] = AItem;
+    event_.SetEvent();
 }
 
 void TPlayEvent::PushPosition(int64_t APosition) {
@@ -62,13 +62,13 @@ void TPlayEvent::PushState(TPlayState AState, bool AHasStateHandler) {
 TEventItem TPlayEvent::PopupEvent() {
     std::lock_guard lock(FLock);
     TEventItem item;
-    if (FHeader != FTailer) {
-        item = FEvents[FHeader];
-        FEvents[FHeader] = TEventItem();
+    if (FHeader != tailer_) {
+        item = events_[FHeader];
+        events_[FHeader] = TEventItem();
         FHeader = NextSlot(FHeader);
     }
-    if (FHeader == FTailer) {
-        FEvent.ResetEvent();
+    if (FHeader == tailer_) {
+        event_.ResetEvent();
     }
     return item;
 }
@@ -76,17 +76,17 @@ TEventItem TPlayEvent::PopupEvent() {
 void TPlayEvent::ClearEvents() {
     std::lock_guard lock(FLock);
     FHeader = 0;
-    FTailer = 0;
-    for (TEventItem& item : FEvents) {
+    tailer_ = 0;
+    for (TEventItem& item : events_) {
         item = TEventItem();
     }
-    FEvent.SetEvent();
+    event_.SetEvent();
 }
 
 // The event thread.
 
 TEventThread::TEventThread(TPlayEvent& ARing, TEventDelivery ADelivery)
-    : platform::TThread("event"), FRing(ARing), FDelivery(std::move(ADelivery)) {}
+    : platform::TThread("event"), ring_(ARing), delivery_(std::move(ADelivery)) {}
 
 TEventThread::~TEventThread() {
     TerminateAndWait();
@@ -101,26 +101,26 @@ void TEventThread::Execute() {
         WaitForItem();
     }
     // A retired thread leaves the last report to the thread that retired it.
-    if (!finalState && !FRetired && FDelivery.State) {
-        FFinishing = true;
-        Deliver([this] { FDelivery.State(psStop); }, "OnState");
+    if (!finalState && !retired_ && delivery_.State) {
+        finishing_ = true;
+        Deliver([this] { delivery_.State(psStop); }, "OnState");
     }
 }
 
 TEventThread::TNextItem TEventThread::DeliverNext(bool& AFinalState) {
-    const TEventItem item = FRing.PopupEvent();
+    const TEventItem item = ring_.PopupEvent();
     if (item.EventType == etPosition) {
         const int64_t pts = item.Position;
-        if (FDelivery.Position) {
-            Deliver([this, pts] { FDelivery.Position(pts); }, "OnPosition");
+        if (delivery_.Position) {
+            Deliver([this, pts] { delivery_.Position(pts); }, "OnPosition");
         }
     } else if (item.EventType == etState) {
         const TPlayState state = item.State;
         if (state == psStop) {
-            FFinishing = true;
+            finishing_ = true;
         }
-        if (FDelivery.State) {
-            Deliver([this, state] { FDelivery.State(state); }, "OnState");
+        if (delivery_.State) {
+            Deliver([this, state] { delivery_.State(state); }, "OnState");
         }
         if (state == psStop) {
             AFinalState = true;
@@ -135,14 +135,14 @@ TEventThread::TNextItem TEventThread::DeliverNext(bool& AFinalState) {
 }
 
 bool TEventThread::DeliveringOnThisStack() const {
-    return FDeliveringOn.load() == std::this_thread::get_id();
+    return deliveringOn_.load() == std::this_thread::get_id();
 }
 
 void TEventThread::RetireAndFinish() {
-    FRetired = true;
+    retired_ = true;
     Terminate();
     // The handler on the stack may itself be the file's last report.
-    if (FFinishing.exchange(true)) {
+    if (finishing_.exchange(true)) {
         return;
     }
     bool finalState = false;
@@ -152,28 +152,28 @@ void TEventThread::RetireAndFinish() {
             break;
         }
     }
-    if (!finalState && FDelivery.State) {
-        Deliver([this] { FDelivery.State(psStop); }, "OnState");
+    if (!finalState && delivery_.State) {
+        Deliver([this] { delivery_.State(psStop); }, "OnState");
     }
 }
 
 void TEventThread::WaitForItem() {
-    while (!Terminated() && FRing.Event().WaitFor(kEventWaitStepMs) != platform::wrSignaled) {
+    while (!Terminated() && ring_.Event().WaitFor(kEventWaitStepMs) != platform::wrSignaled) {
     }
 }
 
 // A handler's exception (or a main thread that no longer serves synchronised calls) is logged; the
 // thread goes on delivering.
 void TEventThread::Deliver(const std::function<void()>& ACall, const char* AWhat) {
-    const bool inMainThread = !FDelivery.TriggerEventInMainThread || FDelivery.TriggerEventInMainThread();
+    const bool inMainThread = !delivery_.TriggerEventInMainThread || delivery_.TriggerEventInMainThread();
     // Marks the thread that runs the handler for as long as it runs (nested calls restore the mark).
     const std::function<void()> marked = [this, &ACall] {
-        const std::thread::id previous = FDeliveringOn.exchange(std::this_thread::get_id());
+        const std::thread::id previous = deliveringOn_.exchange(std::this_thread::get_id());
         struct TRestore {
             std::atomic<std::thread::id>& Mark;
             std::thread::id Previous;
             ~TRestore() { Mark.store(Previous); }
-        } restore{FDeliveringOn, previous};
+        } restore{deliveringOn_, previous};
         ACall();
     };
     try {
@@ -183,7 +183,7 @@ void TEventThread::Deliver(const std::function<void()>& ACall, const char* AWhat
             marked();
         }
     } catch (const std::exception& e) {
-        FFLogger().Log(FDelivery.Sender, llError, std::string("Error occurs ") + AWhat + ": " + e.what());
+        FFLogger().Log(delivery_.Sender, llError, std::string("Error occurs ") + AWhat + ": " + e.what());
     }
 }
 

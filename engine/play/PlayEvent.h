@@ -37,14 +37,14 @@ public:
     // Drops every waiting item.
     void ClearEvents();
     // Set while an item waits (and by ClearEvents).
-    platform::TEvent& Event() { return FEvent; }
+    platform::TEvent& Event() { return event_; }
 
 private:
-    std::mutex FLock;  // guards FHeader, FTailer, FEvents
-    platform::TEvent FEvent{true, false};
+    std::mutex FLock;  // guards FHeader, tailer_, events_
+    platform::TEvent event_{true, false};
     int FHeader = 0;
-    int FTailer = 0;
-    TEventItem FEvents[kSlots];
+    int tailer_ = 0;
+    TEventItem events_[kSlots];
 };
 
 // How the event thread reaches the owner.
@@ -81,13 +81,13 @@ private:
     void Deliver(const std::function<void()>& ACall, const char* AWhat);
     void WaitForItem();
 
-    TPlayEvent& FRing;
-    TEventDelivery FDelivery;
+    TPlayEvent& ring_;
+    TEventDelivery delivery_;
     // The thread that runs a handler call of this thread right now; none between calls.
-    std::atomic<std::thread::id> FDeliveringOn{};
-    std::atomic<bool> FRetired{false};
+    std::atomic<std::thread::id> deliveringOn_{};
+    std::atomic<bool> retired_{false};
     // The file's last report is being handed over (or has been).
-    std::atomic<bool> FFinishing{false};
+    std::atomic<bool> finishing_{false};
 };
 
 // What one position check sees of the file.

@@ -37,7 +37,7 @@ private:
 
 TPlayThread::TPlayThread(TPlayLoopOwner& AOwner, TSDLHost& AHost, TSDLLoader& ALoader,
                          platform::TEvent& AStopEvent)
-    : platform::TThread("play"), FOwner(AOwner), FHost(AHost), FLoader(ALoader), FStopEvent(AStopEvent) {}
+    : platform::TThread("play"), FOwner(AOwner), host_(AHost), loader_(ALoader), FStopEvent(AStopEvent) {}
 
 TPlayThread::~TPlayThread() {
     TerminateAndWait();
@@ -84,13 +84,13 @@ void TPlayThread::event_loop() {
 }
 
 bool TPlayThread::WindowLostEnds() {
-    return FHost.WindowLost();
+    return host_.WindowLost();
 }
 
 void TPlayThread::refresh_loop_wait_event(SDL_Event& AEvent) {
-    FLoader.SDL_PumpEvents();
+    loader_.SDL_PumpEvents();
     double remaining = 0.0;
-    while (FLoader.SDL_PeepEvents(&AEvent, 1, SDL_GETEVENT, SDL_ALLEVENTS) <= 0) {
+    while (loader_.SDL_PeepEvents(&AEvent, 1, SDL_GETEVENT, SDL_ALLEVENTS) <= 0) {
         // A host window that went away, or an owner that is freeing the thread, ends the file as a
         // quit event would.
         if (WindowLostEnds() || Terminated()) {
@@ -107,7 +107,7 @@ void TPlayThread::refresh_loop_wait_event(SDL_Event& AEvent) {
             TDataLockRelease release(FOwner);
             FOwner.video_refresh(remaining);
         }
-        FLoader.SDL_PumpEvents();
+        loader_.SDL_PumpEvents();
     }
 }
 
@@ -121,17 +121,17 @@ bool TPlayThread::HandleEvent(const SDL_Event& AEvent) {
         case kQuitEvent:
             if (WindowLostEnds()) {
                 FFLogger().Log(FOwner.Sender(), llError,
-                               Format("The host window 0x%lx is gone: the file ends", FHost.WindowId()));
+                               Format("The host window 0x%lx is gone: the file ends", host_.WindowId()));
             }
             FOwner.do_exit();
             return false;
         case kSDLVideoResize: {
-            if (!FHost.SetVideoMode(AEvent.resize.w, AEvent.resize.h)) {
+            if (!host_.SetVideoMode(AEvent.resize.w, AEvent.resize.h)) {
                 FFLogger().Log(FOwner.Sender(), llFatal, "Failed to set video mode");
                 FOwner.do_exit();
                 return false;
             }
-            if (SDL_Surface* screen = FHost.Screen()) {
+            if (SDL_Surface* screen = host_.Screen()) {
                 FOwner.ScreenResized(screen->w, screen->h);
             }
             break;

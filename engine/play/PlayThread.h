@@ -67,7 +67,7 @@ private:
     bool WindowLostEnds();
 
     TPlayLoopOwner& FOwner;
-    TSDLHost& FHost;
-    TSDLLoader& FLoader;
+    TSDLHost& host_;
+    TSDLLoader& loader_;
     platform::TEvent& FStopEvent;
 };

@@ -112,7 +112,7 @@ bool XWindowFailed(unsigned long AWindow) {
     return false;
 }
 
-TSDLHost::TSDLHost(TObject* ASender, TSDLLoader& ALoader) : FSender(ASender), FLoader(ALoader) {}
+TSDLHost::TSDLHost(TObject* ASender, TSDLLoader& ALoader) : sender_(ASender), loader_(ALoader) {}
 
 TSDLHost::~TSDLHost() {
     DetachHost();
@@ -120,11 +120,11 @@ TSDLHost::~TSDLHost() {
 
 // The host is told to drop the sink unless it is going away, in which case it has already dropped it.
 void TSDLHost::DetachHost() {
-    std::lock_guard lock(FHostLock);
-    if (FAttached.exchange(false) && FHost && !FWindowLost) {
-        FHost->SetSink(nullptr);
+    std::lock_guard lock(hostLock_);
+    if (attached_.exchange(false) && host_ && !windowLost_) {
+        host_->SetSink(nullptr);
     }
-    FHost = nullptr;
+    host_ = nullptr;
 }
 
 void TSDLHost::SetDriverEnvironment(const TSDLStartSettings& ASettings) {
@@ -149,15 +149,15 @@ bool TSDLHost::DoSDLInit(HostWindow* AHost, const TSDLStartSettings& ASettings) 
     std::lock_guard sdl(SDLLock());
     DoSDLQuit();
     FLastErrMsg.clear();
-    FWindowLost = false;
+    windowLost_ = false;
     SetDriverEnvironment(ASettings);
     const unsigned long window = AHost && !ASettings.DisableDisplay ? AHost->NativeWindow() : 0;
     const bool withWindow = window != 0;
     {
-        std::lock_guard lock(FHostLock);
-        FHost = withWindow ? AHost : nullptr;
+        std::lock_guard lock(hostLock_);
+        host_ = withWindow ? AHost : nullptr;
     }
-    FWindowId = window;
+    windowId_ = window;
     if (withWindow) {
         InstallXErrorLogger();
         ForgetXWindowFailures(window);
@@ -178,13 +178,13 @@ bool TSDLHost::DoSDLInit(HostWindow* AHost, const TSDLStartSettings& ASettings) 
 // The window id is tried as unsigned, then as 32-bit unsigned and as signed decimal; a text that is the
 // same as one already tried is not tried again.
 bool TSDLHost::StartSDL(unsigned AFlags, bool AWithWindow) {
-    if (FLoader.SDL_Init(AFlags) >= 0) {
+    if (loader_.SDL_Init(AFlags) >= 0) {
         return true;
     }
     if (!AWithWindow) {
         return false;
     }
-    const unsigned long window = FWindowId;
+    const unsigned long window = windowId_;
     std::string tried = std::to_string(window);
     for (const std::string& text :
          {std::to_string(static_cast<unsigned>(window)), std::to_string(static_cast<long>(window))}) {
@@ -193,7 +193,7 @@ bool TSDLHost::StartSDL(unsigned AFlags, bool AWithWindow) {
         }
         tried = text;
         SetEnv("SDL_WINDOWID", text);
-        if (FLoader.SDL_Init(AFlags) >= 0) {
+        if (loader_.SDL_Init(AFlags) >= 0) {
             return true;
         }
     }
@@ -201,64 +201,64 @@ bool TSDLHost::StartSDL(unsigned AFlags, bool AWithWindow) {
 }
 
 void TSDLHost::AfterStart(bool AWithWindow, bool AHijack) {
-    FSDLUp = true;
+    sdlUp_ = true;
     char name[256] = {};
-    if (FLoader.SDL_AudioDriverName && FLoader.SDL_AudioDriverName(name, sizeof(name))) {
-        FFLogger().Log(FSender, llInfo, std::string("using audio driver: ") + name);
+    if (loader_.SDL_AudioDriverName && loader_.SDL_AudioDriverName(name, sizeof(name))) {
+        FFLogger().Log(sender_, llInfo, std::string("using audio driver: ") + name);
     }
-    if (FLoader.SDL_VideoDriverName && FLoader.SDL_VideoDriverName(name, sizeof(name))) {
-        FFLogger().Log(FSender, llInfo, std::string("using video driver: ") + name);
+    if (loader_.SDL_VideoDriverName && loader_.SDL_VideoDriverName(name, sizeof(name))) {
+        FFLogger().Log(sender_, llInfo, std::string("using video driver: ") + name);
     }
-    FEmbedded = AWithWindow;
+    embedded_ = AWithWindow;
     if (AWithWindow && AHijack) {
-        std::lock_guard lock(FHostLock);
-        FAttached = true;
-        FHost->SetSink(this);
+        std::lock_guard lock(hostLock_);
+        attached_ = true;
+        host_->SetSink(this);
     }
     for (const int type : {1, 4, 13, 24}) {
-        FLoader.SDL_EventState(static_cast<Uint8>(type), SDL_IGNORE);
+        loader_.SDL_EventState(static_cast<Uint8>(type), SDL_IGNORE);
     }
 }
 
 void TSDLHost::Fail() {
-    const char* error = FLoader.SDL_GetError ? FLoader.SDL_GetError() : "";
+    const char* error = loader_.SDL_GetError ? loader_.SDL_GetError() : "";
     FLastErrMsg =
-        Format("Could not initialize SDL with ScreenHandle(%lu): %s", FWindowId.load(), error ? error : "");
-    FFLogger().Log(FSender, llError, FLastErrMsg);
+        Format("Could not initialize SDL with ScreenHandle(%lu): %s", windowId_.load(), error ? error : "");
+    FFLogger().Log(sender_, llError, FLastErrMsg);
     DetachHost();
-    FWindowId = 0;
+    windowId_ = 0;
 }
 
 void TSDLHost::DoSDLQuit() {
     std::lock_guard sdl(SDLLock());
     DetachHost();
-    const bool wasUp = FSDLUp.exchange(false);
+    const bool wasUp = sdlUp_.exchange(false);
     {
         std::lock_guard lock(FUpdateRectLock);
-        FScreen = nullptr;
+        screen_ = nullptr;
     }
-    if (wasUp && FLoader.SDL_Quit) {
-        FLoader.SDL_Quit();
+    if (wasUp && loader_.SDL_Quit) {
+        loader_.SDL_Quit();
     }
-    FEmbedded = false;
-    FWindowId = 0;
-    FZeroAreaLogged = false;
+    embedded_ = false;
+    windowId_ = 0;
+    zeroAreaLogged_ = false;
     ClearDisplayRect();
 }
 
 HostSize TSDLHost::ClientSize() const {
-    std::lock_guard lock(FHostLock);
-    return FHost && !FWindowLost ? FHost->ClientSize() : HostSize{};
+    std::lock_guard lock(hostLock_);
+    return host_ && !windowLost_ ? host_->ClientSize() : HostSize{};
 }
 
 bool TSDLHost::HostOnScreen() const {
-    std::lock_guard lock(FHostLock);
-    return !FHost || FWindowLost || FHost->OnScreen();
+    std::lock_guard lock(hostLock_);
+    return !host_ || windowLost_ || host_->OnScreen();
 }
 
 HostSize TSDLHost::DesktopSize() const {
     // Before the first video mode is set SDL reports the desktop's own mode here.
-    const SDL_VideoInfo* info = FSDLUp && FLoader.SDL_GetVideoInfo ? FLoader.SDL_GetVideoInfo() : nullptr;
+    const SDL_VideoInfo* info = sdlUp_ && loader_.SDL_GetVideoInfo ? loader_.SDL_GetVideoInfo() : nullptr;
     if (!info || info->current_w < 1 || info->current_h < 1) {
         return HostSize{};
     }
@@ -269,26 +269,26 @@ bool TSDLHost::SetVideoMode(int AWidth, int AHeight) {
     std::lock_guard lock(FUpdateRectLock);
     AWidth = std::min(AWidth, kMaxVideoModeSide);
     if (AWidth <= 0 || AHeight <= 0) {
-        FScreen = nullptr;
-        if (!FZeroAreaLogged) {
-            FZeroAreaLogged = true;
-            FFLogger().Log(FSender, llWarning,
+        screen_ = nullptr;
+        if (!zeroAreaLogged_) {
+            zeroAreaLogged_ = true;
+            FFLogger().Log(sender_, llWarning,
                            Format("The host window has no area (%dx%d): nothing is drawn until it has one",
                                   AWidth, AHeight));
         }
         return true;
     }
-    FZeroAreaLogged = false;
-    FScreen = FLoader.SDL_SetVideoMode(AWidth, AHeight, 0, kSDLVideoModeFlags);
-    return FScreen != nullptr;
+    zeroAreaLogged_ = false;
+    screen_ = loader_.SDL_SetVideoMode(AWidth, AHeight, 0, kSDLVideoModeFlags);
+    return screen_ != nullptr;
 }
 
 bool TSDLHost::WindowLost() const {
-    return FWindowLost || XWindowFailed(FWindowId);
+    return windowLost_ || XWindowFailed(windowId_);
 }
 
 void TSDLHost::UpdateScreenPosition() {
-    if (FEmbedded && FAttached) {
+    if (embedded_ && attached_) {
         const HostSize size = ClientSize();
         PushSDLEvent(kSDLVideoResize, size.Width, size.Height);
     }
@@ -345,7 +345,7 @@ TRect TSDLHost::DisplayToActualRect(TRect R, bool AFileOpen, int AFrameWidth, in
 // thread takes on its next pass.
 
 void TSDLHost::PushSDLEvent(int AType, int AWidth, int AHeight) {
-    if (!FSDLUp || !FLoader.SDL_PushEvent) {
+    if (!sdlUp_ || !loader_.SDL_PushEvent) {
         return;
     }
     SDL_Event event{};
@@ -354,7 +354,7 @@ void TSDLHost::PushSDLEvent(int AType, int AWidth, int AHeight) {
         event.resize.w = AWidth;
         event.resize.h = AHeight;
     }
-    FLoader.SDL_PushEvent(&event);
+    loader_.SDL_PushEvent(&event);
 }
 
 void TSDLHost::Paint() {
@@ -366,9 +366,9 @@ void TSDLHost::Resized(int AWidth, int AHeight) {
 }
 
 bool TSDLHost::MouseDown(HostMouseButton, int, int) {
-    std::lock_guard lock(FHostLock);
-    if (FHost && !FWindowLost) {
-        FHost->SetFocus();
+    std::lock_guard lock(hostLock_);
+    if (host_ && !windowLost_) {
+        host_->SetFocus();
     }
     return true;
 }
@@ -384,15 +384,15 @@ bool TSDLHost::Invalidate() {
 
 void TSDLHost::Destroying() {
     {
-        std::lock_guard lock(FHostLock);
-        FHost = nullptr;
-        FAttached = false;
+        std::lock_guard lock(hostLock_);
+        host_ = nullptr;
+        attached_ = false;
     }
-    if (FWindowLost.exchange(true)) {
+    if (windowLost_.exchange(true)) {
         return;
     }
-    FFLogger().Log(FSender, llError,
-                   Format("The host window 0x%lx is being destroyed: the file ends", FWindowId.load()));
+    FFLogger().Log(sender_, llError,
+                   Format("The host window 0x%lx is being destroyed: the file ends", windowId_.load()));
     if (OnHostLost) {
         OnHostLost();
     }

@@ -63,8 +63,8 @@ public:
     void DoSDLQuit();
     const std::string& LastErrMsg() const { return FLastErrMsg; }
     // SDL is up inside a host window.
-    bool Embedded() const { return FEmbedded; }
-    unsigned long WindowId() const { return FWindowId; }
+    bool Embedded() const { return embedded_; }
+    unsigned long WindowId() const { return windowId_; }
     // The host's client size; 0 x 0 without a host.
     HostSize ClientSize() const;
     // The host window can be seen (true without a host: SDL's own window is not followed).
@@ -76,7 +76,7 @@ public:
     // under the update lock. A window without area gets no surface, which is logged and is no failure:
     // drawing waits for a size. False when SDL refuses the mode.
     bool SetVideoMode(int AWidth, int AHeight);
-    SDL_Surface* Screen() const { return FScreen; }
+    SDL_Surface* Screen() const { return screen_; }
     // Held around every push of pixels to the window.
     std::recursive_mutex& UpdateRectLock() { return FUpdateRectLock; }
     // The host window is gone or going: nothing more is drawn and the file ends.
@@ -111,21 +111,21 @@ private:
     void Fail();
     void DetachHost();
 
-    TObject* FSender;
-    TSDLLoader& FLoader;
+    TObject* sender_;
+    TSDLLoader& loader_;
     std::string FLastErrMsg;
-    mutable std::mutex FHostLock;  // guards FHost: the host may go away while the play thread asks it
-    HostWindow* FHost = nullptr;
-    std::atomic<unsigned long> FWindowId{0};
-    std::atomic<bool> FEmbedded{false};
-    std::atomic<bool> FSDLUp{false};
-    std::atomic<bool> FWindowLost{false};
-    std::atomic<bool> FAttached{false};
-    std::recursive_mutex FUpdateRectLock;  // guards FScreen and the pushes of pixels
-    SDL_Surface* FScreen = nullptr;
+    mutable std::mutex hostLock_;  // guards host_: the host may go away while the play thread asks it
+    HostWindow* host_ = nullptr;
+    std::atomic<unsigned long> windowId_{0};
+    std::atomic<bool> embedded_{false};
+    std::atomic<bool> sdlUp_{false};
+    std::atomic<bool> windowLost_{false};
+    std::atomic<bool> attached_{false};
+    std::recursive_mutex FUpdateRectLock;  // guards screen_ and the pushes of pixels
+    SDL_Surface* screen_ = nullptr;
     std::mutex FDisplayRectLock;  // guards FDisplayRect
     TRect FDisplayRect;
-    bool FZeroAreaLogged = false;  // play thread
+    bool zeroAreaLogged_ = false;  // play thread
 };
 
 // Makes X errors non-fatal for the process: SDL's calls on a host window that is gone are logged instead

@@ -31,14 +31,14 @@ int ChooseMaster(TVideoState* is) {
 }  // namespace
 
 TFileThread::TFileThread(std::string AName, std::function<void()> ARoutine)
-    : platform::TThread(std::move(AName)), FRoutine(std::move(ARoutine)) {}
+    : platform::TThread(std::move(AName)), routine_(std::move(ARoutine)) {}
 
 TFileThread::~TFileThread() {
     TerminateAndWait();
 }
 
 void TFileThread::Execute() {
-    FRoutine();
+    routine_();
 }
 
 void TDictionaryDeleter::operator()(AVDictionary* dict) const {

@@ -61,7 +61,7 @@ protected:
     void Execute() override;
 
 private:
-    std::function<void()> FRoutine;
+    std::function<void()> routine_;
 };
 
 // Frees an option dictionary through the bound entry point.

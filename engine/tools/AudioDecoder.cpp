@@ -69,10 +69,10 @@ void TAudioDecoder::DoStart(bool ANoSleep) {
         FDesireAudioSampleFormat != AV_SAMPLE_FMT_S32) {
         SetDesireAudioSampleFormat(AV_SAMPLE_FMT_S16);
     }
-    FSampleFormat = FDesireAudioSampleFormat;
-    FBytesPerSample = ff::av_get_bytes_per_sample(static_cast<AVSampleFormat>(FSampleFormat));
-    FChannels = FDesireAudioChannels;
-    FSampleRate = FDesireAudioSampleRate;
+    sampleFormat_ = FDesireAudioSampleFormat;
+    bytesPerSample_ = ff::av_get_bytes_per_sample(static_cast<AVSampleFormat>(sampleFormat_));
+    channels_ = FDesireAudioChannels;
+    sampleRate_ = FDesireAudioSampleRate;
     for (int i = 0; i < FStreamCount; ++i) {
         FBuffers.push_back(std::make_unique<TCircularBuffer>());
         FBuffers.back()->WaitForData = false;
@@ -80,7 +80,7 @@ void TAudioDecoder::DoStart(bool ANoSleep) {
     FAudioParams.resize(static_cast<size_t>(std::max(FStreamCount, 0)));
     FNoSleep = ANoSleep;
     FCurrentPTS = AV_NOPTS_VALUE;
-    FAtEnd = false;
+    atEnd_ = false;
     FBroken = false;
     FThread = std::make_unique<TDecoderThread>(*this);
     FThread->Start();
@@ -123,7 +123,7 @@ void TAudioDecoder::HandleSeekRequest() {
         FCurrentPTS = AV_NOPTS_VALUE;
         FSeekIndex = -1;  // file-level times
         FSeekResult = TFFDecoder::Seek(FSeekPTS, FSeekFlags.load());
-        FAtEnd = FEOF && FEOFpkt;
+        atEnd_ = FEOF && FEOFpkt;
     } catch (const std::exception& e) {
         FFLogger().Log(this, llError, std::string("TAudioDecoder seek: ") + e.what());
     }
@@ -146,7 +146,7 @@ void TAudioDecoder::ExcudeDecode() {
                 FBuffers[static_cast<size_t>(index)]->Write(FWaveInfo.Buffer, FWaveInfo.Size);
             }
         }
-        FAtEnd = FEOF && FEOFpkt;
+        atEnd_ = FEOF && FEOFpkt;
         if (!FNoSleep) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -220,7 +220,7 @@ int TAudioDecoder::WaitData(int ASize) {
     int size = QuerySize();
     const auto deadline = std::chrono::steady_clock::now() + kWorkerAnswerTimeout;
     do {
-        if (FAtEnd || FBroken) {
+        if (atEnd_ || FBroken) {
             break;
         }
         FDataSignal.ResetEvent();
@@ -239,15 +239,15 @@ int64_t TAudioDecoder::DurationToBytes(int64_t ADuration) const {
     if (ADuration <= 0) {
         return 0;
     }
-    return std::llround(static_cast<double>(ADuration) * FSampleRate * FChannels / 1000000.0) *
-           FBytesPerSample;
+    return std::llround(static_cast<double>(ADuration) * sampleRate_ * channels_ / 1000000.0) *
+           bytesPerSample_;
 }
 
 int64_t TAudioDecoder::BytesToDuration(int64_t ASize) const {
     if (ASize <= 0) {
         return 0;
     }
-    return std::llround(static_cast<double>(ASize) * 1000000.0 / FBytesPerSample / FChannels / FSampleRate);
+    return std::llround(static_cast<double>(ASize) * 1000000.0 / bytesPerSample_ / channels_ / sampleRate_);
 }
 
 int TAudioDecoder::DoSeek(int ASize, int64_t APTS) {
@@ -266,7 +266,7 @@ int TAudioDecoder::DoSeek(int ASize, int64_t APTS) {
         return WaitData(1);
     }
     // Whole sample frames only, so that no channel is shifted into its neighbour.
-    const int64_t frame = static_cast<int64_t>(FBytesPerSample) * FChannels;
+    const int64_t frame = static_cast<int64_t>(bytesPerSample_) * channels_;
     const int64_t bytes = DurationToBytes(APTS - current) / frame * frame;
     if (ASize >= bytes) {
         for (size_t i = 0; i < FBuffers.size(); ++i) {
@@ -316,11 +316,11 @@ int TAudioDecoder::DoRead(void* ABuffer, int ACount, int64_t APTS, int64_t ADura
     if (FBroken || streams <= 0) {
         return -1;
     }
-    AssertThat(FBytesPerSample > 0);
-    const int frame = FBytesPerSample * FChannels;
+    AssertThat(bytesPerSample_ > 0);
+    const int frame = bytesPerSample_ * channels_;
     // Reads of the combined form count every stream; the mixed one counts a single stream.
     const int n = ACombined ? streams : 1;
-    int64_t want = static_cast<int64_t>(frame) * (ACount / FBytesPerSample / FChannels / n) * n;
+    int64_t want = static_cast<int64_t>(frame) * (ACount / bytesPerSample_ / channels_ / n) * n;
     if (ADuration > 0) {
         want = std::min(want, DurationToBytes(ADuration) * n);
     }
@@ -337,7 +337,7 @@ int TAudioDecoder::DoRead(void* ABuffer, int ACount, int64_t APTS, int64_t ADura
             want = size;
         }
     }
-    int count = static_cast<int>(static_cast<int64_t>(frame) * (want / FBytesPerSample / FChannels / n) * n);
+    int count = static_cast<int>(static_cast<int64_t>(frame) * (want / bytesPerSample_ / channels_ / n) * n);
     if (!ABuffer || count <= 0) {
         return count;
     }
@@ -345,7 +345,7 @@ int TAudioDecoder::DoRead(void* ABuffer, int ACount, int64_t APTS, int64_t ADura
     if (static_cast<int>(FBuffer.size()) < perStream) {
         FBuffer.resize(static_cast<size_t>(perStream));
     }
-    const uint8_t silence = FSampleFormat == AV_SAMPLE_FMT_U8 ? 0x80 : 0;
+    const uint8_t silence = sampleFormat_ == AV_SAMPLE_FMT_U8 ? 0x80 : 0;
     auto* out = static_cast<uint8_t*>(ABuffer);
     std::memset(out, silence, static_cast<size_t>(count));
     std::memset(FBuffer.data(), silence, static_cast<size_t>(perStream));
@@ -369,11 +369,11 @@ int TAudioDecoder::DoRead(void* ABuffer, int ACount, int64_t APTS, int64_t ADura
                 std::memcpy(out + static_cast<ptrdiff_t>(frame) * (m * streams + k),
                             FBuffer.data() + static_cast<ptrdiff_t>(frame) * m, static_cast<size_t>(frame));
             }
-        } else if (FSampleFormat == AV_SAMPLE_FMT_U8) {
+        } else if (sampleFormat_ == AV_SAMPLE_FMT_U8) {
             MixAudioU8(FBuffer.data(), out, got, kMaxAudioVolume);
-        } else if (FSampleFormat == AV_SAMPLE_FMT_S16) {
+        } else if (sampleFormat_ == AV_SAMPLE_FMT_S16) {
             MixAudioS16(FBuffer.data(), out, got, kMaxAudioVolume);
-        } else if (FSampleFormat == AV_SAMPLE_FMT_S32) {
+        } else if (sampleFormat_ == AV_SAMPLE_FMT_S32) {
             MixAudioS32(FBuffer.data(), out, got, kMaxAudioVolume);
         } else {
             throw std::logic_error("Never occur");

@@ -87,15 +87,15 @@ private:
     std::atomic<bool> FSeekResult{false};
     std::atomic<int64_t> FCurrentPTS{AV_NOPTS_VALUE};
     // The worker's end-of-file state, for the reader's waits.
-    std::atomic<bool> FAtEnd{false};
+    std::atomic<bool> atEnd_{false};
     int64_t FPTSThreshold = 100000;
     platform::TEvent FDataSignal{true, true};
     platform::TEvent FSeekSignal{true, true};
     std::vector<uint8_t> FBuffer;
     std::vector<std::unique_ptr<TCircularBuffer>> FBuffers;
     // The output format fixed at start, read by the caller while the worker runs.
-    int FBytesPerSample = 0;
-    int FChannels = 0;
-    int FSampleRate = 0;
-    int FSampleFormat = 0;
+    int bytesPerSample_ = 0;
+    int channels_ = 0;
+    int sampleRate_ = 0;
+    int sampleFormat_ = 0;
 };

@@ -19,8 +19,8 @@ constexpr auto kLeaveTimeout = std::chrono::seconds(5);
 
 class TCircularBuffer::TCallGuard {
 public:
-    explicit TCallGuard(TCircularBuffer& ABuffer) : FBuffer(ABuffer) { ++FBuffer.FActiveCalls; }
-    ~TCallGuard() { --FBuffer.FActiveCalls; }
+    explicit TCallGuard(TCircularBuffer& ABuffer) : FBuffer(ABuffer) { ++FBuffer.activeCalls_; }
+    ~TCallGuard() { --FBuffer.activeCalls_; }
     TCallGuard(const TCallGuard&) = delete;
     TCallGuard& operator=(const TCallGuard&) = delete;
 
@@ -74,7 +74,7 @@ void TCircularBuffer::Terminate() {
     FSpaceEvent.SetEvent();
     // Blocked callers must be out before the storage may be freed.
     const auto deadline = std::chrono::steady_clock::now() + kLeaveTimeout;
-    while (FActiveCalls.load() > 0) {
+    while (activeCalls_.load() > 0) {
         if (std::chrono::steady_clock::now() > deadline) {
             FFLogger().Log(nullptr, llError, "TCircularBuffer.Terminate: a caller did not leave the buffer");
             break;

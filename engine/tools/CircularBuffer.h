@@ -81,7 +81,7 @@ private:
     std::atomic<bool> FTerminated{false};
     platform::TEvent FDataEvent{true, false};
     platform::TEvent FSpaceEvent{true, false};
-    std::atomic<int> FActiveCalls{0};
+    std::atomic<int> activeCalls_{0};
 };
 
 enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };

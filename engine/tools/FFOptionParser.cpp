@@ -433,8 +433,8 @@ void TFFOptions::finish_group() {
     // A second finish without a new parse context would otherwise lose the first holders.
     group.FreeHolders();
     RememberFreeFunctions();
-    group.FreeDict = FFreeDict;
-    group.FreeScaler = FFreeScaler;
+    group.FreeDict = freeDict_;
+    group.FreeScaler = freeScaler_;
     group.sws_opts = std::exchange(Fsws_opts, nullptr);
     group.swr_opts = std::exchange(Fswr_opts, nullptr);
     group.codec_opts = std::exchange(Fcodec_opts, nullptr);

@@ -56,7 +56,7 @@ TFormatConverter::~TFormatConverter() = default;
 void TFormatConverter::ResetFormat() {
     FDIB = TDIB{};
     FRGBPicture = TAVPicture{};
-    FCallerPicture = TAVPicture{};
+    callerPicture_ = TAVPicture{};
     FRGBPictureRef = nullptr;
     const TFormatRow* row = FindFormat(FBMPPixFmt);
     FBitsPixel = row->Bits;
@@ -134,8 +134,8 @@ bool TFormatConverter::PictureToRGB(const TAVPicture& APicture, AVPixelFormat AF
     const bool inPlace = AFormat == FAVPixFmt && AWidth % 2 == 0 && AHeight % 2 == 0 &&
                          APicture.linesize[0] == FBitmap.BytesPerLine();
     if (inPlace) {
-        FCallerPicture = APicture;
-        FRGBPictureRef = &FCallerPicture;
+        callerPicture_ = APicture;
+        FRGBPictureRef = &callerPicture_;
     } else {
         FRGBPictureRef = nullptr;
         const int size =

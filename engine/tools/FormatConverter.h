@@ -97,7 +97,7 @@ private:
     int FRGBBufSize = 0;
     TAVPicture FRGBPicture;
     // The caller's picture when it is used in place.
-    TAVPicture FCallerPicture;
+    TAVPicture callerPicture_;
     const TAVPicture* FRGBPictureRef = nullptr;
     int Fsws_flags = 4;  // bicubic
     TSwsPtr FtoRGB_convert_ctx;

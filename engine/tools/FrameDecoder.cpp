@@ -80,11 +80,11 @@ void TFFDecoder::CloseFile() {
     FRemainsAudioSize = 0;
     FAudioParam.Clear();
     FVideoCodec.reset();
-    FVideoCodecIndex = -1;
+    videoCodecIndex_ = -1;
     FAudioCodec.reset();
-    FAudioCodecIndex = -1;
-    FDropPictures = 0;
-    FDropAudioBefore = AV_NOPTS_VALUE;
+    audioCodecIndex_ = -1;
+    dropPictures_ = 0;
+    dropAudioBefore_ = AV_NOPTS_VALUE;
     TCustomDecoder::CloseFile();
 }
 
@@ -297,41 +297,41 @@ AVCodecContext* TFFDecoder::OpenVideoDecoder(int AIndex) {
         DoErrLog(AV_LOG_ERROR, "frame size of codec is invalid.");
         return nullptr;
     }
-    if (FVideoCodec && FVideoCodecIndex == AIndex) {
+    if (FVideoCodec && videoCodecIndex_ == AIndex) {
         return FVideoCodec.get();
     }
     FVideoCodec.reset();
-    FVideoCodecIndex = -1;
+    videoCodecIndex_ = -1;
     FVideoCodec = OpenStreamDecoder(AIndex);
     if (FVideoCodec) {
-        FVideoCodecIndex = AIndex;
+        videoCodecIndex_ = AIndex;
     }
     return FVideoCodec.get();
 }
 
 AVCodecContext* TFFDecoder::OpenAudioDecoder(int AIndex) {
-    if (FAudioCodec && FAudioCodecIndex == AIndex) {
+    if (FAudioCodec && audioCodecIndex_ == AIndex) {
         return FAudioCodec.get();
     }
     FAudioCodec.reset();
-    FAudioCodecIndex = -1;
+    audioCodecIndex_ = -1;
     FAudioCodec = OpenStreamDecoder(AIndex);
     if (FAudioCodec) {
-        FAudioCodecIndex = AIndex;
+        audioCodecIndex_ = AIndex;
     }
     return FAudioCodec.get();
 }
 
 bool TFFDecoder::ReadingLoop(const char* AName, const std::function<bool(int)>& AAccept,
                              const TDecodeStep& AStep, int ADrainStream) {
-    if (!FPacket) {
-        FPacket.reset(ff::av_packet_alloc());
-        if (!FPacket) {
+    if (!packet_) {
+        packet_.reset(ff::av_packet_alloc());
+        if (!packet_) {
             DoErrLog(AV_LOG_ERROR, "av_packet_alloc() failed");
             return false;
         }
     }
-    AVPacket* pkt = FPacket.get();
+    AVPacket* pkt = packet_.get();
     for (;;) {
         if (FEOF && FEOFpkt) {
             LogFor(AV_LOG_INFO, AName, "stream eof reached.");
@@ -401,7 +401,7 @@ const AVFrame* TFFDecoder::DeinterlacedFrame(const AVFrame* AFrame) {
         return AFrame;
     }
     // Only the planes change; the frame's other facts stay those of the decoded picture.
-    AVFrame* target = FVideoFrame.get();
+    AVFrame* target = videoFrame_.get();
     for (int i = 0; i < 4; ++i) {
         target->data[i] = data[i];
         target->linesize[i] = linesize[i];
@@ -416,14 +416,14 @@ int TFFDecoder::DoDecodeVideo(AVCodecContext* ACodec, AVPacket* APacket) {
             return err;
         }
     }
-    if (!FVideoDecodedFrame) {
-        FVideoDecodedFrame.reset(ff::av_frame_alloc());
+    if (!videoDecodedFrame_) {
+        videoDecodedFrame_.reset(ff::av_frame_alloc());
     }
-    if (!FVideoFrame) {
-        FVideoFrame.reset(ff::av_frame_alloc());
+    if (!videoFrame_) {
+        videoFrame_.reset(ff::av_frame_alloc());
     }
-    AVFrame* frame = FVideoDecodedFrame.get();
-    if (!frame || !FVideoFrame) {
+    AVFrame* frame = videoDecodedFrame_.get();
+    if (!frame || !videoFrame_) {
         return AVERROR(ENOMEM);
     }
     ff::av_frame_unref(frame);
@@ -435,16 +435,16 @@ int TFFDecoder::DoDecodeVideo(AVCodecContext* ACodec, AVPacket* APacket) {
         return err;
     }
     FFLogger().Log(this, llDebug, "pkt.st_idx=%d, dts=%lld, pts=%lld, flags=%d, pict_type=%d(%s)",
-                   FVideoCodecIndex, static_cast<long long>(frame->pkt_dts),
+                   videoCodecIndex_, static_cast<long long>(frame->pkt_dts),
                    static_cast<long long>(frame->pts), frame->key_frame, frame->pict_type,
                    AVPictureTypeCaption(frame->pict_type).c_str());
     const AVFrame* shown = frame;
     if (Deinterlace) {
-        ff::av_frame_unref(FVideoFrame.get());
-        ff::av_frame_copy_props(FVideoFrame.get(), frame);
-        FVideoFrame->format = frame->format;
-        FVideoFrame->width = frame->width;
-        FVideoFrame->height = frame->height;
+        ff::av_frame_unref(videoFrame_.get());
+        ff::av_frame_copy_props(videoFrame_.get(), frame);
+        videoFrame_->format = frame->format;
+        videoFrame_->width = frame->width;
+        videoFrame_->height = frame->height;
         shown = DeinterlacedFrame(frame);
     }
     DuplicatePicture(shown);
@@ -482,7 +482,7 @@ void TFFDecoder::DuplicatePicture(const AVFrame* AFrame) {
     if (source == AV_NOPTS_VALUE) {
         FPicture.PTS = guess;
     } else {
-        const AVStream* st = FFileHandle->streams[FVideoCodecIndex];
+        const AVStream* st = FFileHandle->streams[videoCodecIndex_];
         if (st->start_time != AV_NOPTS_VALUE) {
             source -= st->start_time;
         }
@@ -491,7 +491,7 @@ void TFFDecoder::DuplicatePicture(const AVFrame* AFrame) {
     }
     FPicture.OriginalDTS = AFrame->pkt_dts;
     FPicture.OriginalPTS = AFrame->pts;
-    FPicture.StreamIndex = FVideoCodecIndex;
+    FPicture.StreamIndex = videoCodecIndex_;
     FPicture.Position = AFrame->pkt_pos;
     TAVPicture& picture = FPicture.Picture;
     picture = TAVPicture{};
@@ -521,8 +521,8 @@ bool TFFDecoder::DecodeVideoCall(int AStreamIndex, const char* AName) {
 
 int TFFDecoder::DecodeVideoStep(AVCodecContext* ACodec, AVPacket* APacket) {
     const int result = DoDecodeVideo(ACodec, APacket);
-    if (result == 1 && FDropPictures > 0) {
-        --FDropPictures;
+    if (result == 1 && dropPictures_ > 0) {
+        --dropPictures_;
         return 0;
     }
     return result;
@@ -663,18 +663,18 @@ int64_t TFFDecoder::BlockDuration(int ASize) const {
 }
 
 bool TFFDecoder::TrimAudioBlock(int64_t AStartUs, PAudioParam AParam) {
-    if (FDropAudioBefore == AV_NOPTS_VALUE || AStartUs == AV_NOPTS_VALUE ||
-        AParam->seek_serial == FSeekSerial) {
+    if (dropAudioBefore_ == AV_NOPTS_VALUE || AStartUs == AV_NOPTS_VALUE ||
+        AParam->seek_serial == seekSerial_) {
         return true;
     }
     const int frameBytes = FWaveInfo.BytesPerSample * FDesireAudioChannels;
     const int64_t blockFrames = FWaveInfo.Size / frameBytes;
     const int64_t cutFrames =
-        std::llround(static_cast<double>(FDropAudioBefore - AStartUs) * FDesireAudioSampleRate / 1000000.0);
+        std::llround(static_cast<double>(dropAudioBefore_ - AStartUs) * FDesireAudioSampleRate / 1000000.0);
     if (cutFrames >= blockFrames) {
         return false;  // the whole block lies before the place sought
     }
-    AParam->seek_serial = FSeekSerial;
+    AParam->seek_serial = seekSerial_;
     if (cutFrames <= 0) {
         return true;
     }
@@ -881,8 +881,8 @@ bool TFFDecoder::Seek(int64_t APTS, TSeekFlags ASeekFlags) {
         }
     }
     ResetSeekState();
-    FDropPictures = 0;
-    FDropAudioBefore = AV_NOPTS_VALUE;
+    dropPictures_ = 0;
+    dropAudioBefore_ = AV_NOPTS_VALUE;
     // Audio is decoded again from the new place: the resamplers must not hold samples from the old one.
     CloseAudioResampler();
     FAudioParam.next_pts = AV_NOPTS_VALUE;
@@ -1020,7 +1020,7 @@ int TFFDecoder::SeekVideoExact(int64_t ATarget, bool ABackward) {
     }
     // The same place and a flushed decoder give the same pictures again: the key frame comes after
     // as many pictures as it did in the search.
-    FDropPictures = key;
+    dropPictures_ = key;
     return 0;
 }
 
@@ -1043,8 +1043,8 @@ int TFFDecoder::SeekAudioExact(int64_t ATarget) {
         }
     }
     if (err >= 0) {
-        FDropAudioBefore = ff::av_rescale_q(ATarget, base, AV_TIME_BASE_Q);
-        ++FSeekSerial;
+        dropAudioBefore_ = ff::av_rescale_q(ATarget, base, AV_TIME_BASE_Q);
+        ++seekSerial_;
     }
     return err;
 }

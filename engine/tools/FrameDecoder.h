@@ -167,7 +167,7 @@ protected:
     int64_t IOPosition() const;
 
     TDecoderCodecPtr FVideoCodec;
-    int FVideoCodecIndex = -1;
+    int videoCodecIndex_ = -1;
     TFormatConverter FFormatConv;
     int32_t FSeekIndex = -1;
     int32_t FDesireVideoIndex = -1;
@@ -184,7 +184,7 @@ protected:
     AVChannelLayout FDesireChannelLayout{};  // empty: the default layout of the channel count
     int32_t FDesireAudioIndex = -1;
     TDecoderCodecPtr FAudioCodec;
-    int FAudioCodecIndex = -1;
+    int audioCodecIndex_ = -1;
     std::vector<uint8_t> FAudioBuffer;
     std::vector<uint8_t> FResampledBuffer;
     TAudioParam FAudioParam;
@@ -198,10 +198,10 @@ private:
         void operator()(AVPacket* APacket) const;
     };
     // The video decoder's output, and the deinterlaced picture's frame record.
-    std::unique_ptr<AVFrame, TFrameDeleter> FVideoDecodedFrame;
-    std::unique_ptr<AVFrame, TFrameDeleter> FVideoFrame;
+    std::unique_ptr<AVFrame, TFrameDeleter> videoDecodedFrame_;
+    std::unique_ptr<AVFrame, TFrameDeleter> videoFrame_;
     std::unique_ptr<AVFrame, TFrameDeleter> FAudioDecodedFrame;
-    std::unique_ptr<AVPacket, TPacketDeleter> FPacket;
+    std::unique_ptr<AVPacket, TPacketDeleter> packet_;
 
     bool DecodeVideoCall(int AStreamIndex, const char* AName);
     // The decode step of a video picture: 1 with a picture to hand out, 0 read on, <0 an error. The
@@ -234,9 +234,9 @@ private:
     int SeekCall(int64_t ATarget, int AFlags);
 
     // Pictures to drop before the key frame a seek aimed at.
-    int FDropPictures = 0;
+    int dropPictures_ = 0;
     // Audio before this time (microseconds on the file's clock) is dropped, up to the first block of each
-    // stream that reaches it after seek number FSeekSerial.
-    int64_t FDropAudioBefore = AV_NOPTS_VALUE;
-    int64_t FSeekSerial = 0;
+    // stream that reaches it after seek number seekSerial_.
+    int64_t dropAudioBefore_ = AV_NOPTS_VALUE;
+    int64_t seekSerial_ = 0;
 };

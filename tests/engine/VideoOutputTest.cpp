@@ -285,7 +285,7 @@ TEST_F(VideoOutput, ScaledPictureKeepsItsAspectAndPlace) {
         SCOPED_TRACE(std::to_string(c.Width) + "x" + std::to_string(c.Height));
         window->Resize(c.Width, c.Height);
         const TRect& r = c.Expected;
-        ASSERT_TRUE(Until([&] { return player->SDLHost().DisplayRect() == r; }));
+        ASSERT_TRUE(Until([&] { return Pipeline(*player).SDLHost().DisplayRect() == r; }));
         const int midX = (r.left + r.right) / 2;
         const int midY = (r.top + r.bottom) / 2;
         const struct {
@@ -543,8 +543,8 @@ TEST_F(VideoOutput, WavesRepaintedByChangesMatchAWholeRedraw) {
     player->SetBackColor(kBlue);
     player->DisableAudio = false;
     ASSERT_TRUE(player->Open(ChangingWavesClip(), window.get())) << player->LastErrMsg();
-    ASSERT_EQ(player->VideoState()->show_mode, SHOW_MODE_WAVES);
-    const auto audioClock = [&] { return clock_pts(&player->VideoState()->audclk); };
+    ASSERT_EQ(Pipeline(*player).VideoState()->show_mode, SHOW_MODE_WAVES);
+    const auto audioClock = [&] { return clock_pts(&Pipeline(*player).VideoState()->audclk); };
     const auto pausedViewIsAWholeRedraw = [&](const char* AWhen) {
         SCOPED_TRACE(AWhen);
         player->Pause();
