@@ -187,27 +187,6 @@ uint32_t XTestHost::Pixel(int AX, int AY) {
     return pixel;
 }
 
-std::vector<uint32_t> XTestHost::Pixels() {
-    const HostSize size = ClientSize();
-    if (size.Width <= 0 || size.Height <= 0) {
-        return {};
-    }
-    XImage* image = XGetImage(FDisplay, FWindow, 0, 0, static_cast<unsigned>(size.Width),
-                              static_cast<unsigned>(size.Height), AllPlanes, ZPixmap);
-    if (!image) {
-        return {};
-    }
-    std::vector<uint32_t> pixels;
-    pixels.reserve(static_cast<size_t>(size.Width) * static_cast<size_t>(size.Height));
-    for (int y = 0; y < size.Height; ++y) {
-        for (int x = 0; x < size.Width; ++x) {
-            pixels.push_back(static_cast<uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFFu);
-        }
-    }
-    XDestroyImage(image);
-    return pixels;
-}
-
 }  // namespace enginetest
 
 // SDL's X11 driver keeps a graphics context and a few strings of Xlib's until the process ends; they
