@@ -25,65 +25,65 @@ bool MayBlockInOpen(const std::string& AFileName) {
 
 }  // namespace
 
-TEarlyOpen::TEarlyOpen(std::string AFileName) : FFileName(std::move(AFileName)), FThread([this] { Run(); }) {}
+TEarlyOpen::TEarlyOpen(std::string AFileName) : fileName_(std::move(AFileName)), thread_([this] { Run(); }) {}
 
 TEarlyOpen::~TEarlyOpen() {
     Cancel();
-    if (FThread.joinable()) {
-        FThread.join();
+    if (thread_.joinable()) {
+        thread_.join();
     }
-    if (FInput != nullptr) {
-        ff::avformat_close_input(&FInput);
+    if (input_ != nullptr) {
+        ff::avformat_close_input(&input_);
     }
 }
 
 void TEarlyOpen::Cancel() {
-    FCancelled = true;
+    cancelled_ = true;
 }
 
 int TEarlyOpen::InterruptCallback(void* opaque) {
     auto* self = static_cast<TEarlyOpen*>(opaque);
-    if (self->FCancelled) {
+    if (self->cancelled_) {
         return 1;
     }
-    int (*forward)(void*) = self->FInterrupt;
-    return forward != nullptr ? forward(self->FInterruptOpaque) : 0;
+    int (*forward)(void*) = self->interrupt_;
+    return forward != nullptr ? forward(self->interruptOpaque_) : 0;
 }
 
 void TEarlyOpen::Run() {
-    AVFormatContext* ic = MayBlockInOpen(FFileName) ? nullptr : ff::avformat_alloc_context();
+    AVFormatContext* ic = MayBlockInOpen(fileName_) ? nullptr : ff::avformat_alloc_context();
     if (ic != nullptr) {
         ic->interrupt_callback.callback = InterruptCallback;
         ic->interrupt_callback.opaque = this;
         // A failed open frees the context and clears the pointer.
-        if (ff::avformat_open_input(&ic, ffmpeg_filename(FFileName).c_str(), nullptr, nullptr) < 0 ||
-            ff::avformat_find_stream_info(ic, nullptr) < 0 || FCancelled) {
+        if (ff::avformat_open_input(&ic, ffmpeg_filename(fileName_).c_str(), nullptr, nullptr) < 0 ||
+            ff::avformat_find_stream_info(ic, nullptr) < 0 || cancelled_) {
             ff::avformat_close_input(&ic);
         }
     }
-    std::lock_guard lock(FLock);
-    FInput = ic;
-    FDone = true;
-    FDoneChanged.notify_all();
+    std::lock_guard lock(lock_);
+    input_ = ic;
+    done_ = true;
+    doneChanged_.notify_all();
 }
 
 AVFormatContext* TEarlyOpen::Take(const std::function<bool()>& AAbort, int (*AInterrupt)(void*), void* AOpaque) {
-    std::unique_lock lock(FLock);
-    while (!FDone) {
+    std::unique_lock lock(lock_);
+    while (!done_) {
         if (AAbort && AAbort()) {
             Cancel();
         }
-        FDoneChanged.wait_for(lock, kTakeSlice);
+        doneChanged_.wait_for(lock, kTakeSlice);
     }
-    AVFormatContext* input = FInput;
-    FInput = nullptr;
+    AVFormatContext* input = input_;
+    input_ = nullptr;
     lock.unlock();
     if (input != nullptr && AAbort && AAbort()) {
         ff::avformat_close_input(&input);
     }
     if (input != nullptr) {
-        FInterruptOpaque = AOpaque;
-        FInterrupt = AInterrupt;
+        interruptOpaque_ = AOpaque;
+        interrupt_ = AInterrupt;
     }
     return input;
 }

@@ -26,7 +26,7 @@ public:
     TEarlyOpen(const TEarlyOpen&) = delete;
     TEarlyOpen& operator=(const TEarlyOpen&) = delete;
 
-    const std::string& FileName() const { return FFileName; }
+    const std::string& FileName() const { return fileName_; }
     // A running open gives up at its next read; what it had opened is closed.
     void Cancel();
     // Waits for the open's end and hands over its probed input (the caller closes it); null when the open
@@ -39,16 +39,16 @@ private:
     static int InterruptCallback(void* opaque);
     void Run();
 
-    const std::string FFileName;
-    std::atomic<bool> FCancelled{false};
+    const std::string fileName_;
+    std::atomic<bool> cancelled_{false};
     // The taker's interrupt callback, once the input is handed over.
-    std::atomic<int (*)(void*)> FInterrupt{nullptr};
-    std::atomic<void*> FInterruptOpaque{nullptr};
-    std::mutex FLock;  // guards FDone and FInput
-    std::condition_variable FDoneChanged;
-    bool FDone = false;
-    AVFormatContext* FInput = nullptr;
-    std::thread FThread;
+    std::atomic<int (*)(void*)> interrupt_{nullptr};
+    std::atomic<void*> interruptOpaque_{nullptr};
+    std::mutex lock_;  // guards done_ and input_
+    std::condition_variable doneChanged_;
+    bool done_ = false;
+    AVFormatContext* input_ = nullptr;
+    std::thread thread_;
 };
 
 // The player's owner starts an early open through this when the file to play is known before the
