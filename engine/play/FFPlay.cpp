@@ -636,7 +636,7 @@ TCustomPlayer::TFileCall::~TFileCall() {
 
 void TCustomPlayer::stream_close(TVideoState* is) {
     is->abort_request = 1;
-    is->continue_read_thread.notify_all();
+    is->continue_read_thread.Notify();
     if (is->read_tid) {
         // Every wait of the read thread is interruptible (its blocking opens are made without
         // blocking), so it ends; nothing it uses may go before it has, so a late end is logged and

@@ -305,6 +305,7 @@ private:
     void route_packet(TVideoState* is, AVPacket* pkt);
     void read_thread_exit(TVideoState* is, int result);
     void wait_continue_read(TVideoState* is, int milliseconds);
+    void wait_for_room(TVideoState* is);
     void stream_seek(TVideoState* is, int64_t pos, int64_t rel, TSeekFlags flags, bool wait);
     void stream_toggle_pause(TVideoState* is);
 
@@ -345,6 +346,7 @@ private:
     void UnlockData() override;
     bool HasFile() override;
     bool RefreshDue() override;
+    double RefreshInterval() override;
     void video_refresh(double& ARemainingTime) override;
     void ForceRefresh() override;
     void ScreenResized(int AWidth, int AHeight) override;
@@ -382,6 +384,8 @@ private:
     int audio_view_start(TVideoState* is, int channels, int data_used, bool waves);
     void video_audio_display(TVideoState* is);
     void draw_waves(TVideoState* is, int start, int channels);
+    void draw_waves_whole(TVideoState* is, SDL_Surface* screen, int channels, uint32_t back, uint32_t fore);
+    void draw_waves_changes(TVideoState* is, SDL_Surface* screen, uint32_t back, uint32_t fore);
     void draw_spectrum(TVideoState* is, int start, int channels, int rdft_bits, int nb_freq);
     void free_audio_view(TVideoState* is);
     void free_picture(TVideoPicture* vp);
@@ -411,6 +415,28 @@ private:
     // Such a stop was made: the engine thread ends the file once the report has returned.
     std::atomic<bool> stopDeferred_{false};
     std::vector<int16_t> viewSamples_;  // play thread
+    // The waves view's bars, one per channel and column ([Top, Top + Height) rows), as the frame being
+    // drawn wants them and as the screen holds them, with the area, colours and surface they were drawn
+    // for: a frame then repaints only the columns whose bar moved. Play thread.
+    struct TWaveBar {
+        int Top = 0;
+        int Height = 0;
+        bool operator==(const TWaveBar&) const = default;
+    };
+    struct TWavesShown {
+        bool Valid = false;
+        const SDL_Surface* Screen = nullptr;
+        int XLeft = 0;
+        int YTop = 0;
+        int Width = 0;
+        int Height = 0;
+        int Channels = 0;
+        uint32_t Back = 0;
+        uint32_t Fore = 0;
+        std::vector<TWaveBar> Bars;
+    };
+    std::vector<TWaveBar> waveBars_;  // play thread
+    TWavesShown wavesShown_;          // play thread
     std::mutex optionsLock_;  // guards FOptions: the owner sets options while a file's exit renews them
     std::unique_ptr<TFFOptions> FOptions;
     std::unique_ptr<TCustomDecoder> FDecoder;

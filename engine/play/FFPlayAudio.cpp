@@ -389,7 +389,7 @@ int NextAudioPacket(TVideoState* is, TAudioState& a) {
             return -1;
         }
         if (is->audioq.nb_packets == 0) {
-            is->continue_read_thread.notify_all();
+            is->continue_read_thread.Notify();
         }
         int serial = 0;
         bool flush = false;

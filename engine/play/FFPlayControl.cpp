@@ -156,7 +156,7 @@ void TCustomPlayer::Seek(const double& ADelta, TSeekFlags ASeekFlags, bool AWait
 void TCustomPlayer::FlushQueue() {
     if (const std::shared_ptr<TVideoState> is = HeldFile()) {
         is->flush_req = 1;
-        is->continue_read_thread.notify_all();
+        is->continue_read_thread.Notify();
     }
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "engine/base/FFLog.h"
 #include "engine/load/FFAPI.h"
@@ -139,6 +140,7 @@ int TCustomPlayer::video_open(TVideoState* is, bool force, const TVideoPicture* 
     is->width = screen->w;
     is->height = screen->h;
     fill_rectangle(is->xleft, is->ytop, is->width, is->height, MapColour(backColor_), true);
+    wavesShown_.Valid = false;
     return 0;
 }
 
@@ -330,33 +332,114 @@ void TCustomPlayer::video_audio_display(TVideoState* is) {
     }
 }
 
+// The trace is an oscilloscope's: every column's bar may move each frame, but most frames leave many of
+// them where they were, and a paused or silent file leaves all. So the bars of the new frame are worked
+// out first and only the columns whose bar moved are repainted and pushed to the window; the whole area
+// is drawn again when the screen may no longer hold the last frame (a forced refresh, a new surface, area
+// or colours).
 void TCustomPlayer::draw_waves(TVideoState* is, int start, int channels) {
-    fill_rectangle(is->xleft, is->ytop, is->width, is->height, MapColour(backColor_), false);
-    const uint32_t fgcolor = MapColour(WaveColor);
+    const int width = std::max(is->width, 0);
     const int h = is->height / channels;
     const int h2 = h * 9 / 20;
+    waveBars_.resize(static_cast<size_t>(channels) * static_cast<size_t>(width));
     for (int ch = 0; ch < channels; ++ch) {
         int i = Wrap(start + ch);
         const int y1 = is->ytop + ch * h + h / 2;
-        for (int x = 0; x < is->width; ++x) {
-            int y = (viewSamples_[i] * h2) >> 15;
-            int ys = y1;
-            if (y < 0) {
-                y = -y;
-                ys = y1 - y;
-            }
-            fill_rectangle(is->xleft + x, ys, 1, y, fgcolor, false);
+        TWaveBar* bars = waveBars_.data() + static_cast<size_t>(ch) * static_cast<size_t>(width);
+        for (int x = 0; x < width; ++x) {
+            const int y = (viewSamples_[i] * h2) >> 15;
+            bars[x] = y < 0 ? TWaveBar{y1 + y, -y} : TWaveBar{y1, y};
             i = Wrap(i + channels);
         }
     }
-    for (int ch = 1; ch < channels; ++ch) {
-        fill_rectangle(is->xleft, is->ytop + ch * h, is->width, 1, fgcolor, false);
-    }
     std::lock_guard lock(sdlHost_->UpdateRectLock());
-    if (SDL_Surface* screen = sdlHost_->Screen(); screen && is->width > 0 && is->height > 0) {
-        FSDLLoader->SDL_UpdateRect(screen, is->xleft, is->ytop, static_cast<Uint32>(is->width),
+    SDL_Surface* screen = sdlHost_->Screen();
+    if (!screen) {
+        wavesShown_.Valid = false;
+        return;
+    }
+    const uint32_t back = MapColour(backColor_);
+    const uint32_t fore = MapColour(WaveColor);
+    const TWavesShown& shown = wavesShown_;
+    const bool same = shown.Valid && !is->force_refresh && shown.Screen == screen && shown.XLeft == is->xleft &&
+                      shown.YTop == is->ytop && shown.Width == width && shown.Height == is->height &&
+                      shown.Channels == channels && shown.Back == back && shown.Fore == fore;
+    if (same) {
+        draw_waves_changes(is, screen, back, fore);
+    } else {
+        draw_waves_whole(is, screen, channels, back, fore);
+    }
+}
+
+namespace {
+
+// Fills a rectangle of the screen surface without pushing it; the caller holds the update lock.
+void FillOnScreen(TSDLLoader& ALoader, SDL_Surface* AScreen, int x, int y, int w, int h, uint32_t AColour) {
+    if (w <= 0 || h <= 0) {
+        return;
+    }
+    SDL_Rect rect = ToSDL(x, y, w, h);
+    ALoader.SDL_FillRect(AScreen, &rect, AColour);
+}
+
+}  // namespace
+
+void TCustomPlayer::draw_waves_whole(TVideoState* is, SDL_Surface* screen, int channels, uint32_t back,
+                                     uint32_t fore) {
+    const int width = std::max(is->width, 0);
+    FillOnScreen(*FSDLLoader, screen, is->xleft, is->ytop, width, is->height, back);
+    for (size_t k = 0; k < waveBars_.size(); ++k) {
+        const int x = static_cast<int>(k % static_cast<size_t>(width));
+        FillOnScreen(*FSDLLoader, screen, is->xleft + x, waveBars_[k].Top, 1, waveBars_[k].Height, fore);
+    }
+    const int h = is->height / channels;
+    for (int ch = 1; ch < channels; ++ch) {
+        FillOnScreen(*FSDLLoader, screen, is->xleft, is->ytop + ch * h, width, 1, fore);
+    }
+    if (width > 0 && is->height > 0) {
+        FSDLLoader->SDL_UpdateRect(screen, is->xleft, is->ytop, static_cast<Uint32>(width),
                                    static_cast<Uint32>(is->height));
     }
+    wavesShown_ = TWavesShown{true, screen, is->xleft, is->ytop, width, is->height, channels, back, fore,
+                              waveBars_};
+}
+
+void TCustomPlayer::draw_waves_changes(TVideoState* is, SDL_Surface* screen, uint32_t back, uint32_t fore) {
+    const int width = wavesShown_.Width;
+    const int channels = wavesShown_.Channels;
+    int left = width;
+    int right = -1;
+    int top = INT32_MAX;
+    int bottom = INT32_MIN;
+    for (size_t k = 0; k < waveBars_.size(); ++k) {
+        const TWaveBar was = wavesShown_.Bars[k];
+        const TWaveBar now = waveBars_[k];
+        if (was == now || (was.Height <= 0 && now.Height <= 0)) {
+            continue;
+        }
+        const int x = static_cast<int>(k % static_cast<size_t>(width));
+        FillOnScreen(*FSDLLoader, screen, is->xleft + x, was.Top, 1, was.Height, back);
+        FillOnScreen(*FSDLLoader, screen, is->xleft + x, now.Top, 1, now.Height, fore);
+        left = std::min(left, x);
+        right = std::max(right, x);
+        for (const TWaveBar& bar : {was, now}) {
+            if (bar.Height > 0) {
+                top = std::min(top, bar.Top);
+                bottom = std::max(bottom, bar.Top + bar.Height);
+            }
+        }
+    }
+    wavesShown_.Bars.swap(waveBars_);
+    if (right < left) {
+        return;
+    }
+    // A bar of a very low band may reach a dividing line, which is drawn over the bars.
+    const int h = is->height / channels;
+    for (int ch = 1; ch < channels; ++ch) {
+        FillOnScreen(*FSDLLoader, screen, is->xleft + left, is->ytop + ch * h, right - left + 1, 1, fore);
+    }
+    FSDLLoader->SDL_UpdateRect(screen, is->xleft + left, top, static_cast<Uint32>(right - left + 1),
+                               static_cast<Uint32>(bottom - top));
 }
 
 void TCustomPlayer::draw_spectrum(TVideoState* is, int start, int channels, int rdft_bits, int nb_freq) {

@@ -23,6 +23,7 @@ constexpr int kMaxQueueSize = 15 * 1024 * 1024;
 constexpr int kMinFrames = 5;
 constexpr int kReadWaitMs = 10;
 constexpr int kExitPollMs = 100;
+constexpr int kRoomWaitBoundMs = 100;
 constexpr int64_t kNoRead = std::numeric_limits<int64_t>::max();
 // Bound on a wait for a seek to complete.
 constexpr unsigned kSeekWaitBoundMs = 10000;
@@ -122,6 +123,9 @@ bool TCustomPlayer::stream_open(const TPathFileName& AFileName, const AVInputFor
     packet_queue_init(&is->videoq);
     packet_queue_init(&is->audioq);
     packet_queue_init(&is->subtitleq);
+    for (TPacketQueue* q : {&is->videoq, &is->audioq, &is->subtitleq}) {
+        q->room = &is->continue_read_thread;
+    }
     clock_init(&is->vidclk, &is->videoq.serial);
     clock_init(&is->audclk, &is->audioq.serial);
     clock_init(&is->extclk, nullptr);
@@ -500,7 +504,7 @@ int TCustomPlayer::read_loop_pass(TVideoState* is, AVPacket* pkt) {
         }
     }
     if (queues_are_full(is)) {
-        wait_continue_read(is, kReadWaitMs);
+        wait_for_room(is);
         return 0;
     }
     if (is->eof) {
@@ -723,8 +727,17 @@ void TCustomPlayer::route_packet(TVideoState* is, AVPacket* pkt) {
 }
 
 void TCustomPlayer::wait_continue_read(TVideoState* is, int milliseconds) {
-    std::unique_lock lock(is->continue_read_mutex);
-    is->continue_read_thread.wait_for(lock, std::chrono::milliseconds(milliseconds));
+    std::unique_lock lock(is->continue_read_thread.mutex);
+    is->continue_read_thread.cond.wait_for(lock, std::chrono::milliseconds(milliseconds));
+}
+
+// Decoders tell the read thread of every packet they take, so a read thread with full queues sleeps
+// until then; the bound only limits a wait whose cause was missed.
+void TCustomPlayer::wait_for_room(TVideoState* is) {
+    std::unique_lock lock(is->continue_read_thread.mutex);
+    if (queues_are_full(is) && !is->seek_req && !is->flush_req && !is->abort_request) {
+        is->continue_read_thread.cond.wait_for(lock, std::chrono::milliseconds(kRoomWaitBoundMs));
+    }
 }
 
 void TCustomPlayer::read_thread_exit(TVideoState* is, int result) {
@@ -782,7 +795,7 @@ void TCustomPlayer::stream_seek(TVideoState* is, int64_t pos, int64_t rel, TSeek
     is->seek_flags = MakeSeekFlags(flags);
     FSeekEvent.ResetEvent();
     is->seek_req = 1;
-    is->continue_read_thread.notify_all();
+    is->continue_read_thread.Notify();
     if (wait) {
         if (!WaitEventPumping(FSeekEvent, kSeekWaitBoundMs)) {
             FFLogger().Log(this, llWarning, "Seek: the read thread has not finished the seek in time");

@@ -39,6 +39,11 @@ bool TCustomPlayer::RefreshDue() {
     return is && (!is->paused || is->force_refresh || is->seek_paused || is->open_paused);
 }
 
+double TCustomPlayer::RefreshInterval() {
+    const TVideoState* is = FVideoState;
+    return is && !is->video_st && is->audio_st ? kSoundOnlyRefreshRate : kRefreshRate;
+}
+
 void TCustomPlayer::video_refresh(double& ARemainingTime) {
     if (TVideoState* is = FVideoState) {
         video_refresh(is, ARemainingTime);

@@ -37,6 +37,11 @@ int packet_queue_put_private(TPacketQueue* q, TMyAVPacketList node) {
 
 }  // namespace
 
+void TWakeSignal::Notify() {
+    { std::lock_guard lock(mutex); }
+    cond.notify_all();
+}
+
 TPacketQueue::~TPacketQueue() {
     packet_queue_flush(this);
 }
@@ -112,6 +117,10 @@ int packet_queue_get(TPacketQueue* q, AVPacket* pkt, int block, int* serial, boo
             if (flush) {
                 *flush = node.flush;
             }
+            lock.unlock();
+            if (q->room) {
+                q->room->Notify();
+            }
             return 1;
         }
         if (!block) {
@@ -133,9 +142,15 @@ void packet_queue_flush(TPacketQueue* q) {
 }
 
 void packet_queue_abort(TPacketQueue* q) {
-    std::lock_guard lock(q->mutex);
-    q->abort_request = 1;
-    q->cond.notify_all();
+    {
+        std::lock_guard lock(q->mutex);
+        q->abort_request = 1;
+        q->cond.notify_all();
+    }
+    // An aborted queue no longer holds the reader back.
+    if (q->room) {
+        q->room->Notify();
+    }
 }
 
 void packet_queue_destroy(TPacketQueue* q) {

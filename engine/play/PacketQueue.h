@@ -19,6 +19,14 @@ struct TMyAVPacketList {
     int serial = 0;
 };
 
+// A wake-up for one waiter: the notify is made under its mutex, so that a waiter that has just
+// found no room and is about to wait cannot miss it.
+struct TWakeSignal {
+    std::mutex mutex;
+    std::condition_variable cond;
+    void Notify();
+};
+
 struct TPacketQueue {
     TPacketQueue() = default;
     ~TPacketQueue();
@@ -33,6 +41,7 @@ struct TPacketQueue {
     std::atomic<int> serial{0};
     std::mutex mutex;
     std::condition_variable cond;
+    TWakeSignal* room = nullptr;  // told after each packet taken; set before the queue is used
 };
 
 // Empties the queue and leaves it aborted: a new queue refuses packets until it is started.

@@ -105,6 +105,7 @@ void TPlayThread::refresh_loop_wait_event(SDL_Event& AEvent) {
         if (FOwner.RefreshDue()) {
             LockDataBounded();
             TDataLockRelease release(FOwner);
+            remaining = FOwner.RefreshInterval();
             FOwner.video_refresh(remaining);
         }
         loader_.SDL_PumpEvents();

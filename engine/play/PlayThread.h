@@ -17,8 +17,10 @@ class TSDLLoader;
 inline constexpr int kAllocEvent = 24;   // a picture's overlay is to be made on the play thread
 inline constexpr int kQuitEvent = 26;    // close the file
 inline constexpr int kAspectEvent = 27;  // the aspect ratio changed
-// The longest sleep between two looks at the event queue, in seconds.
+// The longest sleep between two looks at the event queue, in seconds: with pictures to show, and for a
+// file of sound alone, whose positions (reported in steps of 20 ms) and waves come no faster.
 inline constexpr double kRefreshRate = 0.01;
+inline constexpr double kSoundOnlyRefreshRate = 0.02;
 
 // What the play loop asks of the player that owns it. Every call comes on the play thread.
 class TPlayLoopOwner {
@@ -35,6 +37,9 @@ public:
     virtual bool HasFile() = 0;
     // A pass is due: the file is not paused, or a forced refresh, a paused seek or a paused open waits.
     virtual bool RefreshDue() = 0;
+    // The longest sleep after a pass: kRefreshRate, or kSoundOnlyRefreshRate for sound alone. Asked under
+    // the data lock.
+    virtual double RefreshInterval() = 0;
     // One refresh pass; may lower ARemainingTime (seconds until the next pass is needed).
     virtual void video_refresh(double& ARemainingTime) = 0;
     // The next pass redraws the picture (expose, aspect change).

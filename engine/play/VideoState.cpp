@@ -58,7 +58,7 @@ TVideoState::~TVideoState() {
     packet_queue_abort(&videoq);
     packet_queue_abort(&audioq);
     packet_queue_abort(&subtitleq);
-    continue_read_thread.notify_all();
+    continue_read_thread.Notify();
     // The audio callback reads this record until its device is closed.
     audio_component_close(this);
     video_tid.reset();

@@ -160,9 +160,9 @@ struct TVideoState {
     int64_t seek_pos = 0;
     int64_t seek_rel = 0;
 
-    // Wakes the read thread early; it waits on it for at most 10 ms under its own wait mutex.
-    std::condition_variable continue_read_thread;
-    std::mutex continue_read_mutex;
+    // Wakes the read thread: a seek, a flush, the close, and every packet a decoder takes (the queues
+    // may have room again). A read thread that found the queues full waits on it alone.
+    TWakeSignal continue_read_thread;
 
     // The picture queue: the video decoder fills the slot at pictq_windex, the play thread shows the one
     // at pictq_rindex; the count and the facts of the picture shown last are under pictq_mutex.

@@ -47,6 +47,7 @@ public:
     void UnlockData() override { FDataLock.unlock(); }
     bool HasFile() override { return FHasFile; }
     bool RefreshDue() override { return true; }
+    double RefreshInterval() override { return kRefreshRate; }
     void video_refresh(double&) override {
         if (!FModeSet) {
             FModeSet = true;

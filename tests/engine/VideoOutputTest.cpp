@@ -526,6 +526,57 @@ TEST_F(VideoOutput, NothingIsDrawnWhileTheWindowCannotBeSeen) {
     EXPECT_TRUE(PixelBecomes(5, 100, kWhite)) << std::hex << window->Pixel(5, 100);
 }
 
+// 3 s of stereo sound whose traces change shape from frame to frame: a swelling tone on the left, a
+// rising sweep on the right.
+std::string ChangingWavesClip() {
+    return MakeFixture("h12_changing_waves.mp3",
+                       {"-f", "lavfi", "-i",
+                        "aevalsrc=exprs=0.6*sin(2*PI*440*t)*sin(PI*t/3)|0.5*sin(2*PI*97*t*t):s=44100:d=3",
+                        "-c:a", "libmp3lame", "{out}"})
+        .string();
+}
+
+// The waves view repaints only the columns whose bar moved: after playing, a resume and a seek, what the
+// window holds is the frame that a whole redraw of the same samples gives.
+TEST_F(VideoOutput, WavesRepaintedByChangesMatchAWholeRedraw) {
+    window = std::make_unique<enginetest::XTestHost>(320, 200);
+    player->SetBackColor(kBlue);
+    player->DisableAudio = false;
+    ASSERT_TRUE(player->Open(ChangingWavesClip(), window.get())) << player->LastErrMsg();
+    ASSERT_EQ(Pipeline(*player).VideoState()->show_mode, SHOW_MODE_WAVES);
+    const auto audioClock = [&] { return clock_pts(&Pipeline(*player).VideoState()->audclk); };
+    const auto pausedViewIsAWholeRedraw = [&](const char* AWhen) {
+        SCOPED_TRACE(AWhen);
+        player->Pause();
+        ASSERT_TRUE(Until([&] { return player->Paused(); }));
+        Idle(200);
+        const std::vector<uint32_t> drawn = window->Pixels();
+        ASSERT_FALSE(drawn.empty());
+        // More than the dividing line is in the wave colour: the traces are there.
+        EXPECT_GT(std::count(drawn.begin(), drawn.end(), kWhite), 2 * 320);
+        // The X server clears the window; the engine draws the whole view again from the same samples.
+        window->ExposeAll();
+        const bool same = Until([&] { return window->Pixels() == drawn; }, 30000);
+        if (!same) {
+            const std::vector<uint32_t> whole = window->Pixels();
+            size_t differ = 0;
+            for (size_t i = 0; i < std::min(whole.size(), drawn.size()); ++i) {
+                differ += whole[i] != drawn[i] ? 1 : 0;
+            }
+            ADD_FAILURE() << differ << " pixels differ from a whole redraw";
+        }
+    };
+    ASSERT_TRUE(Until([&] { return audioClock() > 0.4; }));
+    pausedViewIsAWholeRedraw("played");
+    player->Resume();
+    ASSERT_TRUE(Until([&] { return audioClock() > 0.8; }));
+    pausedViewIsAWholeRedraw("resumed");
+    player->Resume();
+    player->Seek(int64_t{1500000});
+    ASSERT_TRUE(Until([&] { return audioClock() > 1.55; }));
+    pausedViewIsAWholeRedraw("after a seek");
+}
+
 TEST_F(VideoOutput, ExposeRedrawsWhilePaused) {
     window = std::make_unique<enginetest::XTestHost>(320, 240);
     player->SetBackColor(kBlue);

@@ -37,6 +37,12 @@ XTestHost::XTestHost(int AWidth, int AHeight) {
     const int height = AHeight > 0 ? AHeight : 1;
     FWindow = XCreateSimpleWindow(FDisplay, DefaultRootWindow(FDisplay), 0, 0, static_cast<unsigned>(width),
                                   static_cast<unsigned>(height), 0, 0, 0x808080);
+    // Tests run side by side on one X server and their windows overlap. With backing store (the server
+    // runs with +bs) the server keeps this window's own contents, so reading its pixels never returns
+    // another test's window that lies on top.
+    XSetWindowAttributes keep{};
+    keep.backing_store = Always;
+    XChangeWindowAttributes(FDisplay, FWindow, CWBackingStore, &keep);
     XSelectInput(FDisplay, FWindow, ExposureMask | StructureNotifyMask | ButtonPressMask);
     FDeleteAtom = XInternAtom(FDisplay, "WM_DELETE_WINDOW", False);
     Atom protocols[] = {FDeleteAtom};
@@ -185,6 +191,27 @@ uint32_t XTestHost::Pixel(int AX, int AY) {
     const uint32_t pixel = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFFu;
     XDestroyImage(image);
     return pixel;
+}
+
+std::vector<uint32_t> XTestHost::Pixels() {
+    const HostSize size = ClientSize();
+    if (size.Width <= 0 || size.Height <= 0) {
+        return {};
+    }
+    XImage* image = XGetImage(FDisplay, FWindow, 0, 0, static_cast<unsigned>(size.Width),
+                              static_cast<unsigned>(size.Height), AllPlanes, ZPixmap);
+    if (!image) {
+        return {};
+    }
+    std::vector<uint32_t> pixels;
+    pixels.reserve(static_cast<size_t>(size.Width) * static_cast<size_t>(size.Height));
+    for (int y = 0; y < size.Height; ++y) {
+        for (int x = 0; x < size.Width; ++x) {
+            pixels.push_back(static_cast<uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFFu);
+        }
+    }
+    XDestroyImage(image);
+    return pixels;
 }
 
 }  // namespace enginetest

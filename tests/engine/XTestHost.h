@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "engine/play/HostWindow.h"
 
@@ -51,6 +52,8 @@ public:
     void Destroy(bool ANotify = true);
     // The colour at (AX, AY) as 0xRRGGBB.
     uint32_t Pixel(int AX, int AY);
+    // Every pixel of the window, row by row, as 0xRRGGBB; empty when the window cannot be read.
+    std::vector<uint32_t> Pixels();
 
     int FocusCount() const { return FFocusCount; }
     int OwnMouseDowns() const { return FOwnMouseDowns; }

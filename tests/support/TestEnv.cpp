@@ -117,8 +117,9 @@ void TestProcessEnvironment::StartPrivateDisplay() {
     }
     const std::string fd = std::to_string(fds[1]);
     // -noreset: a server that resets when its last client leaves refuses the clients that connect meanwhile.
+    // +bs: test windows keep their own contents where another test's window covers them.
     const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-                          "-nolisten", "tcp", "-noreset", nullptr};
+                          "-nolisten", "tcp", "-noreset", "+bs", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
