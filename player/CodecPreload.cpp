@@ -6,8 +6,10 @@
 
 namespace player {
 
-CodecPreload::CodecPreload(std::string AFolder, std::string AFileName)
-    : thread_([this, folder = std::move(AFolder), file = std::move(AFileName)] { Run(folder, file); }) {}
+CodecPreload::CodecPreload(std::string AFolder, std::string AFileName, std::optional<int64_t> AStart)
+    : thread_([this, folder = std::move(AFolder), file = std::move(AFileName), AStart] {
+          Run(folder, file, AStart);
+      }) {}
 
 CodecPreload::~CodecPreload() {
     Wait();
@@ -24,7 +26,8 @@ std::unique_ptr<TEarlyOpen> CodecPreload::TakeEarlyOpen() {
     return std::move(earlyOpen_);
 }
 
-void CodecPreload::Run(const std::string& AFolder, const std::string& AFileName) {
+void CodecPreload::Run(const std::string& AFolder, const std::string& AFileName,
+                       std::optional<int64_t> AStart) {
     try {
         // The same loads as the player's, which then find everything in place; a failure here is met
         // again, and reported, by the player's own load.
@@ -37,7 +40,7 @@ void CodecPreload::Run(const std::string& AFolder, const std::string& AFileName)
             loaded = FFLoader().Load(library) && loaded;
         }
         if (loaded && !AFileName.empty()) {
-            earlyOpen_ = StartEarlyOpen(AFileName);
+            earlyOpen_ = StartEarlyOpen(AFileName, AStart);
         }
         for (const TLibrary library : {swScale, myUtil, avFilter, avDevice}) {
             loaded = FFLoader().Load(library) && loaded;

@@ -5,7 +5,9 @@
 // player to take.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -17,7 +19,9 @@ class CodecPreload {
 public:
     // AFolder: the codec folder, as the player loads from it. AFileName: the file to open early; none
     // when empty or not a regular file.
-    explicit CodecPreload(std::string AFolder, std::string AFileName = {});
+    // AStart: where the file will be started (microseconds), as the early open seeks it.
+    explicit CodecPreload(std::string AFolder, std::string AFileName = {},
+                          std::optional<int64_t> AStart = std::nullopt);
     ~CodecPreload();
     CodecPreload(const CodecPreload&) = delete;
     CodecPreload& operator=(const CodecPreload&) = delete;
@@ -29,7 +33,7 @@ public:
     std::unique_ptr<TEarlyOpen> TakeEarlyOpen();
 
 private:
-    void Run(const std::string& AFolder, const std::string& AFileName);
+    void Run(const std::string& AFolder, const std::string& AFileName, std::optional<int64_t> AStart);
 
     std::unique_ptr<TEarlyOpen> earlyOpen_;  // set by the thread, read after it was joined
     std::thread thread_;

@@ -6,14 +6,14 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QPainter>
-#include <QProxyStyle>
-#include <QPixmap>
 #include <QIcon>
+#include <QLabel>
+#include <QMoveEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QMoveEvent>
 #include <QScreen>
 #include <QSlider>
 #include <QTimer>
@@ -167,6 +167,11 @@ std::string FormatPlayTime(int64_t microseconds) {
     std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
                   static_cast<long long>((seconds / 60) % 60), static_cast<long long>(seconds % 60));
     return text;
+}
+
+std::optional<int64_t> TFormMain::StartPosition() {
+    const double start = bench_report::StartSeconds();
+    return std::isnan(start) ? std::nullopt : std::optional<int64_t>(static_cast<int64_t>(start * 1e6));
 }
 
 std::string TFormMain::CodecFolder() {
@@ -533,8 +538,8 @@ void TFormMain::PlayCurrentVideo() {
     MyPlayer_->Mute = config_.Preferences.Mute;
     MyPlayer_->SetAspectRatio(0.0f);
     // A start position (the benchmark's) is sought by the open itself, before anything is decoded.
-    if (const double start = bench_report::StartSeconds(); !std::isnan(start)) {
-        MyPlayer_->SetStartTime(static_cast<int64_t>(start * 1e6));
+    if (const std::optional<int64_t> start = StartPosition()) {
+        MyPlayer_->SetStartTime(*start);
     }
     winutils::ForceForegroundWindow(this);
 

@@ -117,6 +117,8 @@ public:
 
     // The folder the codec libraries are loaded from: "3rdparty/ffmpeg" beside the program.
     static std::string CodecFolder();
+    // Where a file starts, in microseconds (the benchmark's start position); none: at its beginning.
+    static std::optional<int64_t> StartPosition();
 
     // State, for the window's own modules and tests.
     TCustomPlayer* MyPlayer() const { return MyPlayer_.get(); }
@@ -204,7 +206,7 @@ private:
     bool initialised_ = false;
     bool closed_ = false;
     QRect normal_geometry_;             // the window's place and size before full screen
-    bool manage_full_screen_ = false;  // no window manager: the window covers the screen itself
+    bool manage_full_screen_ = false;   // no window manager: the window covers the screen itself
     QStyle* seek_bar_style_ = nullptr;  // the progress bar's style, a child of the window
 };
 

@@ -40,7 +40,8 @@ void PrepareDisplay() {
 int RunPlayer(int argc, char** argv) {
     // Loaded meanwhile the application and its window start; joined before this returns.
     // The file to play is opened meanwhile too; the player takes it if it opens that same file.
-    player::CodecPreload codecPreload(player::TFormMain::CodecFolder(), argc > 1 ? argv[1] : "");
+    player::CodecPreload codecPreload(player::TFormMain::CodecFolder(), argc > 1 ? argv[1] : "",
+                                      player::TFormMain::StartPosition());
     player::Configuration configuration;
     player::config = &configuration;
     QApplication app(argc, argv);

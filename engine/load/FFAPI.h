@@ -187,6 +187,7 @@ using ff_guess_image2_codec_t = AVCodecID (*)(const char* filename);
     REQ(av_frame_alloc) \
     REQ(av_frame_free) \
     REQ(av_frame_unref) \
+    REQ(av_frame_move_ref) \
     REQ(av_fast_malloc) \
     REQ(av_opt_set_int) \
     REQ(av_opt_set_bin) \

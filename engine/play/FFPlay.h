@@ -306,11 +306,14 @@ private:
     void read_thread_exit(TVideoState* is, int result);
     void wait_continue_read(TVideoState* is, int milliseconds);
     void wait_for_room(TVideoState* is);
+    void hand_on_early_packets(TVideoState* is);
     void stream_seek(TVideoState* is, int64_t pos, int64_t rel, TSeekFlags flags, bool wait);
     void stream_toggle_pause(TVideoState* is);
 
     // FFPlayStreams.cpp: the decoder of one stream, and switching streams.
     int stream_component_open(TVideoState* is, int stream_index);
+    int open_decoder(TVideoState* is, AVStream* st, const AVCodec* codec, TCodecContextPtr& avctx);
+    TCodecContextPtr adopt_early_decoder(TVideoState* is, int stream_index, const AVCodec* codec);
     void stream_component_close(TVideoState* is, int stream_index);
     bool stream_change_channel(TVideoState* is, int codec_type, int stream_index);
     void stream_cycle_channel(TVideoState* is, int codec_type);
@@ -324,6 +327,7 @@ private:
     void after_video_frame(TVideoState* is);
     void mark_first_picture_after_seek(TVideoState* is);
     int get_video_frame(TVideoState* is, TVideoDecoderState& d, AVFrame* frame, AVPacket* pkt, int& serial);
+    int finish_video_frame(TVideoState* is, AVFrame* frame, int serial);
     bool drop_early(TVideoState* is, const AVFrame* frame, int serial);
     int filter_and_queue(TVideoState* is, TVideoDecoderState& d, AVFrame* frame, int serial);
     int configure_video_filters(AVFilterGraph* graph, TVideoState* is, const std::string& vfilters,

@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <optional>
 #include <thread>
 
 #include "engine/base/FFLog.h"
@@ -302,15 +304,20 @@ AVFormatContext* TCustomPlayer::take_early_input(TVideoState* is) {
         early = std::move(FEarlyOpen);
     }
     // The early open asked for nothing but the file: an open that asks for more makes its own.
+    const std::optional<int64_t> start =
+        startTime_ != AV_NOPTS_VALUE ? std::optional<int64_t>(startTime_) : std::nullopt;
     const bool fits = early && early->FileName() == is->filename && !is->iformat &&
                       ff::av_dict_count(is->format_opts.get()) == 0 &&
-                      ff::av_dict_count(is->codec_opts.get()) == 0 && !OnBeforeFindStreamInfo;
+                      ff::av_dict_count(is->codec_opts.get()) == 0 && !OnBeforeFindStreamInfo &&
+                      early->StartTime() == start;
     if (!fits) {
         return nullptr;
     }
     FLastRead = ff::av_gettime_relative();
-    AVFormatContext* ic = early->Take([is] { return is->abort_request != 0; }, player_interrupt_callback, this);
+    AVFormatContext* ic =
+        early->Take([is] { return is->abort_request != 0; }, player_interrupt_callback, this);
     if (ic) {
+        is->early_decode = early->TakeDecode();
         is->early_open = std::move(early);
     }
     return ic;
@@ -391,7 +398,8 @@ void TCustomPlayer::read_file_facts(TVideoState* is) {
         is->StartTime = ic->start_time;
     }
     is->FileDuration = ic->duration != AV_NOPTS_VALUE ? ic->duration : -1;
-    if (startTime_ != AV_NOPTS_VALUE) {
+    // An early open has sought the input to the start already.
+    if (startTime_ != AV_NOPTS_VALUE && !(is->early_open && is->early_open->SoughtToStart())) {
         int64_t target = startTime_;
         if (ic->start_time != AV_NOPTS_VALUE) {
             target += ic->start_time;
@@ -457,6 +465,7 @@ void TCustomPlayer::do_read_thread(TVideoState* is) {
         read_thread_exit(is, -1);
         return;
     }
+    hand_on_early_packets(is);
     std::unique_ptr<AVPacket, TPacketDeleter> pkt(ff::av_packet_alloc());
     int result = pkt ? 0 : AVERROR(ENOMEM);
     while (result == 0 && !is->abort_request) {
@@ -723,6 +732,19 @@ void TCustomPlayer::route_packet(TVideoState* is, AVPacket* pkt) {
         packet_queue_put(&is->subtitleq, pkt);
     } else {
         ff::av_packet_unref(pkt);
+    }
+}
+
+// The packets an early open read ahead go first, in their order; those its decoder, now the player's, was
+// given are not given again.
+void TCustomPlayer::hand_on_early_packets(TVideoState* is) {
+    std::deque<TEarlyDecode::TPacketPtr> packets = std::move(is->early_decode.packets);
+    const int decoded = is->early_decoder_adopted ? is->early_decode.stream : -1;
+    is->early_decode = TEarlyDecode{};
+    for (TEarlyDecode::TPacketPtr& packet : packets) {
+        if (packet->stream_index != decoded) {
+            route_packet(is, packet.get());
+        }
     }
 }
 

@@ -61,11 +61,39 @@ int TCustomPlayer::stream_component_open(TVideoState* is, int stream_index) {
         }
         return -1;
     }
-    TCodecContextPtr avctx(ff::avcodec_alloc_context3(nullptr));
+    TCodecContextPtr avctx = adopt_early_decoder(is, stream_index, codec);
+    if (!avctx) {
+        if (const int err = open_decoder(is, st, codec, avctx); err < 0) {
+            return err;
+        }
+    }
+    st->discard = AVDISCARD_DEFAULT;
+    switch (par->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+            return open_audio_stream(is, std::move(avctx), st, stream_index);
+        case AVMEDIA_TYPE_VIDEO:
+            open_video_stream(is, std::move(avctx), st, stream_index);
+            return 0;
+        case AVMEDIA_TYPE_SUBTITLE:
+            is->subtitle_avctx = std::move(avctx);
+            is->subtitle_stream = stream_index;
+            is->subtitle_st = st;
+            packet_queue_start(&is->subtitleq);
+            start_subtitle_thread(is);
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+// A decoder made and opened with the player's options.
+int TCustomPlayer::open_decoder(TVideoState* is, AVStream* st, const AVCodec* codec,
+                                TCodecContextPtr& avctx) {
+    avctx.reset(ff::avcodec_alloc_context3(nullptr));
     if (!avctx) {
         return AVERROR(ENOMEM);
     }
-    int err = ff::avcodec_parameters_to_context(avctx.get(), par);
+    int err = ff::avcodec_parameters_to_context(avctx.get(), st->codecpar);
     if (err < 0) {
         return err;
     }
@@ -85,7 +113,7 @@ int TCustomPlayer::stream_component_open(TVideoState* is, int stream_index) {
     if (fast) {
         avctx->flags2 |= AV_CODEC_FLAG2_FAST;
     }
-    AVDictionary* rawOpts = filter_codec_opts(is->codec_opts.get(), codec->id, ic, st, codec);
+    AVDictionary* rawOpts = filter_codec_opts(is->codec_opts.get(), codec->id, is->ic, st, codec);
     if (!ff::av_dict_get(rawOpts, "threads", nullptr, 0)) {
         ff::av_dict_set(&rawOpts, "threads", "auto", 0);
     }
@@ -103,23 +131,25 @@ int TCustomPlayer::stream_component_open(TVideoState* is, int stream_index) {
         DoErrLog(Format("Option %s not found.", t->key), false);
         return AVERROR_OPTION_NOT_FOUND;
     }
-    st->discard = AVDISCARD_DEFAULT;
-    switch (par->codec_type) {
-        case AVMEDIA_TYPE_AUDIO:
-            return open_audio_stream(is, std::move(avctx), st, stream_index);
-        case AVMEDIA_TYPE_VIDEO:
-            open_video_stream(is, std::move(avctx), st, stream_index);
-            return 0;
-        case AVMEDIA_TYPE_SUBTITLE:
-            is->subtitle_avctx = std::move(avctx);
-            is->subtitle_stream = stream_index;
-            is->subtitle_st = st;
-            packet_queue_start(&is->subtitleq);
-            start_subtitle_thread(is);
-            return 0;
-        default:
-            return 0;
+    return 0;
+}
+
+// The video decoder that the early open made and already fed, when this open would make the same one: the
+// stream it decoded, its codec, and the player's default decoder options.
+TCodecContextPtr TCustomPlayer::adopt_early_decoder(TVideoState* is, int stream_index, const AVCodec* codec) {
+    TEarlyDecode& early = is->early_decode;
+    AVCodecContext* decoder = early.decoder.get();
+    // Only the open's own stream opens: a later stream change makes its decoder anew.
+    const bool same = decoder && is->FileOpened == 0 && early.stream == stream_index &&
+                      decoder->codec == codec && video_codec_name.empty() && lowres == 0 && !fast &&
+                      decoder->workaround_bugs == workaround_bugs &&
+                      decoder->error_concealment == error_concealment;
+    if (!same) {
+        return nullptr;
     }
+    is->early_frames = std::move(early.frames);
+    is->early_decoder_adopted = true;
+    return TCodecContextPtr(early.decoder.release());
 }
 
 int TCustomPlayer::open_audio_stream(TVideoState* is, TCodecContextPtr avctx, AVStream* st,

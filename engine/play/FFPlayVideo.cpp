@@ -315,6 +315,8 @@ void TCustomPlayer::do_video_thread(TVideoState* is) {
         return;
     }
     TVideoDecoderState d;
+    d.early_frames = std::move(is->early_frames);
+    d.keep_decoder_at_flush = is->early_decoder_adopted;
     AVStream* st = is->video_st;
     d.tb = st->time_base;
     d.frame_rate = ff::av_guess_frame_rate(is->ic, st, nullptr);
@@ -380,6 +382,12 @@ void TCustomPlayer::after_video_frame(TVideoState* is) {
 
 int TCustomPlayer::get_video_frame(TVideoState* is, TVideoDecoderState& d, AVFrame* frame, AVPacket* pkt,
                                    int& serial) {
+    if (!d.packet_pending && !d.early_frames.empty() && !d.keep_decoder_at_flush) {
+        ff::av_frame_move_ref(frame, d.early_frames.front().get());
+        d.early_frames.pop_front();
+        serial = d.pkt_serial;
+        return finish_video_frame(is, frame, serial);
+    }
     if (!d.packet_pending) {
         ff::av_packet_unref(pkt);
         bool flush = false;
@@ -388,7 +396,12 @@ int TCustomPlayer::get_video_frame(TVideoState* is, TVideoDecoderState& d, AVFra
         }
         serial = d.pkt_serial;
         if (flush) {
-            ff::avcodec_flush_buffers(is->video_avctx.get());
+            if (d.keep_decoder_at_flush) {
+                d.keep_decoder_at_flush = false;
+            } else {
+                ff::avcodec_flush_buffers(is->video_avctx.get());
+                d.early_frames.clear();
+            }
             is->seek_flushed = 1;
             return 0;
         }
@@ -417,6 +430,11 @@ int TCustomPlayer::get_video_frame(TVideoState* is, TVideoDecoderState& d, AVFra
         }
         return 0;
     }
+    return finish_video_frame(is, frame, serial);
+}
+
+// A decoded picture's time and aspect; 0 when it is dropped as late, 1 to show it.
+int TCustomPlayer::finish_video_frame(TVideoState* is, AVFrame* frame, int serial) {
     if (decoder_reorder_pts == -1) {
         frame->pts = frame->best_effort_timestamp;
     } else if (decoder_reorder_pts == 0) {

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "engine/base/Deinterlace.h"
+#include "engine/play/EarlyOpen.h"
 #include "engine/play/VideoPicture.h"
 
 extern "C" {
@@ -78,6 +80,10 @@ struct TVideoDecoderState {
     int out_w = 0;
     int out_h = 0;
     int out_format = -1;
+    // Pictures an early open decoded ahead with the decoder this thread took over: shown first, after the
+    // queue's first flush marker, which leaves that decoder as it is (keep_decoder_at_flush).
+    std::deque<TEarlyDecode::TFramePtr> early_frames;
+    bool keep_decoder_at_flush = false;
     // A packet sent to the decoder may give more pictures.
     bool packet_pending = false;
     bool packet_was_eos = false;

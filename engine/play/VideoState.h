@@ -9,6 +9,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -121,6 +122,12 @@ struct TVideoState {
     // The early open whose input this file took: the input's I/O calls its interrupt callback until
     // the input is closed.
     std::unique_ptr<TEarlyOpen> early_open;
+    // What that early open decoded ahead, taken with its input. The read thread hands its packets on
+    // before it reads; a video decoder open adopts its decoder (early_decoder_adopted) and moves its
+    // pictures to early_frames, which the video decoder thread shows before any it decodes.
+    TEarlyDecode early_decode;
+    bool early_decoder_adopted = false;
+    std::deque<TEarlyDecode::TFramePtr> early_frames;
 
     // The streams, written by the stream opens and closes: on the read side at the open, and by the
     // owner's stream change under the player's data lock. The indexes and streams are atomic for the
