@@ -197,7 +197,12 @@ bool TCustomPlayer::refresh_picture(TVideoState* is, double& remaining_time, boo
         ++is->shown_count;
     }
     is->seek_paused = 0;
-    is->open_paused = 0;
+    // A file opened paused shows its first picture and reports the pause. Only this thread clears the mark
+    // once it is set at the open (or a control call does): a decoder thread that wrote it too could set it
+    // again after this clear, and the next pass would show a second picture.
+    if (is->open_paused.exchange(0) != 0 && is->paused) {
+        DoState(psPause);
+    }
     is->pictq_cindex = is->pictq_rindex.load();
     if (!DisableDisplay && is->show_mode == SHOW_MODE_VIDEO && AOnScreen) {
         video_display(is);

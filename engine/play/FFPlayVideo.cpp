@@ -372,12 +372,6 @@ void TCustomPlayer::after_video_frame(TVideoState* is) {
     if (FSeeking && !is->seek_req) {
         FSeeking = false;
     }
-    if (is->open_paused != 0) {
-        if (is->open_paused == 1) {
-            DoState(psPause);
-        }
-        is->open_paused = is->open_paused + 1;
-    }
 }
 
 int TCustomPlayer::get_video_frame(TVideoState* is, TVideoDecoderState& d, AVFrame* frame, AVPacket* pkt,

@@ -348,12 +348,23 @@ TEST_F(FFPlayTest, StartTimeIsReachedWhenTheFileOpens) {
 }
 
 TEST_F(FFPlayTest, PausedOpenStartsPaused) {
+    std::atomic<int> pauses = 0;
+    std::atomic<int> last = -1;
+    player->OnState = [&](TObject*, TPlayState AState) {
+        pauses += AState == psPause ? 1 : 0;
+        last = AState;
+    };
     ASSERT_TRUE(player->Open(MakeClip(Clip::VideoAudio).string(), nullptr, true));
     EXPECT_TRUE(player->Paused());
-    EXPECT_EQ(Pipeline(*player).VideoState()->open_paused, 1);
+    // Its first picture is shown, and then the pause is reported, once.
+    TVideoState* is = Pipeline(*player).VideoState();
+    ASSERT_TRUE(playertest::WaitUntil([&] { return is->open_paused == 0 && pauses > 0; }));
+    playertest::WaitUntil([] { return false; }, 200);
+    EXPECT_EQ(pauses, 1);
+    EXPECT_TRUE(player->Paused());
     player->Resume();
     EXPECT_FALSE(player->Paused());
-    EXPECT_EQ(events.back(), "state 2");
+    EXPECT_TRUE(playertest::WaitUntil([&] { return last == psResume; }));
 }
 
 TEST_F(FFPlayTest, ShowModeCyclesThroughTheViews) {
