@@ -26,10 +26,6 @@ int Wrap(int AIndex) {
     return AIndex < 0 ? AIndex + SAMPLE_ARRAY_SIZE : AIndex;
 }
 
-// Scaling to the window's size: bilinear, in the scaler's fastest form (SDL stretched by taking the
-// nearest pixel).
-constexpr int kDisplayScaleFlags = SWS_FAST_BILINEAR;
-
 // The pixel format of an RGB surface in swscale's terms; none for a layout it has no name for.
 AVPixelFormat SurfacePixelFormat(const SDL_PixelFormat& AFormat) {
     struct Layout {
@@ -203,8 +199,8 @@ void TCustomPlayer::video_image_display(TVideoState* is) {
 }
 
 // A software overlay is converted by SDL in plain C, and one shown at another size than its own is first
-// converted whole and then stretched. swscale converts and scales the picture into the window's surface
-// in one pass instead. False when that cannot be done here (an overlay of the display hardware, a surface
+// converted whole and then stretched. The display scaler puts the picture into the window's surface at
+// the area's size instead. False when that cannot be done here (an overlay of the display hardware, a surface
 // of another kind, a rectangle outside the surface): the overlay is then shown by SDL.
 bool TCustomPlayer::draw_picture_in_surface(TVideoState* is, const TVideoPicture* vp,
                                             const TDisplayRect& rect) {
@@ -217,27 +213,24 @@ bool TCustomPlayer::draw_picture_in_surface(TVideoState* is, const TVideoPicture
         rect.y + rect.h > screen->h) {
         return false;
     }
-    is->display_convert_ctx =
-        ff::sws_getCachedContext(is->display_convert_ctx, vp->width, vp->height, AV_PIX_FMT_YUV420P, rect.w,
-                                 rect.h, format, kDisplayScaleFlags, nullptr, nullptr, nullptr);
-    if (!is->display_convert_ctx || FSDLLoader->SDL_LockSurface(screen) < 0) {
+    if (FSDLLoader->SDL_LockSurface(screen) < 0) {
         return false;
     }
-    uint8_t* target[4] = {static_cast<uint8_t*>(screen->pixels) +
-                              static_cast<ptrdiff_t>(rect.y) * screen->pitch +
-                              static_cast<ptrdiff_t>(rect.x) * screen->format->BytesPerPixel,
-                          nullptr, nullptr, nullptr};
-    const int targetPitch[4] = {screen->pitch, 0, 0, 0};
+    const TDisplayScaler::TTarget target{static_cast<uint8_t*>(screen->pixels) +
+                                             static_cast<ptrdiff_t>(rect.y) * screen->pitch +
+                                             static_cast<ptrdiff_t>(rect.x) * screen->format->BytesPerPixel,
+                                         screen->pitch, rect.w, rect.h, format};
     FSDLLoader->SDL_LockYUVOverlay(vp->bmp);
     TAVPicture picture;
     OverlayPicture(vp->bmp, picture);
-    ff::sws_scale(is->display_convert_ctx, picture.data, picture.linesize, 0, vp->height, target,
-                  targetPitch);
+    const bool drawn = is->display_scaler.Draw(picture, vp->width, vp->height, target);
     FSDLLoader->SDL_UnlockYUVOverlay(vp->bmp);
     FSDLLoader->SDL_UnlockSurface(screen);
-    FSDLLoader->SDL_UpdateRect(screen, rect.x, rect.y, static_cast<Uint32>(rect.w),
-                               static_cast<Uint32>(rect.h));
-    return true;
+    if (drawn) {
+        FSDLLoader->SDL_UpdateRect(screen, rect.x, rect.y, static_cast<Uint32>(rect.w),
+                                   static_cast<Uint32>(rect.h));
+    }
+    return drawn;
 }
 
 void TCustomPlayer::blend_current_subtitle(TVideoState* is, TVideoPicture* vp) {
@@ -534,11 +527,10 @@ void TCustomPlayer::free_video_output(TVideoState* is) {
     for (TSubPicture& sp : is->subpq) {
         free_subtitle_picture(&sp);
     }
-    for (SwsContext** context : {&is->img_convert_ctx, &is->display_convert_ctx}) {
-        if (*context && ff::sws_freeContext) {
-            ff::sws_freeContext(*context);
-        }
-        *context = nullptr;
+    if (is->img_convert_ctx && ff::sws_freeContext) {
+        ff::sws_freeContext(is->img_convert_ctx);
     }
+    is->img_convert_ctx = nullptr;
+    is->display_scaler.Reset();
     free_audio_view(is);
 }

@@ -17,6 +17,7 @@
 
 #include "engine/base/FFBaseComponent.h"
 #include "engine/play/Clock.h"
+#include "engine/play/DisplayScaler.h"
 #include "engine/play/EarlyOpen.h"
 #include "engine/play/PacketQueue.h"
 #include "engine/play/VideoPicture.h"
@@ -221,7 +222,7 @@ struct TVideoState {
     double last_vis_time = 0.0;
     TDisplayRect last_display_rect;
     // Converts and scales the shown picture into the output surface (freed by the file's close).
-    SwsContext* display_convert_ctx = nullptr;
+    TDisplayScaler display_scaler;
     int last_i_start = 0;
     RDFTContext* rdft = nullptr;  // freed by the file's close
     int rdft_bits = 0;
