@@ -29,11 +29,11 @@ void TDisplayScaler::TFreeBuffer::operator()(uint8_t* ABuffer) const {
     }
 }
 
-SwsContext* TDisplayScaler::Prepare(TScaler& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat, int ADstW,
-                                    int ADstH, AVPixelFormat ADstFormat) {
+SwsContext* TDisplayScaler::Prepare(TScaler& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat,
+                                    int ADstW, int ADstH, AVPixelFormat ADstFormat) {
     // The cached form frees the context it was given when it has to make another.
-    AScaler.reset(ff::sws_getCachedContext(AScaler.release(), ASrcW, ASrcH, ASrcFormat, ADstW, ADstH, ADstFormat,
-                                           kScaleFlags, nullptr, nullptr, nullptr));
+    AScaler.reset(ff::sws_getCachedContext(AScaler.release(), ASrcW, ASrcH, ASrcFormat, ADstW, ADstH,
+                                           ADstFormat, kScaleFlags, nullptr, nullptr, nullptr));
     return AScaler.get();
 }
 
@@ -69,7 +69,8 @@ bool TDisplayScaler::Draw(const TAVPicture& APicture, int AWidth, int AHeight, c
         return true;
     }
     if (!Prepare(scale_, AWidth, AHeight, kYUV, ATarget.Width, ATarget.Height, kYUV) ||
-        !Prepare(convert_, ATarget.Width, ATarget.Height, kYUV, ATarget.Width, ATarget.Height, ATarget.Format) ||
+        !Prepare(convert_, ATarget.Width, ATarget.Height, kYUV, ATarget.Width, ATarget.Height,
+                 ATarget.Format) ||
         !PrepareScaled(ATarget.Width, ATarget.Height)) {
         return false;
     }

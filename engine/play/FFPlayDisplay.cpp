@@ -354,9 +354,10 @@ void TCustomPlayer::draw_waves(TVideoState* is, int start, int channels) {
     const uint32_t back = MapColour(backColor_);
     const uint32_t fore = MapColour(WaveColor);
     const TWavesShown& shown = wavesShown_;
-    const bool same = shown.Valid && !is->force_refresh && shown.Screen == screen && shown.XLeft == is->xleft &&
-                      shown.YTop == is->ytop && shown.Width == width && shown.Height == is->height &&
-                      shown.Channels == channels && shown.Back == back && shown.Fore == fore;
+    const bool same = shown.Valid && !is->force_refresh && shown.Screen == screen &&
+                      shown.XLeft == is->xleft && shown.YTop == is->ytop && shown.Width == width &&
+                      shown.Height == is->height && shown.Channels == channels && shown.Back == back &&
+                      shown.Fore == fore;
     if (same) {
         draw_waves_changes(is, screen, back, fore);
     } else {
@@ -393,8 +394,8 @@ void TCustomPlayer::draw_waves_whole(TVideoState* is, SDL_Surface* screen, int c
         FSDLLoader->SDL_UpdateRect(screen, is->xleft, is->ytop, static_cast<Uint32>(width),
                                    static_cast<Uint32>(is->height));
     }
-    wavesShown_ = TWavesShown{true, screen, is->xleft, is->ytop, width, is->height, channels, back, fore,
-                              waveBars_};
+    wavesShown_ =
+        TWavesShown{true, screen, is->xleft, is->ytop, width, is->height, channels, back, fore, waveBars_};
 }
 
 void TCustomPlayer::draw_waves_changes(TVideoState* is, SDL_Surface* screen, uint32_t back, uint32_t fore) {
