@@ -17,19 +17,7 @@ constexpr int kLineAlign = 64;
 
 }  // namespace
 
-void TDisplayScaler::TFreeScaler::operator()(SwsContext* AContext) const {
-    if (ff::sws_freeContext) {
-        ff::sws_freeContext(AContext);
-    }
-}
-
-void TDisplayScaler::TFreeBuffer::operator()(uint8_t* ABuffer) const {
-    if (ff::av_free) {
-        ff::av_free(ABuffer);
-    }
-}
-
-SwsContext* TDisplayScaler::Prepare(TScaler& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat,
+SwsContext* TDisplayScaler::Prepare(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat,
                                     int ADstW, int ADstH, AVPixelFormat ADstFormat) {
     // The cached form frees the context it was given when it has to make another.
     AScaler.reset(ff::sws_getCachedContext(AScaler.release(), ASrcW, ASrcH, ASrcFormat, ADstW, ADstH,

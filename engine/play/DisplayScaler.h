@@ -33,22 +33,14 @@ public:
     void Reset();
 
 private:
-    struct TFreeScaler {
-        void operator()(SwsContext* AContext) const;
-    };
-    struct TFreeBuffer {
-        void operator()(uint8_t* ABuffer) const;
-    };
-    using TScaler = std::unique_ptr<SwsContext, TFreeScaler>;
-
     // The scaler kept in AScaler for these sizes and formats, made anew when they changed.
-    static SwsContext* Prepare(TScaler& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat, int ADstW,
+    static SwsContext* Prepare(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat, int ADstW,
                                int ADstH, AVPixelFormat ADstFormat);
     bool PrepareScaled(int AWidth, int AHeight);
 
-    TScaler scale_;    // the picture to the area's size, in YUV (only when the sizes differ)
-    TScaler convert_;  // YUV to the surface's RGB, at the area's size
-    std::unique_ptr<uint8_t, TFreeBuffer> scaledBuffer_;
+    TSwsPtr scale_;    // the picture to the area's size, in YUV (only when the sizes differ)
+    TSwsPtr convert_;  // YUV to the surface's RGB, at the area's size
+    TBufferPtr scaledBuffer_;
     TAVPicture scaled_;
     int scaledWidth_ = 0;
     int scaledHeight_ = 0;

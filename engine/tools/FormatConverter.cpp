@@ -34,14 +34,13 @@ const TFormatRow* FindFormat(TBMPPixelFormat AFormat) {
 
 }  // namespace
 
-void TFormatConverter::TBufferDeleter::operator()(uint8_t* buffer) const {
-    // After the libraries were unloaded the buffer cannot be given back any more.
+void TBufferDeleter::operator()(uint8_t* buffer) const {
     if (ff::av_free) {
         ff::av_free(buffer);
     }
 }
 
-void TFormatConverter::TSwsDeleter::operator()(SwsContext* context) const {
+void TSwsDeleter::operator()(SwsContext* context) const {
     if (ff::sws_freeContext) {
         ff::sws_freeContext(context);
     }

@@ -23,6 +23,17 @@ struct TAVPicture {
     int linesize[8] = {};
 };
 
+// Owners of a buffer from the codec libraries' allocator and of a scaler context. Once the libraries are
+// unloaded neither can be given back any more, and both are then left as they are.
+struct TBufferDeleter {
+    void operator()(uint8_t* buffer) const;
+};
+struct TSwsDeleter {
+    void operator()(SwsContext* context) const;
+};
+using TBufferPtr = std::unique_ptr<uint8_t, TBufferDeleter>;
+using TSwsPtr = std::unique_ptr<SwsContext, TSwsDeleter>;
+
 // The description of the RGB picture in use, as a platform bitmap record gives it.
 struct TDIB {
     int32_t bmType = 0;
@@ -73,15 +84,6 @@ public:
     bool RGBToPicture(const TAVPicture& APicture, AVPixelFormat AFormat, int AWidth, int AHeight);
 
 private:
-    struct TBufferDeleter {
-        void operator()(uint8_t* buffer) const;
-    };
-    struct TSwsDeleter {
-        void operator()(SwsContext* context) const;
-    };
-    using TBufferPtr = std::unique_ptr<uint8_t, TBufferDeleter>;
-    using TSwsPtr = std::unique_ptr<SwsContext, TSwsDeleter>;
-
     void ResetFormat();
     bool EnsureBuffer(int ASize);
     void RequirePicture() const;
