@@ -1,5 +1,7 @@
 #include "engine/play/DisplayScaler.h"
 
+#include <cstring>
+
 #include "engine/load/FFAPI.h"
 
 extern "C" {
@@ -14,8 +16,34 @@ constexpr int kScaleFlags = SWS_FAST_BILINEAR;
 constexpr AVPixelFormat kYUV = AV_PIX_FMT_YUV420P;
 // The vector code wants its lines aligned this far.
 constexpr int kLineAlign = 64;
+// The vector colour conversion's group of pixels (eight or sixteen, by the processor).
+constexpr int kConvertGroup = 16;
 
 }  // namespace
+
+bool TDisplayScaler::TOwnedPicture::Ensure(int AWidth, int AHeight, AVPixelFormat AFormat) {
+    if (buffer_ && width_ == AWidth && height_ == AHeight && format_ == AFormat) {
+        return true;
+    }
+    Reset();
+    // av_image_alloc puts every plane in one buffer, freed through the first plane's pointer.
+    if (ff::av_image_alloc(picture_.data, picture_.linesize, AWidth, AHeight, AFormat, kLineAlign) < 0) {
+        picture_ = TAVPicture();
+        return false;
+    }
+    buffer_.reset(picture_.data[0]);
+    width_ = AWidth;
+    height_ = AHeight;
+    format_ = AFormat;
+    return true;
+}
+
+void TDisplayScaler::TOwnedPicture::Reset() {
+    buffer_.reset();
+    picture_ = TAVPicture();
+    width_ = height_ = 0;
+    format_ = AV_PIX_FMT_NONE;
+}
 
 SwsContext* TDisplayScaler::Prepare(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat,
                                     int ADstW, int ADstH, AVPixelFormat ADstFormat) {
@@ -25,52 +53,72 @@ SwsContext* TDisplayScaler::Prepare(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPi
     return AScaler.get();
 }
 
-bool TDisplayScaler::PrepareScaled(int AWidth, int AHeight) {
-    if (scaledBuffer_ && scaledWidth_ == AWidth && scaledHeight_ == AHeight) {
-        return true;
-    }
-    scaledBuffer_.reset();
-    scaled_ = TAVPicture();
-    scaledWidth_ = scaledHeight_ = 0;
-    // av_image_alloc puts every plane in one buffer, freed through the first plane's pointer.
-    if (ff::av_image_alloc(scaled_.data, scaled_.linesize, AWidth, AHeight, kYUV, kLineAlign) < 0) {
-        scaled_ = TAVPicture();
+bool TDisplayScaler::ConvertEdge(const TAVPicture& APicture, int AColumn, const TTarget& ATarget) {
+    const int rest = ATarget.Width - AColumn;
+    const int height = ATarget.Height;
+    if (!Prepare(edge_, kConvertGroup, height, kYUV, kConvertGroup, height, ATarget.Format) ||
+        !edgeSource_.Ensure(kConvertGroup, height, kYUV) ||
+        !edgeTarget_.Ensure(kConvertGroup, height, ATarget.Format)) {
         return false;
     }
-    scaledBuffer_.reset(scaled_.data[0]);
-    scaledWidth_ = AWidth;
-    scaledHeight_ = AHeight;
+    // AColumn is even, so the chroma planes' columns start at its half exactly.
+    const TAVPicture& source = edgeSource_.Picture();
+    for (int plane = 0; plane < 3; ++plane) {
+        const int shift = plane == 0 ? 0 : 1;
+        const int rows = (height + shift) >> shift;
+        const int bytes = (rest + shift) >> shift;
+        for (int y = 0; y < rows; ++y) {
+            std::memcpy(source.data[plane] + static_cast<ptrdiff_t>(y) * source.linesize[plane],
+                        APicture.data[plane] + static_cast<ptrdiff_t>(y) * APicture.linesize[plane] +
+                            (AColumn >> shift),
+                        static_cast<size_t>(bytes));
+        }
+    }
+    const TAVPicture& converted = edgeTarget_.Picture();
+    ff::sws_scale(edge_.get(), source.data, source.linesize, 0, height, converted.data, converted.linesize);
+    const ptrdiff_t offset = static_cast<ptrdiff_t>(AColumn) * ATarget.BytesPerPixel;
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(ATarget.Pixels + static_cast<ptrdiff_t>(y) * ATarget.Pitch + offset,
+                    converted.data[0] + static_cast<ptrdiff_t>(y) * converted.linesize[0],
+                    static_cast<size_t>(rest) * ATarget.BytesPerPixel);
+    }
     return true;
 }
 
-bool TDisplayScaler::Draw(const TAVPicture& APicture, int AWidth, int AHeight, const TTarget& ATarget) {
-    uint8_t* target[4] = {ATarget.Pixels, nullptr, nullptr, nullptr};
-    const int targetPitch[4] = {ATarget.Pitch, 0, 0, 0};
-    if (AWidth == ATarget.Width && AHeight == ATarget.Height) {
-        scale_.reset();
-        scaledBuffer_.reset();
-        scaledWidth_ = scaledHeight_ = 0;
-        if (!Prepare(convert_, AWidth, AHeight, kYUV, AWidth, AHeight, ATarget.Format)) {
+bool TDisplayScaler::Convert(const TAVPicture& APicture, const TTarget& ATarget) {
+    const int whole = ATarget.Width - ATarget.Width % kConvertGroup;
+    if (whole > 0) {
+        if (!Prepare(convert_, whole, ATarget.Height, kYUV, whole, ATarget.Height, ATarget.Format)) {
             return false;
         }
-        ff::sws_scale(convert_.get(), APicture.data, APicture.linesize, 0, AHeight, target, targetPitch);
-        return true;
+        uint8_t* target[4] = {ATarget.Pixels, nullptr, nullptr, nullptr};
+        const int targetPitch[4] = {ATarget.Pitch, 0, 0, 0};
+        ff::sws_scale(convert_.get(), APicture.data, APicture.linesize, 0, ATarget.Height, target,
+                      targetPitch);
+    }
+    return whole == ATarget.Width || ConvertEdge(APicture, whole, ATarget);
+}
+
+bool TDisplayScaler::Draw(const TAVPicture& APicture, int AWidth, int AHeight, const TTarget& ATarget) {
+    if (AWidth == ATarget.Width && AHeight == ATarget.Height) {
+        scale_.reset();
+        scaled_.Reset();
+        return Convert(APicture, ATarget);
     }
     if (!Prepare(scale_, AWidth, AHeight, kYUV, ATarget.Width, ATarget.Height, kYUV) ||
-        !Prepare(convert_, ATarget.Width, ATarget.Height, kYUV, ATarget.Width, ATarget.Height,
-                 ATarget.Format) ||
-        !PrepareScaled(ATarget.Width, ATarget.Height)) {
+        !scaled_.Ensure(ATarget.Width, ATarget.Height, kYUV)) {
         return false;
     }
-    ff::sws_scale(scale_.get(), APicture.data, APicture.linesize, 0, AHeight, scaled_.data, scaled_.linesize);
-    ff::sws_scale(convert_.get(), scaled_.data, scaled_.linesize, 0, ATarget.Height, target, targetPitch);
-    return true;
+    const TAVPicture& scaled = scaled_.Picture();
+    ff::sws_scale(scale_.get(), APicture.data, APicture.linesize, 0, AHeight, scaled.data, scaled.linesize);
+    return Convert(scaled, ATarget);
 }
 
 void TDisplayScaler::Reset() {
     scale_.reset();
     convert_.reset();
-    scaledBuffer_.reset();
-    scaled_ = TAVPicture();
-    scaledWidth_ = scaledHeight_ = 0;
+    edge_.reset();
+    scaled_.Reset();
+    edgeSource_.Reset();
+    edgeTarget_.Reset();
 }

@@ -219,7 +219,11 @@ bool TCustomPlayer::draw_picture_in_surface(TVideoState* is, const TVideoPicture
     const TDisplayScaler::TTarget target{static_cast<uint8_t*>(screen->pixels) +
                                              static_cast<ptrdiff_t>(rect.y) * screen->pitch +
                                              static_cast<ptrdiff_t>(rect.x) * screen->format->BytesPerPixel,
-                                         screen->pitch, rect.w, rect.h, format};
+                                         screen->pitch,
+                                         rect.w,
+                                         rect.h,
+                                         screen->format->BytesPerPixel,
+                                         format};
     FSDLLoader->SDL_LockYUVOverlay(vp->bmp);
     TAVPicture picture;
     OverlayPicture(vp->bmp, picture);
