@@ -17,7 +17,7 @@
 
 #include "engine/base/FFBaseComponent.h"
 #include "engine/play/Clock.h"
-#include "engine/play/DisplayScaler.h"
+#include "engine/tools/DisplayScaler.h"
 #include "engine/play/EarlyOpen.h"
 #include "engine/play/PacketQueue.h"
 #include "engine/play/VideoPicture.h"

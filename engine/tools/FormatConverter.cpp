@@ -7,11 +7,15 @@
 
 #include "engine/base/Myutils.h"
 #include "engine/load/FFAPI.h"
+#include "engine/tools/DisplayScaler.h"
 
 namespace {
 
 // The RGB side of each bitmap format. 15- and 16-bit bitmaps keep red in the high bits of each
 // little-endian word, as the platform's and the GUI's 16-bit images do.
+// Bytes kept after the RGB picture for the scaler's reads past its last line.
+constexpr size_t kReadSlack = 64;
+
 struct TFormatRow {
     TBMPPixelFormat Format;
     int Bits;
@@ -110,7 +114,8 @@ bool TFormatConverter::EnsureBuffer(int ASize) {
     }
     FRGBBuffer.reset();
     FRGBBufSize = 0;
-    FRGBBuffer.reset(static_cast<uint8_t*>(ff::av_malloc(static_cast<size_t>(ASize))));
+    // swscale reads packed pixels in pairs, so for an odd width it reads one pixel past the last line.
+    FRGBBuffer.reset(static_cast<uint8_t*>(ff::av_malloc(static_cast<size_t>(ASize) + kReadSlack)));
     if (!FRGBBuffer) {
         return false;
     }
@@ -126,6 +131,28 @@ bool KnownPixelFormat(AVPixelFormat AFormat) {
 }
 
 }  // namespace
+
+bool TFormatConverter::ConvertToRGB(const TAVPicture& APicture, AVPixelFormat AFormat, int AWidth,
+                                    int AHeight) {
+    if (AFormat == AV_PIX_FMT_YUV420P) {
+        if (!yuvToRGB_) {
+            yuvToRGB_ = std::make_unique<TDisplayScaler>();
+        }
+        yuvToRGB_->SetScaleFlags(Fsws_flags);
+        return yuvToRGB_->Draw(
+            APicture, AWidth, AHeight,
+            {FRGBPicture.data[0], FRGBPicture.linesize[0], AWidth, AHeight, (FBitsPixel + 7) / 8, FAVPixFmt});
+    }
+    FtoRGB_convert_ctx.reset(ff::sws_getCachedContext(FtoRGB_convert_ctx.release(), AWidth, AHeight, AFormat,
+                                                      AWidth, AHeight, FAVPixFmt, Fsws_flags, nullptr,
+                                                      nullptr, nullptr));
+    if (!FtoRGB_convert_ctx) {
+        return false;
+    }
+    ff::sws_scale(FtoRGB_convert_ctx.get(), APicture.data, APicture.linesize, 0, AHeight, FRGBPicture.data,
+                  FRGBPicture.linesize);
+    return true;
+}
 
 bool TFormatConverter::PictureToRGB(const TAVPicture& APicture, AVPixelFormat AFormat, int AWidth,
                                     int AHeight, bool AToBitmap) {
@@ -146,15 +173,10 @@ bool TFormatConverter::PictureToRGB(const TAVPicture& APicture, AVPixelFormat AF
         FRGBPicture = TAVPicture{};
         ff::av_image_fill_arrays(FRGBPicture.data, FRGBPicture.linesize, FRGBBuffer.get(), FAVPixFmt, AWidth,
                                  AHeight, 1);
-        FtoRGB_convert_ctx.reset(ff::sws_getCachedContext(FtoRGB_convert_ctx.release(), AWidth, AHeight,
-                                                          AFormat, AWidth, AHeight, FAVPixFmt, Fsws_flags,
-                                                          nullptr, nullptr, nullptr));
-        if (!FtoRGB_convert_ctx) {
+        if (!ConvertToRGB(APicture, AFormat, AWidth, AHeight)) {
             FLastErrMsg = "Cannot initialize the toRGB conversion context";
             return false;
         }
-        ff::sws_scale(FtoRGB_convert_ctx.get(), APicture.data, APicture.linesize, 0, AHeight,
-                      FRGBPicture.data, FRGBPicture.linesize);
         FRGBPictureRef = &FRGBPicture;
     }
     FDIB = TDIB{};

@@ -16,6 +16,7 @@ extern "C" {
 }
 
 struct SwsContext;
+class TDisplayScaler;
 
 // An FFmpeg picture: plane pointers and line sizes, as at the start of an AVFrame.
 struct TAVPicture {
@@ -86,6 +87,8 @@ public:
 private:
     void ResetFormat();
     bool EnsureBuffer(int ASize);
+    // Converts APicture into the RGB picture's buffer; false when no conversion can be set up.
+    bool ConvertToRGB(const TAVPicture& APicture, AVPixelFormat AFormat, int AWidth, int AHeight);
     void RequirePicture() const;
     // Bytes of pixels in one row of the RGB side.
     int RowBytes() const;
@@ -103,6 +106,9 @@ private:
     const TAVPicture* FRGBPictureRef = nullptr;
     int Fsws_flags = 4;  // bicubic
     TSwsPtr FtoRGB_convert_ctx;
+    // YUV 4:2:0 pictures, the decoders' usual output, go through the display scaler instead, which writes
+    // exactly the picture's pixels at any width.
+    std::unique_ptr<TDisplayScaler> yuvToRGB_;
     TSwsPtr FfromRGB_convert_ctx;
     std::string FLastErrMsg;
 };

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "engine/load/FFAPI.h"
-#include "engine/play/DisplayScaler.h"
+#include "engine/tools/DisplayScaler.h"
 #include "tests/engine/EngineTestSupport.h"
 
 extern "C" {

@@ -128,8 +128,11 @@ TEST_F(FormatConverterTest, RoundTripThroughYUVKeepsKnownColours) {
         int Width;
         int Height;
     };
+    // 72x48 and 70x48: an even height and a width that is no whole number of the vector conversion's
+    // groups of pixels.
     for (const Case& c : {Case{AV_PIX_FMT_YUV444P, 33, 17}, Case{AV_PIX_FMT_YUV420P, 64, 48},
-                          Case{AV_PIX_FMT_YUV420P, 65, 49}}) {
+                          Case{AV_PIX_FMT_YUV420P, 65, 49}, Case{AV_PIX_FMT_YUV420P, 72, 48},
+                          Case{AV_PIX_FMT_YUV420P, 70, 48}}) {
         SCOPED_TRACE(testing::Message() << c.Width << "x" << c.Height);
         OwnedPicture source(AV_PIX_FMT_BGRA, c.Width, c.Height);
         FillBGRA(source.picture, c.Width, c.Height);
@@ -156,8 +159,11 @@ TEST_F(FormatConverterTest, RoundTripThroughYUVKeepsKnownColours) {
         const int right = c.Width * 3 / 4;
         const int top = c.Height / 4;
         const int bottom = c.Height * 3 / 4;
+        // And the last column, where a width that is no whole number of groups ends. (At an odd width
+        // the last chroma sample also takes in the pixel after the line, so it is left out there.)
+        const int last = c.Width % 2 == 0 ? c.Width - 1 : right;
         for (const auto& [x, y] : {std::pair{left, top}, std::pair{right, top}, std::pair{left, bottom},
-                                   std::pair{right, bottom}}) {
+                                   std::pair{right, bottom}, std::pair{last, top}, std::pair{last, bottom}}) {
             const uint32_t want = QuadrantColour(x, y, c.Width, c.Height);
             EXPECT_TRUE(Near(BitmapColour32(back.Bitmap(), x, y), want, 6))
                 << std::hex << BitmapColour32(back.Bitmap(), x, y) << " at " << std::dec << x << "," << y;

@@ -19,6 +19,7 @@
 
 extern "C" {
 #include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
 }
 
 struct SwsContext;
@@ -34,6 +35,9 @@ public:
         AVPixelFormat Format = AV_PIX_FMT_NONE;
     };
 
+    // The scaler's flags (filter and rounding); bilinear in its fastest form unless set (SDL stretched by
+    // taking the nearest pixel).
+    void SetScaleFlags(int AFlags) { flags_ = AFlags; }
     // False when the scaler cannot be set up for these sizes and formats; nothing is drawn then.
     bool Draw(const TAVPicture& APicture, int AWidth, int AHeight, const TTarget& ATarget);
     // Frees the scalers and pictures (the codec libraries must still be bound).
@@ -56,13 +60,14 @@ private:
     };
 
     // The scaler kept in AScaler for these sizes and formats, made anew when they changed.
-    static SwsContext* Prepare(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat, int ADstW,
-                               int ADstH, AVPixelFormat ADstFormat);
+    SwsContext* Prepare(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat, int ADstW,
+                        int ADstH, AVPixelFormat ADstFormat);
     // Converts a YUV 4:2:0 picture of the target's size into the target.
     bool Convert(const TAVPicture& APicture, const TTarget& ATarget);
     // Converts the picture's columns from AColumn (a multiple of the group) to the target's width.
     bool ConvertEdge(const TAVPicture& APicture, int AColumn, const TTarget& ATarget);
 
+    int flags_ = SWS_FAST_BILINEAR;
     TSwsPtr scale_;    // the picture to the area's size, in YUV (only when the sizes differ)
     TSwsPtr convert_;  // YUV to the surface's RGB, the area's width rounded down to the group
     TSwsPtr edge_;     // YUV to the surface's RGB, one group wide

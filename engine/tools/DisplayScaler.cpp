@@ -1,4 +1,4 @@
-#include "engine/play/DisplayScaler.h"
+#include "engine/tools/DisplayScaler.h"
 
 #include <cstring>
 
@@ -11,8 +11,6 @@ extern "C" {
 
 namespace {
 
-// Bilinear, in the scaler's fastest form (SDL stretched by taking the nearest pixel).
-constexpr int kScaleFlags = SWS_FAST_BILINEAR;
 constexpr AVPixelFormat kYUV = AV_PIX_FMT_YUV420P;
 // The vector code wants its lines aligned this far.
 constexpr int kLineAlign = 64;
@@ -49,7 +47,7 @@ SwsContext* TDisplayScaler::Prepare(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPi
                                     int ADstW, int ADstH, AVPixelFormat ADstFormat) {
     // The cached form frees the context it was given when it has to make another.
     AScaler.reset(ff::sws_getCachedContext(AScaler.release(), ASrcW, ASrcH, ASrcFormat, ADstW, ADstH,
-                                           ADstFormat, kScaleFlags, nullptr, nullptr, nullptr));
+                                           ADstFormat, flags_, nullptr, nullptr, nullptr));
     return AScaler.get();
 }
 
