@@ -200,8 +200,8 @@ void TCustomPlayer::video_image_display(TVideoState* is) {
 
 // A software overlay is converted by SDL in plain C, and one shown at another size than its own is first
 // converted whole and then stretched. The display scaler puts the picture into the window's surface at
-// the area's size instead. False when that cannot be done here (an overlay of the display hardware, a surface
-// of another kind, a rectangle outside the surface): the overlay is then shown by SDL.
+// the area's size instead. False when that cannot be done here (an overlay of the display hardware, a
+// surface of another kind, a rectangle outside the surface): the overlay is then shown by SDL.
 bool TCustomPlayer::draw_picture_in_surface(TVideoState* is, const TVideoPicture* vp,
                                             const TDisplayRect& rect) {
     SDL_Surface* screen = sdlHost_->Screen();

@@ -1,5 +1,6 @@
 #include "engine/tools/DisplayScaler.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/load/FFAPI.h"
@@ -30,6 +31,9 @@ bool TDisplayScaler::TOwnedPicture::Ensure(int AWidth, int AHeight, AVPixelForma
         return false;
     }
     buffer_.reset(picture_.data[0]);
+    // The edge's picture is read a whole group wide; what lies past its columns must still be defined.
+    const int size = ff::av_image_get_buffer_size(AFormat, AWidth, AHeight, kLineAlign);
+    std::memset(picture_.data[0], 0, static_cast<size_t>(std::max(size, 0)));
     width_ = AWidth;
     height_ = AHeight;
     format_ = AFormat;

@@ -11,11 +11,11 @@
 
 namespace {
 
-// The RGB side of each bitmap format. 15- and 16-bit bitmaps keep red in the high bits of each
-// little-endian word, as the platform's and the GUI's 16-bit images do.
 // Bytes kept after the RGB picture for the scaler's reads past its last line.
 constexpr size_t kReadSlack = 64;
 
+// The RGB side of each bitmap format. 15- and 16-bit bitmaps keep red in the high bits of each
+// little-endian word, as the platform's and the GUI's 16-bit images do.
 struct TFormatRow {
     TBMPPixelFormat Format;
     int Bits;
