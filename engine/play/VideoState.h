@@ -17,10 +17,10 @@
 
 #include "engine/base/FFBaseComponent.h"
 #include "engine/play/Clock.h"
-#include "engine/tools/DisplayScaler.h"
 #include "engine/play/EarlyOpen.h"
 #include "engine/play/PacketQueue.h"
 #include "engine/play/VideoPicture.h"
+#include "engine/tools/DisplayScaler.h"
 #include "platform/Thread.h"
 
 extern "C" {

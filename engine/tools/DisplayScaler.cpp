@@ -31,7 +31,8 @@ bool TDisplayScaler::TOwnedPicture::Ensure(int AWidth, int AHeight, AVPixelForma
         return false;
     }
     buffer_.reset(picture_.data[0]);
-    // The edge's picture is read a whole group wide; what lies past its columns must still be defined.
+    // Zeroed, for the edge's picture is read a whole group wide: what lies past its columns must be
+    // defined.
     const int size = ff::av_image_get_buffer_size(AFormat, AWidth, AHeight, kLineAlign);
     std::memset(picture_.data[0], 0, static_cast<size_t>(std::max(size, 0)));
     width_ = AWidth;
@@ -47,18 +48,10 @@ void TDisplayScaler::TOwnedPicture::Reset() {
     format_ = AV_PIX_FMT_NONE;
 }
 
-SwsContext* TDisplayScaler::Prepare(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat,
-                                    int ADstW, int ADstH, AVPixelFormat ADstFormat) {
-    // The cached form frees the context it was given when it has to make another.
-    AScaler.reset(ff::sws_getCachedContext(AScaler.release(), ASrcW, ASrcH, ASrcFormat, ADstW, ADstH,
-                                           ADstFormat, flags_, nullptr, nullptr, nullptr));
-    return AScaler.get();
-}
-
 bool TDisplayScaler::ConvertEdge(const TAVPicture& APicture, int AColumn, const TTarget& ATarget) {
     const int rest = ATarget.Width - AColumn;
     const int height = ATarget.Height;
-    if (!Prepare(edge_, kConvertGroup, height, kYUV, kConvertGroup, height, ATarget.Format) ||
+    if (!KeepScaler(edge_, kConvertGroup, height, kYUV, kConvertGroup, height, ATarget.Format, flags_) ||
         !edgeSource_.Ensure(kConvertGroup, height, kYUV) ||
         !edgeTarget_.Ensure(kConvertGroup, height, ATarget.Format)) {
         return false;
@@ -90,7 +83,8 @@ bool TDisplayScaler::ConvertEdge(const TAVPicture& APicture, int AColumn, const 
 bool TDisplayScaler::Convert(const TAVPicture& APicture, const TTarget& ATarget) {
     const int whole = ATarget.Width - ATarget.Width % kConvertGroup;
     if (whole > 0) {
-        if (!Prepare(convert_, whole, ATarget.Height, kYUV, whole, ATarget.Height, ATarget.Format)) {
+        if (!KeepScaler(convert_, whole, ATarget.Height, kYUV, whole, ATarget.Height, ATarget.Format,
+                        flags_)) {
             return false;
         }
         uint8_t* target[4] = {ATarget.Pixels, nullptr, nullptr, nullptr};
@@ -107,7 +101,7 @@ bool TDisplayScaler::Draw(const TAVPicture& APicture, int AWidth, int AHeight, c
         scaled_.Reset();
         return Convert(APicture, ATarget);
     }
-    if (!Prepare(scale_, AWidth, AHeight, kYUV, ATarget.Width, ATarget.Height, kYUV) ||
+    if (!KeepScaler(scale_, AWidth, AHeight, kYUV, ATarget.Width, ATarget.Height, kYUV, flags_) ||
         !scaled_.Ensure(ATarget.Width, ATarget.Height, kYUV)) {
         return false;
     }

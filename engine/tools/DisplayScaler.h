@@ -22,8 +22,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-struct SwsContext;
-
 class TDisplayScaler {
 public:
     struct TTarget {
@@ -59,9 +57,6 @@ private:
         AVPixelFormat format_ = AV_PIX_FMT_NONE;
     };
 
-    // The scaler kept in AScaler for these sizes and formats, made anew when they changed.
-    SwsContext* Prepare(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat, int ADstW,
-                        int ADstH, AVPixelFormat ADstFormat);
     // Converts a YUV 4:2:0 picture of the target's size into the target.
     bool Convert(const TAVPicture& APicture, const TTarget& ATarget);
     // Converts the picture's columns from AColumn (a multiple of the group) to the target's width.

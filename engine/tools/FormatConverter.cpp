@@ -50,6 +50,13 @@ void TSwsDeleter::operator()(SwsContext* context) const {
     }
 }
 
+SwsContext* KeepScaler(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat, int ADstW, int ADstH,
+                       AVPixelFormat ADstFormat, int AFlags) {
+    AScaler.reset(ff::sws_getCachedContext(AScaler.release(), ASrcW, ASrcH, ASrcFormat, ADstW, ADstH,
+                                           ADstFormat, AFlags, nullptr, nullptr, nullptr));
+    return AScaler.get();
+}
+
 TFormatConverter::TFormatConverter() {
     ResetFormat();
 }
@@ -143,10 +150,7 @@ bool TFormatConverter::ConvertToRGB(const TAVPicture& APicture, AVPixelFormat AF
             APicture, AWidth, AHeight,
             {FRGBPicture.data[0], FRGBPicture.linesize[0], AWidth, AHeight, (FBitsPixel + 7) / 8, FAVPixFmt});
     }
-    FtoRGB_convert_ctx.reset(ff::sws_getCachedContext(FtoRGB_convert_ctx.release(), AWidth, AHeight, AFormat,
-                                                      AWidth, AHeight, FAVPixFmt, Fsws_flags, nullptr,
-                                                      nullptr, nullptr));
-    if (!FtoRGB_convert_ctx) {
+    if (!KeepScaler(FtoRGB_convert_ctx, AWidth, AHeight, AFormat, AWidth, AHeight, FAVPixFmt, Fsws_flags)) {
         return false;
     }
     ff::sws_scale(FtoRGB_convert_ctx.get(), APicture.data, APicture.linesize, 0, AHeight, FRGBPicture.data,
@@ -226,10 +230,7 @@ bool TFormatConverter::RGBToPicture(const TAVPicture& APicture, AVPixelFormat AF
         FLastErrMsg = "Cannot initialize the fromRGB conversion context";
         return false;
     }
-    FfromRGB_convert_ctx.reset(ff::sws_getCachedContext(FfromRGB_convert_ctx.release(), AWidth, AHeight,
-                                                        FAVPixFmt, AWidth, AHeight, AFormat, Fsws_flags,
-                                                        nullptr, nullptr, nullptr));
-    if (!FfromRGB_convert_ctx) {
+    if (!KeepScaler(FfromRGB_convert_ctx, AWidth, AHeight, FAVPixFmt, AWidth, AHeight, AFormat, Fsws_flags)) {
         FLastErrMsg = "Cannot initialize the fromRGB conversion context";
         return false;
     }

@@ -35,6 +35,11 @@ struct TSwsDeleter {
 using TBufferPtr = std::unique_ptr<uint8_t, TBufferDeleter>;
 using TSwsPtr = std::unique_ptr<SwsContext, TSwsDeleter>;
 
+// The scaler kept in AScaler for these sizes, formats and flags, made anew when any of them changed (the
+// library frees the one it replaces); none when it cannot be made.
+SwsContext* KeepScaler(TSwsPtr& AScaler, int ASrcW, int ASrcH, AVPixelFormat ASrcFormat, int ADstW, int ADstH,
+                       AVPixelFormat ADstFormat, int AFlags);
+
 // The description of the RGB picture in use, as a platform bitmap record gives it.
 struct TDIB {
     int32_t bmType = 0;
